@@ -1,0 +1,42 @@
+// Group quicksort: the keys of a run are sorted in sort groups of at most 997 references,
+// each by a recursive quicksort that counts what it does, and the sorted groups are then
+// merged (merge.h). Call order: SortGroups once per run, after every key is built.
+//
+// The quicksort takes the first slot of a range as pivot and partitions with a hole: the
+// pivot's slot is filled from the right, the slot this empties from the left, and so on
+// until the cursors meet, where the pivot goes. Only cursor advances are counted
+// (SortCompares). Keys equal to the pivot are passed over by both scans, so equal keys
+// may change places: keys B, A, A of records 1, 2, 3 come out as records 3, 2, 1.
+// A range already in non-decreasing order, or in strictly decreasing order, is finished
+// in one step with exactly the counts and the order the step-by-step partition gives.
+#ifndef PELMAR_ENGINE_GROUPSORT_H
+#define PELMAR_ENGINE_GROUPSORT_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "engine/workspace.h"
+
+// What one group's quicksort did.
+struct GroupCounters {
+  uint32_t invocations;  // quicksort invocations
+  uint32_t returns;      // invocations whose range held one reference
+  uint32_t loBranches;   // recursions into the part left of a pivot
+  uint32_t hiBranches;   // recursions into the part right of a pivot
+};
+
+extern uint64_t SortCompares;  // partition cursor advances of the run, over all groups
+extern int SequenceErrorFlag;  // set when a group's invocations exceeded its size
+
+// Sorts size references (record indices into keyArray, keys of keyLength bytes) in place
+// and fills counters; adds the cursor advances to SortCompares. size is 1 to 997.
+void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *references, uint32_t size,
+               GroupCounters *counters);
+
+// Sorts every group of ws->keyPointers, writing one line per group to statistics unless it
+// is null, then fills ws->outputOrder: the one group as it stands, or the merge of all.
+// *mergeStart receives the clock reading taken just before the merge.
+// Returns 0, or 1 on a sequence error (SequenceErrorFlag set, nothing merged).
+int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart);
+
+#endif

@@ -1,0 +1,210 @@
+// POSIX implementation of the engine's platform layer.
+#include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "engine/platform.h"
+#include "engine/sorttypes.h"
+
+static uint32_t (*gTestMilliseconds)() = nullptr;
+static void (*gTestLocalTime)(LocalTime *) = nullptr;
+static int64_t gFailAfterBytes = -1;  // test hook: writes past this many bytes fail
+static int gFailClose = 0;            // test hook: the close reports a failure
+
+static sigjmp_buf gGuardJump;
+static volatile sig_atomic_t gGuardActive = 0;
+
+int OpenInputFile(const char *name, InputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 1;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return 1;
+  }
+  file->handle = fd;
+  file->size = static_cast<uint64_t>(status.st_size);
+  file->volume = static_cast<uint64_t>(status.st_dev);
+  file->index = static_cast<uint64_t>(status.st_ino);
+  return 0;
+}
+
+int MapInputFile(InputFile *file) {
+  if (file->size == 0) return 0;
+  if (file->size > SIZE_MAX) return 1;
+  void *bytes = mmap(nullptr, static_cast<size_t>(file->size), PROT_READ, MAP_SHARED,
+                     static_cast<int>(file->handle), 0);
+  if (bytes == MAP_FAILED) return 1;
+  file->bytes = static_cast<const unsigned char *>(bytes);
+  return 0;
+}
+
+int InputFileChanged(const InputFile *file) {
+  struct stat status;
+  if (fstat(static_cast<int>(file->handle), &status) != 0) return 1;
+  return static_cast<uint64_t>(status.st_size) != file->size;
+}
+
+void CloseInputFile(InputFile *file) {
+  if (file->bytes != nullptr) munmap(const_cast<unsigned char *>(file->bytes), static_cast<size_t>(file->size));
+  if (file->handle >= 0) close(static_cast<int>(file->handle));
+  file->bytes = nullptr;
+  file->handle = -1;
+}
+
+// Writes all bytes, resuming after interruptions and partial writes.
+static int WriteAll(OutputFile *file, const unsigned char *bytes, size_t count) {
+  while (count > 0) {
+    size_t chunk = count;
+    if (gFailAfterBytes >= 0) {
+      if (file->written >= static_cast<uint64_t>(gFailAfterBytes)) return 1;
+      uint64_t room = static_cast<uint64_t>(gFailAfterBytes) - file->written;
+      if (chunk > room) chunk = static_cast<size_t>(room);
+    }
+    ssize_t done = write(static_cast<int>(file->handle), bytes, chunk);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return 1;
+    bytes += done;
+    count -= static_cast<size_t>(done);
+    file->written += static_cast<uint64_t>(done);
+  }
+  return 0;
+}
+
+int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  CopyText(file->name, sizeof file->name, name);
+  int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return kOutputCannotOpen;
+  struct stat status;
+  if (fstat(fd, &status) != 0) {
+    close(fd);
+    return kOutputCannotOpen;
+  }
+  if (static_cast<uint64_t>(status.st_dev) == input->volume &&
+      static_cast<uint64_t>(status.st_ino) == input->index) {
+    close(fd);
+    return kOutputIsInput;
+  }
+  if (S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) {
+    close(fd);
+    return kOutputCannotOpen;
+  }
+  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  if (file->buffer == nullptr) {
+    close(fd);
+    return kOutputCannotOpen;
+  }
+  file->handle = fd;
+  return kOutputOpened;
+}
+
+int WriteOutputFile(OutputFile *file, const void *bytes, size_t count) {
+  const unsigned char *next = static_cast<const unsigned char *>(bytes);
+  while (count > 0 && !file->failed) {
+    size_t room = kOutputBufferSize - file->used;
+    size_t chunk = count < room ? count : room;
+    memcpy(file->buffer + file->used, next, chunk);
+    file->used += chunk;
+    next += chunk;
+    count -= chunk;
+    if (file->used == kOutputBufferSize) {
+      if (WriteAll(file, file->buffer, file->used) != 0) file->failed = 1;
+      file->used = 0;
+    }
+  }
+  return file->failed;
+}
+
+int CloseOutputFile(OutputFile *file, int keep) {
+  if (file->handle < 0) return 0;
+  int fd = static_cast<int>(file->handle);
+  if (keep && !file->failed && file->used > 0 && WriteAll(file, file->buffer, file->used) != 0) {
+    file->failed = 1;
+  }
+  if (!keep || file->failed) {
+    if (ftruncate(fd, 0) != 0) {
+      // Not a regular file (a device): there is nothing to empty.
+    }
+  }
+  int closeFailed = close(fd) != 0 || gFailClose;
+  if (keep && !file->failed && closeFailed) {
+    file->failed = 1;
+    if (truncate(file->name, 0) != 0) {
+      // The close already failed; the name may no longer lead to the file.
+    }
+  }
+  free(file->buffer);
+  file->buffer = nullptr;
+  file->handle = -1;
+  return keep ? file->failed : 0;
+}
+
+static void OnMappingFault(int signalNumber) {
+  if (gGuardActive) {
+    gGuardActive = 0;
+    siglongjmp(gGuardJump, 1);
+  }
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+int RunGuarded(int (*work)(void *context), void *context) {
+  struct sigaction action;
+  struct sigaction previous;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnMappingFault;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, &previous);
+  int result = -1;
+  if (sigsetjmp(gGuardJump, 1) == 0) {
+    gGuardActive = 1;
+    result = work(context);
+    gGuardActive = 0;
+  }
+  sigaction(SIGBUS, &previous, nullptr);
+  return result;
+}
+
+uint32_t ElapsedMilliseconds() {
+  if (gTestMilliseconds != nullptr) return gTestMilliseconds();
+  auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void ReadLocalTime(LocalTime *time) {
+  if (gTestLocalTime != nullptr) {
+    gTestLocalTime(time);
+    return;
+  }
+  time_t now = ::time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  time->year = local.tm_year + 1900;
+  time->month = local.tm_mon + 1;
+  time->day = local.tm_mday;
+  time->hour = local.tm_hour;
+  time->minute = local.tm_min;
+}
+
+void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime *)) {
+  gTestMilliseconds = milliseconds;
+  gTestLocalTime = localTime;
+}
+
+void SetOutputFaultForTesting(int64_t failAfterBytes, int failClose) {
+  gFailAfterBytes = failAfterBytes;
+  gFailClose = failClose;
+}

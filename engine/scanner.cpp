@@ -1,0 +1,109 @@
+#include "engine/scanner.h"
+
+#include <cstring>
+
+#include "engine/progress.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+int DelimiterMode = kDelimiterBoth;
+
+static const unsigned char kCr = 0x0D;
+static const unsigned char kLf = 0x0A;
+
+// Position of the first CR or LF at or after pos, or size when there is none.
+static uint64_t FindLineBreak(const unsigned char *bytes, uint64_t pos, uint64_t size) {
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8(static_cast<char>(kCr));
+  const __m128i lf = _mm_set1_epi8(static_cast<char>(kLf));
+  while (pos + 16 <= size) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + pos));
+    int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+    if (mask != 0) return pos + static_cast<uint64_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    pos += 16;
+  }
+#endif
+  while (pos < size && bytes[pos] != kCr && bytes[pos] != kLf) pos++;
+  return pos;
+}
+
+// The record being scanned.
+struct OpenRecord {
+  uint64_t stored;  // stored bytes so far
+  uint64_t first;   // offset of its first stored byte
+  uint64_t last;    // offset of its last stored byte
+};
+
+// Closes the current record. Pass 1 stores its offset and span and builds its key from
+// its stored bytes, copied into the zero-filled scratch and cleared again afterwards.
+static int EndRecord(int pass, const unsigned char *bytes, OpenRecord *open, ScanTally *tally,
+                     const ScanKeying *keying) {
+  if (pass == 0) {
+    if (open->stored > static_cast<uint64_t>(tally->longestRecord)) tally->longestRecord = static_cast<int>(open->stored);
+  } else {
+    SortWorkspace *ws = keying->workspace;
+    const uint32_t r = tally->recordCount;
+    if (r >= ws->recordCount) return kScanChanged;
+    const uint64_t span = open->last - open->first + 1;
+    const unsigned char *source = bytes + open->first;
+    const uint32_t reach = keying->plan->reach;
+    uint32_t copied = 0;
+    if (span == open->stored) {
+      copied = open->stored < reach ? static_cast<uint32_t>(open->stored) : reach;
+      memcpy(keying->record, source, copied);
+    } else {
+      for (uint64_t j = 0; j < span && copied < reach; j++) {
+        if (source[j] != kCr && source[j] != kLf) keying->record[copied++] = source[j];
+      }
+    }
+    ws->recordOffsets[r] = static_cast<uint32_t>(open->first);
+    ws->recordLengths[r] = static_cast<uint16_t>(span);
+    BuildVariableKey(keying->plan, keying->record, static_cast<uint32_t>(open->first),
+                     ws->keyArray + static_cast<uint64_t>(r) * ws->keyLength);
+    memset(keying->record, 0, copied);
+    if (r % kProgressInterval == 0) ReportProgress(kPhaseKeying, r, ws->recordCount);
+  }
+  tally->recordCount++;
+  open->stored = 0;
+  return kScanGood;
+}
+
+int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, ScanTally *tally,
+                const ScanKeying *keying) {
+  const unsigned char delimiter = mode == kDelimiterLf ? kLf : kCr;
+  OpenRecord open = {0, 0, 0};
+  tally->recordCount = 0;
+  uint64_t pos = 0;
+  int result = kScanGood;
+  while (pos < size && result == kScanGood) {
+    uint64_t next = FindLineBreak(bytes, pos, size);
+    if (next > pos) {  // ordinary bytes: all stored
+      if (open.stored == 0) open.first = pos;
+      open.stored += next - pos;
+      open.last = next - 1;
+      if (open.stored > kLongestStoredRecord || open.last - open.first + 1 > kLongestRecordSpan) {
+        result = kScanTooLong;
+        break;
+      }
+      pos = next;
+      if (pos == size) break;
+    }
+    if (bytes[pos] == delimiter) {
+      if (mode == kDelimiterBoth && (pos + 1 == size || bytes[pos + 1] != kLf)) {
+        result = kScanDelimiterError;
+        break;
+      }
+      if (open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying);
+      pos += mode == kDelimiterBoth ? 2 : 1;
+    } else {
+      pos++;  // a CR or LF that is not the delimiter: never stored
+    }
+  }
+  if (result == kScanGood && open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying);
+  if (pass == 1 && (result != kScanGood || tally->recordCount != keying->workspace->recordCount)) {
+    return kScanChanged;
+  }
+  return result;
+}

@@ -1,0 +1,53 @@
+// Variable-length record scanner: cuts a text-like file into records ended by line
+// delimiters. The run calls it twice over the same bytes: pass 0 counts the records and
+// finds the longest; pass 1 stores every record's offset and length and builds its key.
+//
+// A record's stored bytes are its bytes other than CR and LF. Empty lines make no record.
+// A line without a delimiter at the end of the file is a record like any other.
+// A CR or LF inside a record that is not its delimiter (an LF alone in mode 0, say) stays
+// in the bytes that are copied to the output, but not in the stored bytes that its key is
+// built from; such bytes at either end of a record are dropped like delimiters.
+// Example, mode 0: 41 42 0D 0A 43 44 0D 0A gives records at offsets 0 and 4, each 2 bytes.
+#ifndef PELMAR_ENGINE_SCANNER_H
+#define PELMAR_ENGINE_SCANNER_H
+
+#include <cstdint>
+
+#include "engine/keys.h"
+#include "engine/workspace.h"
+
+constexpr int kDelimiterBoth = 0;  // CR followed by LF ("both cr/lf")
+constexpr int kDelimiterCr = 1;    // CR ("cr only")
+constexpr int kDelimiterLf = 2;    // LF ("lf only")
+
+// The scanner's delimiter mode, set from the settings at start-up; 0 until then.
+extern int DelimiterMode;
+
+constexpr uint32_t kLongestStoredRecord = 260;  // stored bytes a record may have
+constexpr uint32_t kLongestRecordSpan = 32767;  // bytes a record may span, stray CR/LF included
+
+constexpr int kScanGood = 0;            // the file was scanned to its end
+constexpr int kScanDelimiterError = 1;  // mode 0: a CR not followed by LF
+constexpr int kScanTooLong = 2;         // a record of more than 260 stored bytes or 32767 in all
+constexpr int kScanChanged = 3;         // pass 1 found records other than pass 0 counted
+
+struct ScanTally {
+  uint32_t recordCount;  // records ended in this pass
+  int longestRecord;     // pass 0: most stored bytes of one record; untouched by pass 1
+};
+
+// Pass 1 context: where records and keys go.
+struct ScanKeying {
+  SortWorkspace *workspace;  // recordCount is pass 0's count; offsets, lengths, keys filled here
+  const KeyPlan *plan;       // variable-length key plan
+  unsigned char *record;     // zero-filled scratch of at least plan->reach bytes
+};
+
+// Scans bytes[0, size) in the given mode. Pass 0: keying is null; fills tally.
+// Pass 1: keying is set; tally->longestRecord stays; any deviation from pass 0 (more or
+// fewer records, a result other than kScanGood) comes back as kScanChanged.
+// Returns kScanGood, kScanDelimiterError, kScanTooLong or kScanChanged.
+int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, ScanTally *tally,
+                const ScanKeying *keying);
+
+#endif

@@ -1,0 +1,356 @@
+#include "engine/sortrun.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/errortext.h"
+#include "engine/groupsort.h"
+#include "engine/keys.h"
+#include "engine/merge.h"
+#include "engine/platform.h"
+#include "engine/progress.h"
+#include "engine/scanner.h"
+#include "engine/statreport.h"
+
+char StatisticsDirectory[kNameSize] = {'C', ':', kPathSeparator, 0};
+SortProgressFunction SortProgress = nullptr;
+
+static const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";            // M1, M12
+static const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";                    // M2
+static const char kDelimiterError[] = "\n Record Delimeter Error in: %s!\n";                     // M3
+static const char kRecordTooLong[] = "\n Found Record Length > 256 Bytes in: %s!\n";             // M4
+static const char kLongestRecord[] = "\n Longest Variable Record Length  = %d\n";                // M5
+static const char kPositionPastRecord[] = "\n Postion in %s Key > Variable Record Length!\n";     // M6
+static const char kFieldPastRecord[] = "\n Postion + Length in %s Key > Variable Record Length!\n";  // M7
+static const char kCannotOpenOutput[] = "\n Could NOT Open Output File: %s!\n";                  // M8
+static const char kTooFewRecords[] = "\n Only ONE Record in File - No Need to Sort!\n";          // M9
+static const char kCannotOpenStatistics[] = "\n Could NOT Open Statistics File: %s!\n";          // M10
+static const char kKeysTooLong[] = "\n Total Length of Keys Specified > Record Length!\n";       // M11
+static const char kSequenceError[] = "\n Sort FAILED - Sequence Error! Program Aborted! \n";     // M13
+static const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";                     // M14
+static const char kInvalidJob[] = "\n Invalid Sort Parameters!\n";
+static const char kInputTooLarge[] = "\n Input File Too Large - 4 GB Limit: %s!\n";
+static const char kInputChanged[] = "\n Input File Changed During Sort: %s!\n";
+static const char kReadError[] = "\n Error Reading Input File: %s!\n";
+static const char kWriteError[] = "\n Error Writing Output File: %s!\n";
+static const char kOutputIsInputFile[] = "\n Output File Is the Input File: %s!\n";
+
+static const uint64_t kLargestInput = uint64_t{1} << 32;  // offsets are 32-bit: inputs stay below 4 GiB
+static const int kPrefetchDistance = 16;                    // records ahead that the output copy asks for
+
+// Everything one run owns, from its start to its return.
+struct SortRunState {
+  ParameterRecord job;           // the job, copied
+  bool variable;                 // record length -1
+  uint32_t bufferSize;           // B
+  unsigned char *recordBuffer;   // B bytes: the scanner's zero-filled record scratch
+  InputFile input;               // mapped whole
+  OutputFile output;
+  bool outputOpen;
+  FILE *statistics;              // open while the report is being written
+  SortWorkspace ws;
+  KeyPlan plan;
+  ScanTally tally;               // pass 0's record count and longest record
+  uint32_t t[5];                 // clock readings t0 to t4, milliseconds
+  int failed;                    // 1 once a failing message was written
+};
+
+static void Fail(SortRunState *run, const char *message) {
+  AppendErrorText(message);
+  run->failed = 1;
+}
+
+static void FailWithName(SortRunState *run, const char *format, const char *name) {
+  AppendErrorFormat(format, name);
+  run->failed = 1;
+}
+
+// A job that any caller could hand over, a damaged parameter file included, is checked
+// before any file is opened: nothing below may read or write outside its buffers.
+// Keys that add up to more than a fixed record are left to AllocateWorkspace.
+static bool JobIsSafe(const ParameterRecord *job, uint32_t bufferSize) {
+  const bool variable = job->recordLength == kVariableRecords;
+  if (!variable && (job->recordLength < 1 || job->recordLength > kMaxRecordLength)) return false;
+  if (job->keyCount < 1 || job->keyCount > kMaxKeys) return false;
+  int64_t total = variable ? kOffsetSuffixLength : 0;
+  for (int k = 0; k < job->keyCount; k++) {
+    const KeyField *key = &job->keys[k];
+    if (key->position < 1 || key->length < 1) return false;
+    if (strchr(variable ? "ca" : "caiuf", key->type) == nullptr || key->type == '\0') return false;
+    if (key->sequence != 'a' && key->sequence != 'd') return false;
+    if (key->type == 'f' && key->length != 4 && key->length != 8) return false;
+    if (!variable && int64_t{key->position} + key->length - 1 > job->recordLength) return false;
+    total += key->length;
+  }
+  return !variable || total <= static_cast<int64_t>(bufferSize);
+}
+
+int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job) {
+  memset(ws, 0, sizeof *ws);
+  const bool variable = job->recordLength == kVariableRecords;
+  const uint64_t n = recordCount;
+  uint32_t groupCount = recordCount / kSortGroupSize;
+  uint32_t lastGroupSize = kSortGroupSize;
+  if (recordCount % kSortGroupSize != 0) {
+    groupCount++;
+    lastGroupSize = recordCount % kSortGroupSize;
+  }
+  int64_t keyLength = 0;
+  for (int k = 0; k < job->keyCount; k++) keyLength += job->keys[k].length;
+  if (!variable && keyLength > job->recordLength) return 1;
+  ws->recordCount = recordCount;
+  ws->groupCount = groupCount;
+  ws->groupSizes = static_cast<uint16_t *>(calloc(groupCount, sizeof(uint16_t)));
+  ws->groupCursors = static_cast<uint16_t *>(calloc(groupCount, sizeof(uint16_t)));
+  ws->keyPointers = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
+  ws->outputOrder = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
+  // Fixed-length offsets are i * record length: the run computes them instead of storing them.
+  if (variable) ws->recordOffsets = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
+  ws->mergeScratch = static_cast<uint64_t *>(calloc(3 * uint64_t{groupCount}, sizeof(uint64_t)));
+  ws->mergeTree = static_cast<uint32_t *>(calloc(groupCount, sizeof(uint32_t)));
+  if (ws->groupSizes == nullptr || ws->groupCursors == nullptr || ws->keyPointers == nullptr ||
+      ws->outputOrder == nullptr || (variable && ws->recordOffsets == nullptr) || ws->mergeScratch == nullptr ||
+      ws->mergeTree == nullptr) {
+    return 2;
+  }
+  ws->allocatedMemoryUsage = 12 * n + 4 * uint64_t{groupCount};
+  if (variable) keyLength += kOffsetSuffixLength;
+  ws->keyLength = static_cast<uint32_t>(keyLength);
+  ws->keyArray = static_cast<unsigned char *>(calloc(n, static_cast<size_t>(keyLength)));
+  if (ws->keyArray == nullptr) return 2;
+  ws->allocatedMemoryUsage += n * static_cast<uint64_t>(keyLength);
+  if (variable) {
+    ws->recordLengths = static_cast<uint16_t *>(calloc(n, sizeof(uint16_t)));
+    if (ws->recordLengths == nullptr) return 2;
+    ws->allocatedMemoryUsage += 2 * n;
+  }
+  for (uint32_t g = 0; g < groupCount; g++) ws->groupSizes[g] = kSortGroupSize;
+  if (groupCount > 0) ws->groupSizes[groupCount - 1] = static_cast<uint16_t>(lastGroupSize);
+  for (uint32_t i = 0; i < recordCount; i++) ws->keyPointers[i] = i;
+  return 0;
+}
+
+void ReleaseWorkspace(SortWorkspace *ws) {
+  free(ws->recordLengths);
+  free(ws->keyArray);
+  free(ws->outputOrder);
+  free(ws->keyPointers);
+  free(ws->groupCursors);
+  free(ws->groupSizes);
+  free(ws->recordOffsets);
+  free(ws->mergeScratch);
+  free(ws->mergeTree);
+  memset(ws, 0, sizeof *ws);
+}
+
+// Guarded work: pass 0 of the scanner. Returns the scan result.
+static int ScanWork(void *context) {
+  SortRunState *run = static_cast<SortRunState *>(context);
+  run->tally.longestRecord = 0;
+  return ScanRecords(0, run->input.bytes, run->input.size, DelimiterMode, &run->tally, nullptr);
+}
+
+// Guarded work: builds every key. Returns 0, or kScanChanged when pass 1 disagrees with pass 0.
+static int KeyWork(void *context) {
+  SortRunState *run = static_cast<SortRunState *>(context);
+  SortWorkspace *ws = &run->ws;
+  ReportProgress(kPhaseKeying, 0, ws->recordCount);
+  if (run->variable) {
+    ScanTally tally = run->tally;
+    ScanKeying keying = {ws, &run->plan, run->recordBuffer};
+    return ScanRecords(1, run->input.bytes, run->input.size, DelimiterMode, &tally, &keying) == kScanGood
+               ? 0
+               : kScanChanged;
+  }
+  const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
+  const unsigned char *record = run->input.bytes;
+  unsigned char *key = ws->keyArray;
+  for (uint32_t i = 0; i < ws->recordCount; i++) {
+    BuildFixedKey(&run->plan, record, key);
+    record += recordLength;
+    key += ws->keyLength;
+    if (i % kProgressInterval == kProgressInterval - 1) ReportProgress(kPhaseKeying, i + 1, ws->recordCount);
+  }
+  return 0;
+}
+
+// Guarded work: copies the records in final order. Returns 0, or 1 when a write failed.
+static int WriteOutput(void *context) {
+  SortRunState *run = static_cast<SortRunState *>(context);
+  const SortWorkspace *ws = &run->ws;
+  const unsigned char *input = run->input.bytes;
+  const uint32_t n = ws->recordCount;
+  const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
+  static const unsigned char kCrLf[2] = {0x0D, 0x0A};
+  ReportProgress(kPhaseWriting, 0, n);
+  for (uint32_t k = 0; k < n; k++) {
+    if (k + kPrefetchDistance < n) {
+      const uint32_t ahead = ws->outputOrder[k + kPrefetchDistance];
+      __builtin_prefetch(input + (run->variable ? ws->recordOffsets[ahead] : ahead * recordLength));
+    }
+    const uint32_t i = ws->outputOrder[k];
+    if (run->variable) {
+      WriteOutputFile(&run->output, input + ws->recordOffsets[i], ws->recordLengths[i]);
+      WriteOutputFile(&run->output, kCrLf, sizeof kCrLf);
+    } else {
+      WriteOutputFile(&run->output, input + i * recordLength, recordLength);
+    }
+    if (run->output.failed) return 1;
+    if (k % kProgressInterval == kProgressInterval - 1) ReportProgress(kPhaseWriting, k + 1, n);
+  }
+  return 0;
+}
+
+// A guarded read that faulted: the file was cut short under us, or the device failed.
+static void FailMappedRead(SortRunState *run) {
+  FailWithName(run, InputFileChanged(&run->input) ? kInputChanged : kReadError, run->job.inputName);
+}
+
+// Opens, scans (variable-length records) and checks the input. Returns 0 to go on.
+static int PrepareInput(SortRunState *run) {
+  const char *inputName = run->job.inputName;
+  if (OpenInputFile(inputName, &run->input) != 0) {
+    FailWithName(run, kCannotOpenInput, inputName);
+    return 1;
+  }
+  if (run->input.size >= kLargestInput) {
+    FailWithName(run, kInputTooLarge, inputName);
+    return 1;
+  }
+  if (MapInputFile(&run->input) != 0) {
+    FailWithName(run, kReadError, inputName);
+    return 1;
+  }
+  if (!run->variable) return 0;
+  int scan = RunGuarded(ScanWork, run);
+  if (scan < 0) {
+    FailMappedRead(run);
+  } else if (scan == kScanDelimiterError) {
+    FailWithName(run, kDelimiterError, inputName);
+  } else if (scan == kScanTooLong) {
+    FailWithName(run, kRecordTooLong, inputName);
+  }
+  if (run->failed) return 1;
+  const int longest = run->tally.longestRecord;
+  AppendErrorFormat(kLongestRecord, longest);
+  for (int k = 0; k < run->job.keyCount; k++) {
+    const KeyField *key = &run->job.keys[k];
+    if (key->position > longest) FailWithName(run, kPositionPastRecord, run->job.keyTitles[k]);
+    if (int64_t{key->position} + key->length > int64_t{longest} + 8) {
+      FailWithName(run, kFieldPastRecord, run->job.keyTitles[k]);
+    }
+  }
+  return run->failed;
+}
+
+// Builds the keys, sorts, merges and writes the output; the workspace is allocated.
+static void SortAndWrite(SortRunState *run) {
+  SortWorkspace *ws = &run->ws;
+  const char *inputName = run->job.inputName;
+  int keyed = RunGuarded(KeyWork, run);
+  if (keyed < 0) {
+    FailMappedRead(run);
+    return;
+  }
+  if (keyed != 0 || InputFileChanged(&run->input)) {
+    FailWithName(run, kInputChanged, inputName);
+    return;
+  }
+  if (run->statistics != nullptr) WriteStatisticsGroupLines(run->statistics, ws->groupCount);
+  run->t[1] = ElapsedMilliseconds();
+  if (SortGroups(ws, run->statistics, &run->t[2]) != 0 || SequenceErrorFlag) {
+    Fail(run, kSequenceError);
+    return;
+  }
+  run->t[3] = ElapsedMilliseconds();
+  if (InputFileChanged(&run->input)) {
+    FailWithName(run, kInputChanged, inputName);
+    return;
+  }
+  int written = RunGuarded(WriteOutput, run);
+  if (written < 0) {
+    FailMappedRead(run);
+  } else if (written != 0) {
+    FailWithName(run, kWriteError, run->job.outputName);
+  }
+}
+
+int SortRun(const ParameterRecord *jobRecord) {
+  SortRunState run;
+  memset(&run, 0, sizeof run);
+  run.t[0] = ElapsedMilliseconds();
+  run.input.handle = -1;
+  run.job = *jobRecord;
+  run.job.inputName[kNameSize - 1] = '\0';
+  run.job.outputName[kNameSize - 1] = '\0';
+  for (int k = 0; k < kMaxKeys; k++) run.job.keyTitles[k][kKeyTitleSize - 1] = '\0';
+  SortCompares = 0;
+  MergeCompares = 0;
+  SequenceErrorFlag = 0;
+  run.variable = run.job.recordLength == kVariableRecords;
+  run.bufferSize = (run.variable || run.job.recordLength < 1000)
+                       ? 1024
+                       : static_cast<uint32_t>(run.job.recordLength / 16 * 16 + 32);
+  int statisticsFlag = run.job.statisticsFlag;
+
+  if (!JobIsSafe(&run.job, run.bufferSize)) {
+    Fail(&run, kInvalidJob);
+  } else if ((run.recordBuffer = static_cast<unsigned char *>(calloc(run.bufferSize, 1))) == nullptr) {
+    Fail(&run, kMemoryError);
+  } else if (PrepareInput(&run) == 0) {
+    uint64_t memoryUsage = 2 * uint64_t{run.bufferSize};
+    int opened = OpenOutputFile(run.job.outputName, &run.input, &run.output);
+    if (opened == kOutputIsInput) {
+      FailWithName(&run, kOutputIsInputFile, run.job.outputName);
+    } else if (opened != kOutputOpened) {
+      FailWithName(&run, kCannotOpenOutput, run.job.outputName);
+    } else {
+      run.outputOpen = true;
+      const uint64_t n = run.variable ? run.tally.recordCount : run.input.size / static_cast<uint64_t>(run.job.recordLength);
+      if (n < 2) {
+        Fail(&run, kTooFewRecords);
+      } else {
+        if (statisticsFlag == 1) {
+          run.statistics = OpenStatisticsFile(StatisticsDirectory);
+          if (run.statistics == nullptr) {
+            AppendErrorFormat(kCannotOpenStatistics, kStatisticsFileName);
+            statisticsFlag = 0;
+          }
+        }
+        int allocated = AllocateWorkspace(&run.ws, static_cast<uint32_t>(n), &run.job);
+        if (allocated == 1) {
+          Fail(&run, kKeysTooLong);
+        } else if (allocated == 2) {
+          Fail(&run, kMemoryError);
+        } else {
+          memoryUsage += run.ws.allocatedMemoryUsage;
+          PrepareKeyPlan(run.job.keys, run.job.keyCount, run.variable, &run.plan);
+          if (run.statistics != nullptr) {
+            ReportHeader header;
+            ReadLocalTime(&header.time);
+            header.job = &run.job;
+            header.recordCount = static_cast<uint32_t>(n);
+            header.allocatedMemoryUsage = memoryUsage;
+            WriteStatisticsHeader(run.statistics, &header);
+          }
+          SortAndWrite(&run);
+        }
+        ReleaseWorkspace(&run.ws);
+      }
+    }
+  }
+  CloseInputFile(&run.input);
+  if (run.outputOpen && CloseOutputFile(&run.output, !run.failed) != 0 && !run.failed) {
+    FailWithName(&run, kWriteError, run.job.outputName);
+  }
+  free(run.recordBuffer);
+  run.t[4] = ElapsedMilliseconds();
+  if (run.statistics != nullptr) {
+    if (statisticsFlag == 1 && !run.failed) {
+      WriteStatisticsFooter(run.statistics, SortCompares, MergeCompares, run.t);
+    }
+    fclose(run.statistics);
+  }
+  if (run.failed) AppendErrorText(kTerminated);
+  return run.failed;
+}

@@ -1,0 +1,37 @@
+// The sort run: the engine's only entry. SortRun does one whole sort in one blocking call:
+// it checks the job, maps the input, builds every record's key (keys.h; for
+// variable-length records through the scanner, scanner.h), sorts the sort groups
+// (groupsort.h), merges them (merge.h), copies the records unchanged in key order to the
+// output and, when asked, writes the statistics report (statreport.h).
+// Only keys, references, offsets and lengths are held in memory, never the records: the
+// output copies each record from the mapped input at its offset.
+#ifndef PELMAR_ENGINE_SORTRUN_H
+#define PELMAR_ENGINE_SORTRUN_H
+
+#include <cstdint>
+
+#include "engine/sorttypes.h"
+#include "engine/workspace.h"
+
+// Folder of the statistics file, set by the caller before a run with statistics on.
+// The report goes to StatisticsDirectory followed by the separator and "SortStat.txt".
+extern char StatisticsDirectory[kNameSize];
+
+// Runs the sort that job describes. The caller has cleared the error text; every message
+// of the run is appended to it, a failed run's last one being
+// "\n* * * ERRORS! - Sort Terminated * * *". Returns 0 when the output file has been
+// written whole, 1 when the run failed; a failed run leaves the output file empty (or
+// untouched, when it was never opened) and the input file always untouched.
+int SortRun(const ParameterRecord *job);
+
+// Sizes the workspace for n records and the job's keys, and allocates every array
+// zero-filled. Returns 0; 1 when the keys of fixed-length records add up to more than
+// the record length (nothing allocated); 2 when an allocation failed.
+// Fills ws->allocatedMemoryUsage with 12n + 4G + nT (+ 2n for variable-length records);
+// the caller adds the two record buffers.
+int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job);
+
+// Frees every array of the workspace (those allocated) and clears it.
+void ReleaseWorkspace(SortWorkspace *ws);
+
+#endif

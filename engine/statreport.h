@@ -1,0 +1,45 @@
+// Statistics report, "SortStat.txt": a plain-text account of one run with CR LF line ends,
+// written piecewise as the run passes its points: the header once the workspace exists,
+// the group lines after keying, one line per sort group, and the footer at the end of a
+// run that did not fail. Every count and time stands in one right-aligned number field.
+#ifndef PELMAR_ENGINE_STATREPORT_H
+#define PELMAR_ENGINE_STATREPORT_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "engine/groupsort.h"
+#include "engine/platform.h"
+#include "engine/sorttypes.h"
+
+constexpr size_t kCountFieldSize = 32;  // number field: 11 characters, wider for 10 digits or more
+
+// Writes value with a comma after every third digit from the right, right-aligned in 11
+// characters; a number that needs more (ten digits or more) takes the room it needs.
+// 0 gives ten blanks and "0"; 1234 gives six blanks and "1,234".
+void FormatCount(uint64_t value, char field[kCountFieldSize]);
+void FormatSignedCount(int64_t value, char field[kCountFieldSize]);
+
+// The report's file name after the folder: the separator and "SortStat.txt".
+extern const char kStatisticsFileName[];
+
+// Opens directory + kStatisticsFileName for writing, emptying it. Null when it cannot be
+// opened, also when the path does not fit 255 characters.
+FILE *OpenStatisticsFile(const char *directory);
+
+// What the header tells of the run.
+struct ReportHeader {
+  LocalTime time;                 // when the header is written
+  const ParameterRecord *job;     // names, keys and titles
+  uint32_t recordCount;           // n
+  uint64_t allocatedMemoryUsage;  // bytes
+};
+
+void WriteStatisticsHeader(FILE *file, const ReportHeader *header);
+void WriteStatisticsGroupLines(FILE *file, uint32_t groupCount);
+void WriteGroupStatistics(FILE *file, const GroupCounters *counters);
+
+// t[0] to t[4]: the run's clock readings in milliseconds.
+void WriteStatisticsFooter(FILE *file, uint64_t sortCompares, uint64_t mergeCompares, const uint32_t t[5]);
+
+#endif

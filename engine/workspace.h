@@ -1,0 +1,28 @@
+// The arrays of one sort run. AllocateWorkspace (sortrun.h) fills this record; the
+// scanner, the group sort and the merge work on it; the run releases it before it returns.
+// A reference is a record index: record i's key is keyArray + i * keyLength.
+#ifndef PELMAR_ENGINE_WORKSPACE_H
+#define PELMAR_ENGINE_WORKSPACE_H
+
+#include <cstdint>
+
+constexpr uint32_t kSortGroupSize = 997;  // references per sort group; the last group takes the rest
+
+struct SortWorkspace {
+  uint32_t recordCount;          // n
+  uint32_t groupCount;           // G = n / 997 rounded up
+  uint32_t keyLength;            // T, bytes per key
+  unsigned char *keyArray;       // n * T bytes, record i's key at i * T
+  uint32_t *keyPointers;         // n references; group g owns entries g * 997 onward
+  uint32_t *outputOrder;         // n references in final order, filled by the merge
+  uint32_t *recordOffsets;       // variable-length records: byte offset of each record
+  uint16_t *recordLengths;       // variable-length records: bytes copied for each record
+  uint16_t *groupSizes;          // G entries: 997, the last one the remainder
+  // The merge's own arrays, allocated with the rest so that the merge allocates nothing.
+  uint16_t *groupCursors;        // G entries: references of each group already emitted
+  uint64_t *mergeScratch;        // 3 * G entries for the loser tree and the compare count
+  uint32_t *mergeTree;           // G entries: the loser tree's nodes
+  uint64_t allocatedMemoryUsage; // the figure the statistics report gives, bytes
+};
+
+#endif

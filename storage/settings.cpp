@@ -1,0 +1,3 @@
+#include "storage/settings.h"
+
+char WorkingOfni[kOfniSize] = "Srt";
