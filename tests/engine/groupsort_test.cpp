@@ -1,0 +1,194 @@
+#include "engine/groupsort.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+#include <random>
+
+#include "engine/merge.h"
+#include "engine/sortrun.h"
+#include "tests/engine/keyshapes.h"
+#include "tests/engine/reference.h"
+
+namespace {
+
+ReferenceKeys KeysFromText(const std::vector<std::string> &texts) {
+  ReferenceKeys keys;
+  keys.keyLength = static_cast<uint32_t>(texts[0].size());
+  for (const auto &t : texts) keys.bytes.insert(keys.bytes.end(), t.begin(), t.end());
+  return keys;
+}
+
+struct GroupResult {
+  std::vector<uint32_t> order;
+  GroupCounters counters;
+  uint64_t compares;
+};
+
+GroupResult SortWithEngine(const ReferenceKeys &keys, std::vector<uint32_t> references) {
+  GroupResult result;
+  SortCompares = 0;
+  SortGroup(keys.bytes.data(), keys.keyLength, references.data(), static_cast<uint32_t>(references.size()),
+            &result.counters);
+  result.order = references;
+  result.compares = SortCompares;
+  return result;
+}
+
+void ExpectSameAsReference(const ReferenceKeys &keys, const std::vector<uint32_t> &references) {
+  std::vector<uint32_t> expected = references;
+  GroupCounters expectedCounters;
+  uint64_t expectedCompares = ReferenceGroupSort(keys, &expected, &expectedCounters);
+  GroupResult actual = SortWithEngine(keys, references);
+  ASSERT_EQ(actual.order, expected);
+  EXPECT_EQ(actual.compares, expectedCompares);
+  EXPECT_EQ(actual.counters.invocations, expectedCounters.invocations);
+  EXPECT_EQ(actual.counters.returns, expectedCounters.returns);
+  EXPECT_EQ(actual.counters.loBranches, expectedCounters.loBranches);
+  EXPECT_EQ(actual.counters.hiBranches, expectedCounters.hiBranches);
+}
+
+std::vector<uint32_t> Identity(uint32_t n) {
+  std::vector<uint32_t> v(n);
+  std::iota(v.begin(), v.end(), 0);
+  return v;
+}
+
+}  // namespace
+
+TEST(GroupQuicksort, EqualKeysChangePlacesAsDescribed) {
+  // Keys B, A, A of records 1, 2, 3 come out as records 3, 2, 1.
+  ReferenceKeys keys = KeysFromText({"B", "A", "A"});
+  GroupResult result = SortWithEngine(keys, Identity(3));
+  EXPECT_EQ(result.order, (std::vector<uint32_t>{2, 1, 0}));
+}
+
+TEST(GroupQuicksort, TwoReferencesInOrderAndReversed) {
+  GroupResult inOrder = SortWithEngine(KeysFromText({"A", "B"}), Identity(2));
+  EXPECT_EQ(inOrder.compares, 1u);
+  EXPECT_EQ(inOrder.counters.loBranches, 0u);
+  EXPECT_EQ(inOrder.counters.hiBranches, 1u);
+  EXPECT_EQ(inOrder.counters.returns, 1u);
+  EXPECT_EQ(inOrder.counters.invocations - inOrder.counters.returns, 1u);
+
+  GroupResult reversed = SortWithEngine(KeysFromText({"B", "A"}), Identity(2));
+  EXPECT_EQ(reversed.order, (std::vector<uint32_t>{1, 0}));
+  EXPECT_EQ(reversed.compares, 0u);
+  EXPECT_EQ(reversed.counters.loBranches, 1u);
+  EXPECT_EQ(reversed.counters.hiBranches, 0u);
+  EXPECT_EQ(reversed.counters.returns, 1u);
+  EXPECT_EQ(reversed.counters.invocations - reversed.counters.returns, 1u);
+}
+
+TEST(GroupQuicksort, OrderedAndEqualGroupsTakeTheQuadraticCountsUnchanged) {
+  std::vector<std::string> ascending, equal;
+  for (int i = 0; i < 997; i++) {
+    char text[8];
+    snprintf(text, sizeof text, "%05d", i);
+    ascending.push_back(text);
+    equal.push_back("same!");
+  }
+  for (const auto &texts : {ascending, equal}) {
+    GroupResult result = SortWithEngine(KeysFromText(texts), Identity(997));
+    EXPECT_EQ(result.order, Identity(997));
+    EXPECT_EQ(result.compares, 997u * 996u / 2);
+    EXPECT_EQ(result.counters.loBranches, 0u);
+    EXPECT_EQ(result.counters.hiBranches, 996u);
+    EXPECT_EQ(result.counters.returns, 1u);
+    EXPECT_EQ(result.counters.invocations - result.counters.returns, 996u);
+  }
+}
+
+// Every shape, many sizes and key lengths (below, at and above the 8-byte prefix),
+// references in input order and shuffled: order, counters and compares as the reference.
+TEST(GroupQuicksort, MatchesTheReferenceOnThousandsOfGroups) {
+  std::mt19937_64 random(20261206);
+  const uint32_t keyLengths[] = {1, 3, 8, 9, 14};
+  int cases = 0;
+  for (int round = 0; round < 70; round++) {
+    for (int shape = 0; shape < kShapeCount; shape++) {
+      for (uint32_t keyLength : keyLengths) {
+        uint32_t n;
+        switch (random() % 4) {
+          case 0: n = 2 + random() % 8; break;
+          case 1: n = 10 + random() % 90; break;
+          case 2: n = 100 + random() % 400; break;
+          default: n = 990 + random() % 8; break;
+        }
+        if (shape == kDescending && keyLength == 1) n = std::min<uint32_t>(n, 200);
+        ReferenceKeys keys = MakeKeys(shape, n, keyLength, random);
+        n = static_cast<uint32_t>(keys.bytes.size() / keyLength);
+        std::vector<uint32_t> references = Identity(n);
+        if (round % 2 == 1) std::shuffle(references.begin(), references.end(), random);
+        SCOPED_TRACE(std::string(ShapeName(shape)) + " n=" + std::to_string(n) + " T=" + std::to_string(keyLength) +
+                     " round=" + std::to_string(round));
+        ExpectSameAsReference(keys, references);
+        if (HasFatalFailure()) return;
+        cases++;
+      }
+    }
+  }
+  EXPECT_GE(cases, 3000);
+}
+
+TEST(GroupQuicksort, ReturnsPlusStackDepthIsTheGroupSize) {
+  std::mt19937_64 random(7);
+  for (uint32_t n : {2u, 17u, 500u, 997u}) {
+    GroupResult result = SortWithEngine(MakeKeys(kRandomBytes, n, 4, random), Identity(n));
+    EXPECT_EQ(result.counters.invocations, n);
+    EXPECT_EQ(result.counters.loBranches + result.counters.hiBranches, n - 1);
+  }
+}
+
+namespace {
+
+std::string GroupLines(const std::vector<GroupCounters> &counters) {
+  std::string text;
+  for (const auto &c : counters) {
+    char line[128];
+    snprintf(line, sizeof line, " Lo Branch =%5u  Hi Branch =%5u   Returns =%5u  Stack Depth =%5u\r\n",
+             c.loBranches, c.hiBranches, c.returns, c.invocations - c.returns);
+    text += line;
+  }
+  return text;
+}
+
+void ExpectPipelineMatches(const ReferenceKeys &keys) {
+  ReferenceSortResult expected = ReferenceSort(keys);
+  EngineSortResult actual = RunEngineSortGroups(keys);
+  ASSERT_EQ(actual.order, expected.order);
+  EXPECT_EQ(actual.sortCompares, expected.sortCompares);
+  EXPECT_EQ(actual.mergeCompares, expected.mergeCompares);
+  EXPECT_EQ(actual.statistics, GroupLines(expected.counters));
+}
+
+}  // namespace
+
+TEST(SortGroups, MatchesTheReferenceAtTheGroupBoundaries) {
+  std::mt19937_64 random(31);
+  for (uint32_t n : {2u, 3u, 996u, 997u, 998u, 1993u, 1994u, 1995u, 5000u, 12345u}) {
+    for (int shape = 0; shape < kShapeCount; shape++) {
+      SCOPED_TRACE(std::string(ShapeName(shape)) + " n=" + std::to_string(n));
+      ExpectPipelineMatches(MakeKeys(shape, n, shape % 2 ? 10 : 6, random));
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(SortGroups, MatchesTheReferenceOnRandomSizes) {
+  std::mt19937_64 random(77);
+  for (int round = 0; round < 150; round++) {
+    const uint32_t n = 2 + static_cast<uint32_t>(random() % 9000);
+    const int shape = static_cast<int>(random() % kShapeCount);
+    const uint32_t keyLength = 1 + static_cast<uint32_t>(random() % 12);
+    SCOPED_TRACE(std::string(ShapeName(shape)) + " n=" + std::to_string(n) + " T=" + std::to_string(keyLength));
+    ExpectPipelineMatches(MakeKeys(shape, n, keyLength, random));
+    if (HasFatalFailure()) return;
+  }
+  // Larger, with many groups in the merge.
+  for (int shape : {kRandomBytes, kFewDistinct, kAllEqual, kDescending}) {
+    SCOPED_TRACE(ShapeName(shape));
+    ExpectPipelineMatches(MakeKeys(shape, 40000, 5, random));
+  }
+}

@@ -1,0 +1,418 @@
+#include "engine/sortrun.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/errortext.h"
+#include "engine/keys.h"
+#include "engine/platform.h"
+#include "engine/progress.h"
+#include "engine/scanner.h"
+#include "tests/engine/reference.h"
+#include "tests/engine/testfiles.h"
+
+namespace {
+
+const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
+
+ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,
+                        std::vector<KeyField> keys) {
+  ParameterRecord job;
+  memset(&job, 0, sizeof job);
+  CopyText(job.inputName, sizeof job.inputName, input.c_str());
+  CopyText(job.outputName, sizeof job.outputName, output.c_str());
+  job.recordLength = recordLength;
+  job.keyCount = static_cast<int32_t>(keys.size());
+  for (size_t k = 0; k < keys.size(); k++) job.keys[k] = keys[k];
+  for (int k = 0; k < kMaxKeys; k++) snprintf(job.keyTitles[k], kKeyTitleSize, "Key %d:", k + 1);
+  return job;
+}
+
+int RunJob(const ParameterRecord &job) {
+  ClearErrorText();
+  return SortRun(&job);
+}
+
+// The records of a fixed-length file in the order the described sort leaves them,
+// computed with the plain reference sort over the same keys.
+std::string ExpectedFixedOutput(const std::string &bytes, const ParameterRecord &job) {
+  KeyPlan plan;
+  PrepareKeyPlan(job.keys, job.keyCount, false, &plan);
+  const size_t length = static_cast<size_t>(job.recordLength);
+  const size_t n = bytes.size() / length;
+  ReferenceKeys keys;
+  keys.keyLength = plan.keyLength;
+  keys.bytes.resize(n * plan.keyLength);
+  for (size_t i = 0; i < n; i++) {
+    BuildFixedKey(&plan, reinterpret_cast<const unsigned char *>(bytes.data()) + i * length,
+                  keys.bytes.data() + i * plan.keyLength);
+  }
+  std::string output;
+  for (uint32_t i : ReferenceSort(keys).order) output += bytes.substr(i * length, length);
+  return output;
+}
+
+std::string RandomRecords(std::mt19937_64 &random, size_t n, size_t length, int alphabet) {
+  std::string bytes;
+  for (size_t i = 0; i < n * length; i++) bytes += static_cast<char>(alphabet == 256 ? random() % 256 : 'a' + random() % alphabet);
+  return bytes;
+}
+
+}  // namespace
+
+TEST(SortRun, FixedLengthOutputMatchesTheReferenceSort) {
+  TempFolder folder;
+  std::mt19937_64 random(11);
+  const std::vector<std::vector<KeyField>> keySets = {
+      {KeyField{1, 10, 'a', 'a'}},
+      {KeyField{3, 2, 'c', 'd'}, KeyField{9, 4, 'i', 'a'}},
+      {KeyField{1, 1, 'a', 'a'}, KeyField{5, 4, 'f', 'd'}, KeyField{11, 2, 'u', 'd'}},
+      {KeyField{13, 8, 'f', 'a'}, KeyField{2, 1, 'c', 'a'}},
+  };
+  for (size_t n : {2u, 3u, 997u, 998u, 1994u, 5003u}) {
+    for (size_t set = 0; set < keySets.size(); set++) {
+      SCOPED_TRACE("n=" + std::to_string(n) + " set=" + std::to_string(set));
+      const std::string bytes = RandomRecords(random, n, 20, set % 2 ? 3 : 256) + "tail";  // trailing bytes ignored
+      WriteFile(folder.File("in.dat"), bytes);
+      ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 20, keySets[set]);
+      ASSERT_EQ(RunJob(job), 0) << ErrorText;
+      EXPECT_EQ(ReadFile(folder.File("out.dat")), ExpectedFixedOutput(bytes.substr(0, n * 20), job));
+    }
+  }
+}
+
+TEST(SortRun, VariableLengthRecordsAreWrittenWithCrLfInKeyOrder) {
+  TempFolder folder;
+  WriteFile(folder.File("in.txt"), "beta\r\nAlpha\r\nbeta\r\n");
+  ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'c', 'a'}});
+  ASSERT_EQ(RunJob(job), 0) << ErrorText;
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), "Alpha\r\nbeta\r\nbeta\r\n");
+  EXPECT_STREQ(ErrorText, "\n Longest Variable Record Length  = 5\n");
+}
+
+TEST(SortRun, EqualVariableFieldsKeepInputOrderInBothSequences) {
+  TempFolder folder;
+  WriteFile(folder.File("in.txt"), "k2 first\nk1 only\nk2 second\nk2 third\n");
+  DelimiterMode = kDelimiterLf;
+  ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 2, 'a', 'd'}});
+  ASSERT_EQ(RunJob(job), 0) << ErrorText;
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), "k2 first\r\nk2 second\r\nk2 third\r\nk1 only\r\n");
+  job.keys[0].sequence = 'a';
+  ASSERT_EQ(RunJob(job), 0) << ErrorText;
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), "k1 only\r\nk2 first\r\nk2 second\r\nk2 third\r\n");
+  DelimiterMode = kDelimiterBoth;
+}
+
+TEST(SortRun, LastLineWithoutEndAndStrayCrAreKeptWhole) {
+  TempFolder folder;
+  // A CR LF file scanned with LF as delimiter, its last line unended: nothing lost, nothing corrupted.
+  WriteFile(folder.File("in.txt"), "zz one\r\naa two\r\nmm three");
+  DelimiterMode = kDelimiterLf;
+  ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 2, 'a', 'a'}});
+  ASSERT_EQ(RunJob(job), 0) << ErrorText;
+  DelimiterMode = kDelimiterBoth;
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), "aa two\r\nmm three\r\nzz one\r\n");
+}
+
+TEST(SortRun, VariableLengthKeyPositionsAreCheckedAgainstTheLongestRecord) {
+  TempFolder folder;
+  std::string forty(40, 'x');
+  WriteFile(folder.File("in.txt"), forty + "\r\nshort\r\n");
+  ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
+                                {KeyField{40, 8, 'c', 'a'}});
+  EXPECT_EQ(RunJob(job), 0) << ErrorText;  // position 40 and position + length 48 are accepted
+  ASSERT_EQ(unlink(folder.File("out.txt").c_str()), 0);
+  job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
+                {KeyField{41, 1, 'c', 'a'}, KeyField{39, 10, 'a', 'd'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText),
+            "\n Longest Variable Record Length  = 40\n"
+            "\n Postion in Key 1: Key > Variable Record Length!\n"
+            "\n Postion + Length in Key 2: Key > Variable Record Length!\n" +
+                std::string(kTerminated));
+  EXPECT_FALSE(FileExists(folder.File("out.txt")));
+}
+
+TEST(SortRun, EmptyVariableFileFailsBeforeTheOutputIsOpened) {
+  TempFolder folder;
+  WriteFile(folder.File("in.txt"), "");
+  ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
+                                {KeyField{1, 5, 'c', 'a'}, KeyField{6, 3, 'c', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText),
+            "\n Longest Variable Record Length  = 0\n"
+            "\n Postion in Key 1: Key > Variable Record Length!\n"
+            "\n Postion in Key 2: Key > Variable Record Length!\n"
+            "\n Postion + Length in Key 2: Key > Variable Record Length!\n" +
+                std::string(kTerminated));
+  EXPECT_FALSE(FileExists(folder.File("out.txt")));
+}
+
+TEST(SortRun, ScannerFailuresNameTheInput) {
+  TempFolder folder;
+  const std::string input = folder.File("in.txt");
+  ParameterRecord job = MakeJob(input, folder.File("out.txt"), kVariableRecords, {KeyField{1, 2, 'c', 'a'}});
+  WriteFile(input, "ab\rcd\r\n");
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), "\n Record Delimeter Error in: " + input + "!\n" + kTerminated);
+  WriteFile(input, std::string(261, 'x') + "\r\n");
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), "\n Found Record Length > 256 Bytes in: " + input + "!\n" + kTerminated);
+}
+
+TEST(SortRun, FewerThanTwoRecordsLeaveAnEmptyOutput) {
+  TempFolder folder;
+  const std::string output = folder.File("out.dat");
+  for (const std::string &bytes : {std::string(), std::string("one record"), std::string("one record+7")}) {
+    WriteFile(folder.File("in.dat"), bytes);
+    WriteFile(output, "old contents");
+    ParameterRecord job = MakeJob(folder.File("in.dat"), output, 10, {KeyField{1, 3, 'a', 'a'}});
+    EXPECT_EQ(RunJob(job), 1);
+    EXPECT_EQ(std::string(ErrorText), std::string("\n Only ONE Record in File - No Need to Sort!\n") + kTerminated);
+    EXPECT_TRUE(FileExists(output));
+    EXPECT_EQ(ReadFile(output), "");
+  }
+  WriteFile(folder.File("in.txt"), "just one line\n");
+  DelimiterMode = kDelimiterLf;
+  ParameterRecord job = MakeJob(folder.File("in.txt"), output, kVariableRecords, {KeyField{1, 3, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  DelimiterMode = kDelimiterBoth;
+  EXPECT_EQ(std::string(ErrorText),
+            "\n Longest Variable Record Length  = 13\n\n Only ONE Record in File - No Need to Sort!\n" +
+                std::string(kTerminated));
+}
+
+TEST(SortRun, FilesThatCannotBeOpenedAreNamed) {
+  TempFolder folder;
+  ParameterRecord job = MakeJob(folder.File("missing.dat"), folder.File("out.dat"), 4, {KeyField{1, 2, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Input File: " + folder.File("missing.dat") + "!\n" + kTerminated);
+  WriteFile(folder.File("in.dat"), "abcdefgh");
+  job = MakeJob(folder.File("in.dat"), folder.File("no/such/out.dat"), 4, {KeyField{1, 2, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Output File: " + folder.File("no/such/out.dat") + "!\n" + kTerminated);
+  job = MakeJob(folder.path, folder.File("out.dat"), 4, {KeyField{1, 2, 'a', 'a'}});  // a folder is no input
+  EXPECT_EQ(RunJob(job), 1);
+}
+
+TEST(SortRun, KeysLongerThanTheRecordFailAfterTheOutputIsOpened) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "abcdefgh");
+  WriteFile(folder.File("out.dat"), "old");
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 4,
+                                {KeyField{1, 3, 'a', 'a'}, KeyField{2, 3, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), std::string("\n Total Length of Keys Specified > Record Length!\n") + kTerminated);
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
+}
+
+TEST(SortRun, StatisticsFileThatCannotBeOpenedDoesNotFailTheRun) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "bbaa");
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 2, {KeyField{1, 2, 'a', 'a'}});
+  job.statisticsFlag = 1;
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.File("no-such-folder").c_str());
+  EXPECT_EQ(RunJob(job), 0);
+  EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Statistics File: /SortStat.txt!\n");
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "aabb");
+}
+
+TEST(SortRun, AllocatedMemoryUsageCountsBuffersArraysAndKeys) {
+  TempFolder folder;
+  std::mt19937_64 random(3);
+  WriteFile(folder.File("in.dat"), RandomRecords(random, 1000, 80, 26));
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 80, {KeyField{1, 10, 'c', 'a'}});
+  job.statisticsFlag = 1;
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  ASSERT_EQ(RunJob(job), 0) << ErrorText;
+  EXPECT_NE(ReadFile(folder.File("SortStat.txt")).find("\r\n Allocated Memory Usage:     24,056 Bytes\r\n"),
+            std::string::npos);
+
+  std::string lines;
+  for (int i = 0; i < 1000; i++) lines += RandomRecords(random, 1, 12, 26) + "\r\n";
+  WriteFile(folder.File("in.txt"), lines);
+  job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 10, 'c', 'a'}});
+  job.statisticsFlag = 1;
+  ASSERT_EQ(RunJob(job), 0) << ErrorText;
+  std::string report = ReadFile(folder.File("SortStat.txt"));
+  EXPECT_NE(report.find("\r\n Allocated Memory Usage:     30,056 Bytes\r\n"), std::string::npos);
+  EXPECT_NE(report.find("\r\n Record Size:  Variable Length\r\n"), std::string::npos);
+}
+
+TEST(SortRun, UnsafeJobsAreRefusedBeforeAnyFileIsOpened) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "abcdefgh");
+  const std::string out = folder.File("out.dat");
+  const std::string in = folder.File("in.dat");
+  std::vector<ParameterRecord> jobs = {
+      MakeJob(in, out, 4, {}),                                                    // no key
+      MakeJob(in, out, 4, {KeyField{0, 2, 'a', 'a'}}),                            // position below 1
+      MakeJob(in, out, 4, {KeyField{1, 0, 'a', 'a'}}),                            // length below 1
+      MakeJob(in, out, 4, {KeyField{1, 2, 'x', 'a'}}),                            // unknown type
+      MakeJob(in, out, 4, {KeyField{1, 2, 'C', 'a'}}),                            // upper case is not a type
+      MakeJob(in, out, 4, {KeyField{1, 2, 'a', 'z'}}),                            // unknown sequence
+      MakeJob(in, out, 4, {KeyField{3, 2, 'a', 'a'}, KeyField{4, 2, 'a', 'a'}}),  // reaches past the record
+      MakeJob(in, out, 4, {KeyField{2147483647, 2, 'a', 'a'}}),                   // position overflows
+      MakeJob(in, out, 8, {KeyField{1, 3, 'f', 'a'}}),                            // no such real
+      MakeJob(in, out, 0, {KeyField{1, 2, 'a', 'a'}}),                            // record length 0
+      MakeJob(in, out, 4301, {KeyField{1, 2, 'a', 'a'}}),                         // record length too long
+      MakeJob(in, out, -2, {KeyField{1, 2, 'a', 'a'}}),                           // neither fixed nor variable
+      MakeJob(in, out, kVariableRecords, {KeyField{1, 2, 'i', 'a'}}),             // numbers in text lines
+      MakeJob(in, out, kVariableRecords, {KeyField{1, 1021, 'a', 'a'}}),          // key does not fit the buffer
+  };
+  jobs[0].keyCount = 0;
+  ParameterRecord sevenKeys = MakeJob(in, out, 4, {KeyField{1, 1, 'a', 'a'}});
+  sevenKeys.keyCount = 7;
+  jobs.push_back(sevenKeys);
+  for (size_t i = 0; i < jobs.size(); i++) {
+    EXPECT_EQ(RunJob(jobs[i]), 1) << i;
+    EXPECT_EQ(std::string(ErrorText), std::string("\n Invalid Sort Parameters!\n") + kTerminated) << i;
+    EXPECT_FALSE(FileExists(out)) << i;
+  }
+}
+
+TEST(SortRun, OutputThatIsTheInputIsRefusedAndTheInputKept) {
+  TempFolder folder;
+  const std::string input = folder.File("in.dat");
+  const std::string contents = "dddcccbbbaaa";
+  WriteFile(input, contents);
+  ASSERT_EQ(symlink(input.c_str(), folder.File("link.dat").c_str()), 0);
+  ASSERT_EQ(link(input.c_str(), folder.File("hard.dat").c_str()), 0);
+  const std::string spellings[] = {input, folder.path + "/./in.dat", folder.File("link.dat"), folder.File("hard.dat")};
+  for (const std::string &output : spellings) {
+    ParameterRecord job = MakeJob(input, output, 3, {KeyField{1, 3, 'a', 'a'}});
+    EXPECT_EQ(RunJob(job), 1);
+    EXPECT_EQ(std::string(ErrorText), "\n Output File Is the Input File: " + output + "!\n" + kTerminated);
+    EXPECT_EQ(ReadFile(input), contents);
+  }
+}
+
+TEST(SortRun, FailedWritesAreReportedAndLeaveAnEmptyOutput) {
+  TempFolder folder;
+  std::mt19937_64 random(5);
+  WriteFile(folder.File("in.dat"), RandomRecords(random, 100000, 100, 26));  // 10 MB: several buffers
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 10, 'a', 'a'}});
+  const std::string written = "\n Error Writing Output File: " + folder.File("out.dat") + "!\n" + kTerminated;
+  for (int64_t failAfter : {int64_t{0}, int64_t{5000000}, int64_t{9999999}}) {
+    SetOutputFaultForTesting(failAfter, 0);
+    EXPECT_EQ(RunJob(job), 1) << failAfter;
+    EXPECT_EQ(std::string(ErrorText), written);
+    EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
+  }
+  SetOutputFaultForTesting(-1, 1);  // the final close fails
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), written);
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
+  SetOutputFaultForTesting(-1, 0);
+  if (FileExists("/dev/full")) {  // a real device that refuses every write
+    job = MakeJob(folder.File("in.dat"), "/dev/full", 100, {KeyField{1, 10, 'a', 'a'}});
+    EXPECT_EQ(RunJob(job), 1);
+    EXPECT_EQ(std::string(ErrorText), std::string("\n Error Writing Output File: /dev/full!\n") + kTerminated);
+  }
+}
+
+namespace {
+
+std::string gChangingFile;
+int gChangeAtPhase = -1;
+uint64_t gChangeAtDone = 0;
+std::string gReplacement;
+
+// Changes the input while the run is in the chosen phase.
+void ChangeInput(int phase, uint64_t done, uint64_t) {
+  if (phase != gChangeAtPhase || done != gChangeAtDone) return;
+  FILE *file = fopen(gChangingFile.c_str(), "r+b");
+  if (gReplacement.empty()) {
+    if (ftruncate(fileno(file), 100) != 0) perror("ftruncate");
+  } else {
+    fwrite(gReplacement.data(), 1, gReplacement.size(), file);
+  }
+  fclose(file);
+  gChangeAtPhase = -1;
+}
+
+}  // namespace
+
+TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
+  TempFolder folder;
+  std::mt19937_64 random(8);
+  gChangingFile = folder.File("in.dat");
+  const std::string changed = "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kTerminated;
+  SortProgress = ChangeInput;
+
+  // Cut short before the output is copied, and while it is being copied.
+  for (uint64_t done : {uint64_t{0}, uint64_t{kProgressInterval}}) {
+    WriteFile(gChangingFile, RandomRecords(random, 200000, 50, 26));
+    gReplacement.clear();
+    gChangeAtPhase = kPhaseWriting;
+    gChangeAtDone = done;
+    ParameterRecord job = MakeJob(gChangingFile, folder.File("out.dat"), 50, {KeyField{1, 8, 'a', 'a'}});
+    EXPECT_EQ(RunJob(job), 1) << done;
+    EXPECT_EQ(std::string(ErrorText), changed);
+    EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
+  }
+
+  // Text lines rewritten in place between the two scans: more lines than were counted.
+  std::string lines;
+  for (int i = 0; i < 1000; i++) lines += "line number " + std::to_string(i) + "\n";
+  WriteFile(gChangingFile, lines);
+  gReplacement = std::string(lines.size() / 2, '\n').replace(0, 1, "x");
+  for (size_t i = 0; i < gReplacement.size(); i += 2) gReplacement[i] = 'y';
+  gChangeAtPhase = kPhaseKeying;
+  gChangeAtDone = 0;
+  DelimiterMode = kDelimiterLf;
+  ParameterRecord job = MakeJob(gChangingFile, folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  DelimiterMode = kDelimiterBoth;
+  EXPECT_EQ(std::string(ErrorText), "\n Longest Variable Record Length  = 15\n" + changed);
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), "");
+  SortProgress = nullptr;
+}
+
+TEST(SortRun, InputsOfFourGigabytesOrMoreAreRefused) {
+  TempFolder folder;
+  const std::string input = folder.File("huge.dat");
+  FILE *file = fopen(input.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(ftruncate(fileno(file), int64_t{1} << 32), 0);  // sparse: takes no room
+  fclose(file);
+  ParameterRecord job = MakeJob(input, folder.File("out.dat"), 100, {KeyField{1, 8, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), "\n Input File Too Large - 4 GB Limit: " + input + "!\n" + kTerminated);
+  EXPECT_FALSE(FileExists(folder.File("out.dat")));
+}
+
+TEST(SortRun, SecondRunCountsOnlyItsOwnCompares) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "cba");
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 1, {KeyField{1, 1, 'a', 'a'}});
+  job.statisticsFlag = 1;
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  ASSERT_EQ(RunJob(job), 0);
+  const std::string first = ReadFile(folder.File("SortStat.txt"));
+  ASSERT_EQ(RunJob(job), 0);
+  const std::string second = ReadFile(folder.File("SortStat.txt"));
+  auto compares = [](const std::string &report) {
+    size_t at = report.find("Number of Sort Compares:");
+    return report.substr(at, 40);
+  };
+  EXPECT_EQ(compares(first), compares(second));
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "abc");
+}
+
+TEST(ErrorText, AppendsAreCutAtTheCapacity) {
+  ClearErrorText();
+  std::string long1(700, 'a');
+  AppendErrorText(long1.c_str());
+  AppendErrorFormat("%s", std::string(700, 'b').c_str());
+  EXPECT_EQ(ErrorTextLength(), kErrorTextSize - 1);
+  EXPECT_EQ(ErrorText[kErrorTextSize - 1], '\0');
+  AppendErrorText("more");
+  EXPECT_EQ(std::string(ErrorText), long1 + std::string(323, 'b'));
+}

@@ -1,0 +1,99 @@
+#include "engine/statreport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/errortext.h"
+#include "engine/platform.h"
+#include "engine/sortrun.h"
+#include "tests/engine/testfiles.h"
+
+namespace {
+
+std::string Count(uint64_t value) {
+  char field[kCountFieldSize];
+  FormatCount(value, field);
+  return field;
+}
+
+uint32_t gTick = 0;
+uint32_t gSteps[] = {1000, 1010, 1030, 1060, 1100};
+uint32_t FakeMilliseconds() { return gSteps[gTick++ % 5]; }
+void FakeLocalTime(LocalTime *t) { *t = LocalTime{2026, 12, 6, 9, 5}; }
+
+}  // namespace
+
+TEST(FormatCount, RightAlignsWithCommasInElevenCharacters) {
+  EXPECT_EQ(Count(0), "          0");
+  EXPECT_EQ(Count(997), "        997");
+  EXPECT_EQ(Count(1234), "      1,234");
+  EXPECT_EQ(Count(1000000), "  1,000,000");
+  EXPECT_EQ(Count(999999999), "999,999,999");
+}
+
+TEST(FormatCount, WidensForTenDigitsOrMore) {
+  EXPECT_EQ(Count(1234567890), "1,234,567,890");
+  EXPECT_EQ(Count(4294967295u), "4,294,967,295");
+  EXPECT_EQ(Count(18446744073709551615u), "18,446,744,073,709,551,615");
+  char field[kCountFieldSize];
+  FormatSignedCount(-1234, field);
+  EXPECT_STREQ(field, "     -1,234");
+}
+
+TEST(OpenStatisticsFile, AFolderTooLongForThePathCannotBeOpened) {
+  std::string folder(243, 'd');  // 243 + 13 = 256 characters: one too many
+  EXPECT_EQ(OpenStatisticsFile(folder.c_str()), nullptr);
+}
+
+// A whole report, byte for byte: three 4-byte records, two keys, a fixed clock.
+TEST(StatisticsReport, GoldenBytesOfAFixedLengthRun) {
+  TempFolder folder;
+  const std::string input = folder.File("in.dat");
+  const std::string output = folder.File("out.dat");
+  WriteFile(input, "b1xxa2xxc3xx");
+  ParameterRecord job;
+  memset(&job, 0, sizeof job);
+  CopyText(job.inputName, sizeof job.inputName, input.c_str());
+  CopyText(job.outputName, sizeof job.outputName, output.c_str());
+  job.recordLength = 4;
+  job.keyCount = 2;
+  job.statisticsFlag = 1;
+  job.keys[0] = KeyField{1, 1, 'c', 'a'};
+  job.keys[1] = KeyField{2, 1, 'a', 'd'};
+  CopyText(job.keyTitles[0], kKeyTitleSize, "Key 1:");
+  CopyText(job.keyTitles[1], kKeyTitleSize, "A Title Of 25 Characters!");
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  gTick = 0;
+  SetClockForTesting(FakeMilliseconds, FakeLocalTime);
+  ClearErrorText();
+  int result = SortRun(&job);
+  SetClockForTesting(nullptr, nullptr);
+  ASSERT_EQ(result, 0) << ErrorText;
+  EXPECT_EQ(ReadFile(output), "a2xxb1xxc3xx");
+
+  const std::string expected =
+      "\r\n  Date - 12/06/2026   Time - 09:05 \r\n"
+      "\r\n  Input File: " + input +
+      "\r\n Output File: " + output + "\r\n"
+      "\r\n Keys Used:\r\n"
+      "   Key 1:                Position:   1  Length:   1\r\n"
+      "   A Title Of 25 Characters!  Position:   2  Length:   1\r\n"
+      "\r\n Number of Records:          3"
+      "\r\n Record Size:          4 Bytes\r\n"
+      "\r\n Allocated Memory Usage:      2,094 Bytes\r\n"
+      "\r\n Number of Sort Groups:          1\r\n"
+      "\r\n Stack Recursion Statistics for Each Sort Group\r\n \r\n"
+      " Lo Branch =    1  Hi Branch =    1   Returns =    2  Stack Depth =    1\r\n"
+      "\r\n  Number of Sort Compares:          1"
+      "\r\n Number of Merge Compares:          0"
+      "\r\n Total Number of Compares:          1\r\n"
+      "\r\n      Prep Time:         10 Clicks"
+      "\r\n      Sort Time:         20 Clicks"
+      "\r\n     Merge Time:         30 Clicks"
+      "\r\nWrite File Time:         40 Clicks"
+      "\r\n Total Run Time:        100 Clicks at 1000.00 Clicks/Second"
+      "\r\n\r\n";
+  EXPECT_EQ(ReadFile(folder.File("SortStat.txt")), expected);
+}
