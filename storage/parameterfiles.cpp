@@ -1,6 +1,361 @@
 #include "storage/parameterfiles.h"
 
-SortParameters CurrentParameters;
-char KeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
-int ParametersLoaded = 0;
-ParameterRecord JobRecord;
+#include <cstdio>
+#include <cstring>
+
+#include "resources/resource.h"
+#include "storage/settings.h"
+#include "storage/storagefile.h"
+
+static const char kLastParametersFile[] = "spt.spt";  // the program's own parameter file
+static const char kFileExtension[] = ".spt";          // of every parameter file
+constexpr size_t kExtensionLength = 4;
+constexpr long kCountSize = 4;                        // the entry count at the start of a file
+constexpr size_t kFileNameSize = kNameSize + 8;       // a base of up to 255 characters, ".spt", NUL
+
+static const char kCaptionWarning[] = "* * Warning * *";
+static const char kCaptionError[] = "  * * ERROR * *";
+static const char kCaptionInternal[] = "Internal Program Error";
+static const char kCaptionCannotOpen[] = "Could Not Open File!";
+static const char kMessageCannotOpen[] = "Internal Program Error:\n  Could NOT Open SPT File!\n";
+static const char kMessagePosition[] = "File Position Failure!";
+static const char kMessageTooMany[] = "Exceeded Max of 26 spt Entries!";
+static const char kMessageCorrupted[] = "Corrupted SPT File!";
+static const char kMessageCorruptedEntry[] = "(b) Corrupted SPT File!";
+static const char kMessageBaseTooLong[] = "Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n";
+
+// Offset of entry index in a parameter file.
+static long long EntryOffset(long long index) {
+  return kCountSize + static_cast<long long>(kParameterRecordSize) * index;
+}
+
+// Every file is named relative to the program directory. With no program directory
+// (the current directory could not be read at start-up) the current one serves.
+static int EnterProgramDirectory() {
+  return ProgramDirectory[0] == '\0' ? 0 : SetWorkingDirectory(ProgramDirectory);
+}
+
+static void ShowOk(WindowHandle dialog, const char *text, const char *caption) {
+  ShowMessageBox(dialog, text, caption, kButtonsOk);
+}
+
+// The base of an input file name: its last path component up to the component's last
+// '.', or the whole component when it has none. Returns the base's length.
+static size_t InputBase(const char *inputName, char *base, size_t capacity) {
+  char name[kNameSize];
+  CopyText(name, sizeof name, inputName);
+  const char *separator = strrchr(name, kPathSeparator);
+  const char *component = separator == nullptr ? name : separator + 1;
+  const char *dot = strrchr(component, '.');
+  size_t length = dot == nullptr ? strlen(component) : static_cast<size_t>(dot - component);
+  if (length >= capacity) length = capacity - 1;
+  memcpy(base, component, length);
+  base[length] = '\0';
+  return length;
+}
+
+// The identifier of entry index (below kAddressableEntries) of a base of at most
+// kMaxBaseLength characters.
+static void MakeIdentifier(const char *base, size_t baseLength, int index, char identifier[kIdentifierSize]) {
+  snprintf(identifier, kIdentifierSize, "%.*s_%c", static_cast<int>(baseLength), base, 'a' + index);
+}
+
+// Reads an identifier back: the file is the text before its last underscore and ".spt",
+// the index the code of the one character behind it less 'a'. Returns 0, or 1 when it
+// is no identifier: too long, no underscore, not exactly one character behind the last
+// one, a character outside 'a' to '~', a base over kMaxBaseLength or holding a separator.
+static int ParseIdentifier(const char *identifier, char fileName[kFileNameSize], int *index) {
+  size_t length = strnlen(identifier, kIdentifierSize);
+  if (length == kIdentifierSize) return 1;
+  const char *underscore = strrchr(identifier, '_');
+  if (underscore == nullptr || underscore + 2 != identifier + length) return 1;
+  int letter = static_cast<unsigned char>(underscore[1]);
+  if (letter < 'a' || letter >= 'a' + kAddressableEntries) return 1;
+  size_t baseLength = static_cast<size_t>(underscore - identifier);
+  if (baseLength > static_cast<size_t>(kMaxBaseLength)) return 1;
+  if (memchr(identifier, kPathSeparator, baseLength) != nullptr) return 1;
+  snprintf(fileName, kFileNameSize, "%.*s%s", static_cast<int>(baseLength), identifier, kFileExtension);
+  *index = letter - 'a';
+  return 0;
+}
+
+// 1 when two records hold the same parameters; titles and unused slot bytes do not count.
+static int SameParameters(const ParameterRecord *a, const ParameterRecord *b) {
+  if (strcmp(a->inputName, b->inputName) != 0 || strcmp(a->outputName, b->outputName) != 0) return 0;
+  if (a->recordLength != b->recordLength || a->keyCount != b->keyCount) return 0;
+  if (a->statisticsFlag != b->statisticsFlag) return 0;
+  for (int k = 0; k < kMaxKeys; k++) {
+    const KeyField &x = a->keys[k];
+    const KeyField &y = b->keys[k];
+    if (x.position != y.position || x.length != y.length || x.type != y.type || x.sequence != y.sequence) return 0;
+  }
+  return 1;
+}
+
+// The current parameters and key titles take a decoded record's values.
+static void TakeParameters(const ParameterRecord *record) {
+  CopyText(CurrentParameters.inputName, sizeof CurrentParameters.inputName, record->inputName);
+  CopyText(CurrentParameters.outputName, sizeof CurrentParameters.outputName, record->outputName);
+  CurrentParameters.recordLength = record->recordLength;
+  CurrentParameters.keyCount = record->keyCount;
+  CurrentParameters.statisticsFlag = record->statisticsFlag;
+  for (int k = 0; k < kMaxKeys; k++) {
+    CurrentParameters.keys[k] = record->keys[k];
+    CopyText(KeyTitles[k], kKeyTitleSize, record->keyTitles[k]);
+  }
+}
+
+// Writes a parameter file whole: the count 1 and one record.
+static int WriteSingleEntryFile(const char *fileName, const unsigned char record[kParameterRecordSize]) {
+  unsigned char count[kCountSize];
+  PutInt32(count, 1);
+  FilePatch patches[2] = {{0, count, sizeof count}, {kCountSize, record, kParameterRecordSize}};
+  return RewriteFile(fileName, 0, patches, 2);
+}
+
+// Adds the identifiers of one opened user parameter file to the list.
+static void ListFileEntries(WindowHandle dialog, FILE *file, const char *base, size_t baseLength) {
+  long length = FileLength(file);
+  unsigned char count[kCountSize];
+  if (length < kCountSize || ReadFileAt(file, 0, count, sizeof count) != 0) return;  // no entries
+  int32_t entries = GetInt32(count);
+  if (entries == 0) return;
+  unsigned char magic[4];
+  if (entries < 0 || length < EntryOffset(1) || ReadFileAt(file, kCountSize, magic, sizeof magic) != 0 ||
+      memcmp(magic, "plm", 4) != 0) {
+    ShowOk(dialog, kMessageCorrupted, kCaptionError);
+    return;
+  }
+  // Only entries the file holds whole, and only those an identifier can name.
+  long long present = (length - kCountSize) / static_cast<long long>(kParameterRecordSize);
+  long long listed = entries < present ? entries : present;
+  if (listed > kAddressableEntries) listed = kAddressableEntries;
+  char identifier[kIdentifierSize];
+  for (int i = 0; i < listed; i++) {
+    MakeIdentifier(base, baseLength, i, identifier);
+    AddListItem(dialog, IDC_SAVED_LIST, identifier);
+  }
+}
+
+// RemoveUserEntry without the relisting.
+static int RemoveEntry(WindowHandle dialog, const char *identifier) {
+  char fileName[kFileNameSize];
+  int index;
+  if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
+  if (strcmp(fileName, kLastParametersFile) == 0) return 1;  // the program's own file
+  if (EnterProgramDirectory() != 0) return 1;
+  FILE *file = fopen(fileName, "r+b");
+  if (file == nullptr) return 1;
+  long length = FileLength(file);
+  unsigned char count[kCountSize];
+  if (ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count)) {
+    fclose(file);
+    return 1;
+  }
+  int32_t newCount = GetInt32(count) - 1;
+  if (newCount == 0) {
+    fclose(file);
+    if (remove(fileName) != 0) {
+      ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+      return 1;
+    }
+    return 0;
+  }
+  // The last entry moves into the removed one's place; it must be there whole.
+  unsigned char last[kParameterRecordSize];
+  int moves = index != newCount;
+  long long lastAt = EntryOffset(newCount);
+  if (moves && (lastAt + static_cast<long long>(kParameterRecordSize) > length ||
+                ReadFileAt(file, static_cast<long>(lastAt), last, sizeof last) != 0)) {
+    fclose(file);
+    return 1;
+  }
+  fclose(file);
+  PutInt32(count, newCount);
+  FilePatch patches[2] = {{0, count, sizeof count},
+                          {static_cast<long>(EntryOffset(index)), last, sizeof last}};
+  if (RewriteFile(fileName, 1, patches, moves ? 2 : 1) != 0) {
+    ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+    return 1;
+  }
+  return 0;
+}
+
+int BuildParameterRecord() {
+  int result = EnterProgramDirectory();
+  memset(&JobRecord, 0, sizeof JobRecord);
+  CopyText(JobRecord.inputName, sizeof JobRecord.inputName, CurrentParameters.inputName);
+  CopyText(JobRecord.outputName, sizeof JobRecord.outputName, CurrentParameters.outputName);
+  JobRecord.recordLength = CurrentParameters.recordLength;
+  JobRecord.keyCount = CurrentParameters.keyCount;
+  JobRecord.statisticsFlag = CurrentParameters.statisticsFlag;
+  for (int k = 0; k < kMaxKeys; k++) {
+    JobRecord.keys[k] = CurrentParameters.keys[k];
+    CopyText(JobRecord.keyTitles[k], kKeyTitleSize, KeyTitles[k]);
+  }
+  return result == 0 ? 0 : 1;
+}
+
+int SaveUserEntry(WindowHandle dialog) {
+  char base[kNameSize];
+  size_t baseLength = InputBase(CurrentParameters.inputName, base, sizeof base);
+  if (baseLength > static_cast<size_t>(kMaxBaseLength)) {
+    ShowOk(dialog, kMessageBaseTooLong, kCaptionWarning);
+    return 1;
+  }
+  char fileName[kFileNameSize];
+  snprintf(fileName, sizeof fileName, "%s%s", base, kFileExtension);
+  unsigned char record[kParameterRecordSize];
+  EncodeParameterRecord(&JobRecord, record);
+
+  if (EnterProgramDirectory() != 0) {
+    ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+    return 1;
+  }
+  FILE *file = fopen(fileName, "r+b");
+  int32_t oldCount = 0;
+  if (file == nullptr) {
+    ClearListSelection(dialog, IDC_SAVED_LIST);
+    if (WriteSingleEntryFile(fileName, record) != 0) {
+      ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+      return 1;
+    }
+  } else {
+    long length = FileLength(file);
+    unsigned char count[kCountSize];
+    // A file too short for its count holds no entries; the new one goes first.
+    if (length >= kCountSize && ReadFileAt(file, 0, count, sizeof count) == 0) oldCount = GetInt32(count);
+
+    // The same parameters stored before are rewritten in place, new titles and all.
+    unsigned char stored[kParameterRecordSize];
+    for (int32_t i = 0; i < oldCount; i++) {
+      ParameterRecord entry;
+      if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) break;
+      if (DecodeParameterRecord(stored, &entry) != 0 || !SameParameters(&entry, &JobRecord)) continue;
+      fclose(file);
+      FilePatch patch = {static_cast<long>(EntryOffset(i)), record, sizeof record};
+      if (RewriteFile(fileName, 1, &patch, 1) != 0) {
+        ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+        return 1;
+      }
+      return 0;
+    }
+
+    ClearListSelection(dialog, IDC_SAVED_LIST);
+    // The entries must end inside the file: a count the file cannot hold is a position
+    // the append cannot reach.
+    if (length < 0 || (length >= kCountSize && (oldCount < 0 || EntryOffset(oldCount) > length))) {
+      fclose(file);
+      ShowOk(dialog, kMessagePosition, kCaptionInternal);
+      return 1;
+    }
+    fclose(file);
+    PutInt32(count, oldCount + 1);
+    FilePatch patches[2] = {{0, count, sizeof count},
+                            {static_cast<long>(EntryOffset(oldCount)), record, sizeof record}};
+    if (RewriteFile(fileName, 1, patches, 2) != 0) {
+      ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+      return 1;
+    }
+  }
+
+  if (oldCount >= kEntryWarningCount) {
+    ShowOk(dialog, kMessageTooMany, kCaptionWarning);
+  } else {
+    char identifier[kIdentifierSize];
+    MakeIdentifier(base, baseLength, oldCount, identifier);
+    FocusControl(dialog, IDC_SAVED_LIST);
+    AddListItem(dialog, IDC_SAVED_LIST, identifier);
+  }
+  return 0;
+}
+
+int SaveLastParameters(WindowHandle dialog) {
+  if (Preferences.createUserFiles != 0) SaveUserEntry(dialog);
+  unsigned char record[kParameterRecordSize];
+  EncodeParameterRecord(&JobRecord, record);
+  if (EnterProgramDirectory() != 0 || WriteSingleEntryFile(kLastParametersFile, record) != 0) {
+    ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+    return 1;
+  }
+  return 0;
+}
+
+void ListUserEntries(WindowHandle dialog) {
+  FocusControl(dialog, IDC_SAVED_LIST);
+  if (EnterProgramDirectory() != 0) return;
+  SptSearch search = BeginSptSearch();
+  if (search == nullptr) return;
+  char name[kFileNameSize];
+  while (NextSptFile(search, name, sizeof name)) {
+    size_t length = strlen(name);
+    if (strcmp(name, kLastParametersFile) == 0) continue;
+    if (length < kExtensionLength || strcmp(name + length - kExtensionLength, kFileExtension) != 0) continue;
+    size_t baseLength = length - kExtensionLength;
+    if (baseLength > static_cast<size_t>(kMaxBaseLength)) continue;  // no identifier can name it
+    FILE *file = fopen(name, "rb");
+    if (file == nullptr) continue;
+    ListFileEntries(dialog, file, name, baseLength);
+    fclose(file);
+  }
+  EndSptSearch(search);
+}
+
+int LoadUserEntry(WindowHandle dialog, const char *identifier) {
+  char fileName[kFileNameSize];
+  int index;
+  if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
+  FILE *file = EnterProgramDirectory() == 0 ? fopen(fileName, "rb") : nullptr;
+  if (file == nullptr) {
+    ShowOk(dialog, fileName, kCaptionCannotOpen);
+    return 1;
+  }
+  // An entry behind the count, cut short or without the magic is corrupted; nothing of
+  // it reaches the current parameters.
+  unsigned char count[kCountSize];
+  unsigned char bytes[kParameterRecordSize];
+  ParameterRecord record;
+  memset(&record, 0, sizeof record);
+  int corrupted = ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count) ||
+                  ReadFileAt(file, static_cast<long>(EntryOffset(index)), bytes, sizeof bytes) != 0 ||
+                  DecodeParameterRecord(bytes, &record) != 0;
+  fclose(file);
+  if (corrupted) {
+    ShowOk(dialog, kMessageCorruptedEntry, kCaptionError);
+    return 1;
+  }
+  TakeParameters(&record);
+  return 0;
+}
+
+int RemoveUserEntry(WindowHandle dialog, const char *identifier) {
+  int result = RemoveEntry(dialog, identifier);
+  ResetList(dialog, IDC_SAVED_LIST);
+  ListUserEntries(dialog);
+  return result;
+}
+
+int LoadLastParameters() {
+  char path[kSettingsPathSize];
+  if (ProgramDirectory[0] == '\0') {
+    CopyText(path, sizeof path, kLastParametersFile);
+  } else {
+    snprintf(path, sizeof path, "%s%c%s", ProgramDirectory, kPathSeparator, kLastParametersFile);
+  }
+  FILE *file = fopen(path, "rb");
+  if (file == nullptr) return 1;
+  unsigned char bytes[kParameterRecordSize];
+  ParameterRecord record;
+  memset(&record, 0, sizeof record);
+  int restored = Preferences.createUserFiles == 0 && ReadFileAt(file, kCountSize, bytes, sizeof bytes) == 0 &&
+                 DecodeParameterRecord(bytes, &record) == 0;
+  fclose(file);
+  if (!restored) return 1;
+  TakeParameters(&record);
+  ParametersLoaded = 1;
+  const char *separator = strrchr(CurrentParameters.inputName, kPathSeparator);
+  if (Preferences.useLastPath != 0 && separator != nullptr) {
+    RememberBrowseFolder(CurrentParameters.inputName, static_cast<size_t>(separator - CurrentParameters.inputName) + 1);
+  }
+  return 0;
+}

@@ -1,14 +1,92 @@
-// Parameter files: saved sort parameter sets, one ParameterRecord per entry.
-// This module owns the program-wide current parameters, the key titles and the
-// parameters-loaded flag.
+// Parameter files: saved sort parameter sets, one 766-byte ParameterRecord per entry.
+// "spt.spt" holds the last parameters used; a user parameter file per input base name
+// (the base and ".spt") holds named entries, each shown in the Sort dialog's saved list
+// by its identifier: the base, an underscore and 'a' + the entry's index (orders_a is
+// entry 0 of orders.spt). File layout: a signed 32-bit little-endian entry count, then
+// the entries; bytes behind the last counted entry mean nothing.
+//
+// Call order. Start-up: ResetParameterState, LoadSettings (settings.h),
+// SetDefaultKeyTitles, LoadLastParameters. The Sort dialog: ListUserEntries when it opens
+// with user files on; after a passed validation BuildParameterRecord, then
+// SaveLastParameters; LoadUserEntry when an entry is selected; RemoveUserEntry after the
+// user confirmed a removal. Every file is named in the program directory (settings.h)
+// and opened, used and closed within one call.
+//
+// This module owns the program-wide CurrentParameters, KeyTitles, ParametersLoaded and
+// JobRecord (defined with the operations on them alone in parameterstate.cpp, so that
+// code which only uses them links without the window-system layer). Its message boxes have the given dialog as owner and only an OK button.
 #ifndef PELMAR_STORAGE_PARAMETERFILES_H
 #define PELMAR_STORAGE_PARAMETERFILES_H
 
 #include "engine/sorttypes.h"
+#include "shell/winsys.h"
+
+constexpr int kIdentifierSize = 128;      // an entry identifier of at most 127 characters and a NUL
+constexpr int kMaxBaseLength = 125;       // longest base that forms an identifier
+constexpr int kEntryWarningCount = 26;    // entries a user file is meant for; more are stored with a warning
+constexpr int kAddressableEntries = 30;   // entries with an identifier: 'a' to '~'; later ones are kept, unlisted
 
 extern SortParameters CurrentParameters;         // the current sort parameter set
 extern char KeyTitles[kMaxKeys][kKeyTitleSize];  // the six key titles; "Key 1:" to "Key 6:" by default
 extern int ParametersLoaded;                     // 1: the Sort dialog fills its fields on opening
 extern ParameterRecord JobRecord;                // built by BuildParameterRecord: what is saved and sorted
+
+// Start-up state: CurrentParameters emptied (key count and statistics flag 0 too),
+// JobRecord all zero, ParametersLoaded 0, the default key titles.
+void ResetParameterState();
+
+// Empties the current parameters: names empty, record length 0, every key at position 0,
+// length 0, type and sequence blank. The key count, statistics flag and titles stay.
+void ClearParameters();
+
+// Sets the six key titles to "Key 1:" to "Key 6:".
+void SetDefaultKeyTitles();
+
+// Makes the program directory current again (the input file dialog may have moved it)
+// and fills JobRecord from CurrentParameters and KeyTitles; every byte behind a text's
+// end is zero. Returns 0, or 1 when the program directory could not be entered (the
+// record is built all the same).
+int BuildParameterRecord();
+
+// Stores JobRecord in the user parameter file of the current input name. An entry with
+// the same parameters (titles aside) is rewritten in place, silently; otherwise the
+// record is appended, the list selection cleared and, for entries 'a' to 'z', the new
+// identifier added to the list (IDC_SAVED_LIST) and focused; from the 27th entry on,
+// "Exceeded Max of 26 spt Entries!" is shown instead. A base over 125 characters is
+// refused with a message. Returns 0 when the record is stored, 1 when the file is as it
+// was (the reason shown).
+int SaveUserEntry(WindowHandle dialog);
+
+// Runs SaveUserEntry when user files are on, then writes "spt.spt" whole with the count
+// 1 and JobRecord. Returns 0, or 1 when "spt.spt" could not be written (shown; the
+// previous file stays as it was).
+int SaveLastParameters(WindowHandle dialog);
+
+// Focuses the saved list and adds the identifiers of the entries of every user
+// parameter file in the program directory. "spt.spt" is never listed. A file whose
+// first entry lacks the magic shows "Corrupted SPT File!" and adds nothing; listing goes
+// on with the next file.
+void ListUserEntries(WindowHandle dialog);
+
+// Makes the entry named by identifier the current parameters and key titles. Returns 0;
+// the caller then shows them (fills the dialog's fields, repaints the key labels and
+// returns the focus to the saved list). Returns 1 with the current parameters untouched
+// when the file does not open (its name shown, captioned "Could Not Open File!"), when the
+// entry is missing, short or without the magic ("(b) Corrupted SPT File!"), or, silently,
+// when identifier is not one.
+int LoadUserEntry(WindowHandle dialog, const char *identifier);
+
+// Removes the entry named by identifier: the last entry takes its place, the count is
+// lowered and the file keeps its length; removing the only entry deletes the file. Then
+// empties the saved list and lists the entries again. Returns 0 when the entry was
+// removed, 1 when every file is as it was (silently when the file does not open or does
+// not hold the entry, or for an entry of "spt.spt"; a failed write is shown).
+int RemoveUserEntry(WindowHandle dialog, const char *identifier);
+
+// Start-up: with user files off, takes the current parameters and key titles from the
+// record of "spt.spt" and sets ParametersLoaded; with "Use Last Path for Browse" on, the
+// folder of the restored input name becomes the browse directory (settings.h). A missing
+// or damaged file changes nothing, silently. Returns 0 when parameters were restored.
+int LoadLastParameters();
 
 #endif

@@ -1,0 +1,36 @@
+// File access shared by the settings file and the parameter files. Reads are checked for
+// length; writes never change a file in place: its new content goes whole into a
+// temporary file beside it ("Pelmar.tmp" in the same folder), which takes the file's
+// place only after every byte was written and it was closed. A failure at any point
+// leaves the file exactly as it was.
+#ifndef PELMAR_STORAGE_STORAGEFILE_H
+#define PELMAR_STORAGE_STORAGEFILE_H
+
+#include <cstddef>
+#include <cstdio>
+
+// Bytes laid over a file's content at an offset.
+struct FilePatch {
+  long offset;                 // where the bytes go, counted from the file's start
+  const unsigned char *bytes;  // count bytes
+  size_t count;
+};
+
+// Length of an open file in bytes, or -1 when it cannot be told.
+long FileLength(FILE *file);
+
+// Reads count bytes at offset. Returns 0, or 1 when the file does not hold them all.
+int ReadFileAt(FILE *file, long offset, unsigned char *bytes, size_t count);
+
+// Gives name its new content: its present bytes (keep 1) or none (keep 0), with each
+// patch laid over them; bytes between the old end and a patch behind it are zero. The
+// file keeps its length unless a patch reaches past it. With keep 1 the file must exist.
+// Returns 0, or 1 when nothing changed: the file could not be read, or it exists but
+// cannot be written, or writing, closing or replacing failed.
+int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchCount);
+
+// Test hook: makes every rewrite fail after failAfterBytes bytes of the temporary file
+// (-1: never), and/or at the temporary file's close. (-1, 0) restores normal writing.
+void SetWriteFaultForTesting(long failAfterBytes, int failClose);
+
+#endif
