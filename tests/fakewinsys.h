@@ -1,0 +1,52 @@
+// The recording fake of the window-system operations (shell/winsys.h) that the behaviour
+// tests link instead of Win32: dialog controls modelled in memory (list items kept in
+// alphabetical order, the selection, the focus), a log of every message box with its
+// owner, text, caption and buttons, and scripted answers. The file-system operations act
+// on the real current directory, so the code under test works on real files in the
+// test's own folder; the directory search gives names in reverse alphabetical order, so
+// that nothing can lean on the order the system happens to give.
+#ifndef PELMAR_TESTS_FAKEWINSYS_H
+#define PELMAR_TESTS_FAKEWINSYS_H
+
+#include <cstddef>
+
+#include "shell/winsys.h"
+
+constexpr size_t kFakeTextSize = 1024;  // text kept of a message box; longer texts are cut
+
+// One message box as it was shown.
+struct FakeMessage {
+  WindowHandle owner;
+  char text[kFakeTextSize];
+  char caption[kFakeTextSize];
+  int buttons;  // kButtonsOk or kButtonsOkCancel
+};
+
+// Back to the start: no controls, no messages, no scripted answers, no focus, every
+// window rectangle zero, file replacement working.
+void FakeReset();
+
+// The message boxes shown since the reset, oldest first; null past the last.
+int FakeMessageCount();
+const FakeMessage *FakeMessageAt(int index);
+
+// The answer of the next message box; without a queued answer a box answers kAnswerOk.
+void FakeQueueAnswer(int answer);
+
+// A dialog's list box: its items in order, and the selected index (-1 for none).
+int FakeListCount(WindowHandle dialog, int control);
+const char *FakeListItem(WindowHandle dialog, int control, int index);  // null past the last
+void FakeSelectListItem(WindowHandle dialog, int control, int index);
+int FakeListSelection(WindowHandle dialog, int control);
+
+// Where FocusControl last put the focus (null and 0 before any).
+WindowHandle FakeFocusDialog();
+int FakeFocusControl();
+
+// The rectangle GetWindowRectangle gives for window.
+void FakeSetWindowRect(WindowHandle window, ScreenRect rect);
+
+// 1: every MoveFileOver fails and changes nothing, as a locked target would.
+void FakeFailFileMoves(int fail);
+
+#endif

@@ -1,0 +1,295 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "tests/storage/storagetest.h"
+
+using ParameterFilesTest = StorageTest;
+
+static int DialogToken;
+static WindowHandle const kDialog = &DialogToken;
+static const char *const kDefaultTitles[kMaxKeys] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
+static const char kCannotOpen[] = "Internal Program Error:\n  Could NOT Open SPT File!\n";
+
+// A folder path in the platform's spelling: separator, name, separator.
+static std::string Folder(const char *name) { return kPathSeparator + std::string(name) + kPathSeparator; }
+
+// One ParameterRecord laid out by hand from the layout table: one ascending 5-byte key
+// at keyPosition, the five other keys unused (zero, zero, blank, blank).
+static std::string RecordImage(const std::string &input, int32_t recordLength, int32_t keyPosition,
+                               const char *const titles[kMaxKeys] = kDefaultTitles) {
+  std::string r(766, '\0');
+  r.replace(0, 4, std::string("plm\0", 4));
+  r.replace(4, input.size(), input);
+  r.replace(259, 7, "out.txt");
+  PutLe32(r, 514, recordLength);
+  PutLe32(r, 518, 1);
+  PutLe32(r, 526, keyPosition);
+  PutLe32(r, 530, 5);
+  r[534] = 'a';
+  r[535] = 'a';
+  for (int k = 1; k < kMaxKeys; k++) r[526 + 10 * k + 8] = r[526 + 10 * k + 9] = ' ';
+  for (int k = 0; k < kMaxKeys; k++) r.replace(586 + 30 * k, strlen(titles[k]), titles[k]);
+  return r;
+}
+
+static std::string FileImage(int32_t count, const std::string &entries) {
+  std::string file(4, '\0');
+  PutLe32(file, 0, count);
+  return file + entries;
+}
+
+// Makes a parameter set current, as validation leaves it, and saves it as the Sort
+// dialog does after a passed validation.
+static void SaveSet(const std::string &input, int32_t recordLength, int32_t keyPosition) {
+  ClearParameters();
+  CopyText(CurrentParameters.inputName, kNameSize, input.c_str());
+  CopyText(CurrentParameters.outputName, kNameSize, "out.txt");
+  CurrentParameters.recordLength = recordLength;
+  CurrentParameters.keyCount = 1;
+  CurrentParameters.statisticsFlag = 0;
+  CurrentParameters.keys[0] = KeyField{keyPosition, 5, 'a', 'a'};
+  ASSERT_EQ(BuildParameterRecord(), 0);
+  SaveLastParameters(kDialog);
+}
+
+static std::vector<std::string> Listed() {
+  std::vector<std::string> items;
+  for (int i = 0; i < FakeListCount(kDialog, IDC_SAVED_LIST); i++) items.push_back(FakeListItem(kDialog, IDC_SAVED_LIST, i));
+  return items;
+}
+
+static void Relist() {
+  ResetList(kDialog, IDC_SAVED_LIST);
+  ListUserEntries(kDialog);
+}
+
+TEST_F(ParameterFilesTest, LastParametersFileIsWrittenByteForByte) {
+  // Stale bytes behind the name's NUL must not reach the file.
+  memset(CurrentParameters.inputName, 'Z', kNameSize);
+  SaveSet(Folder("data") + "orders.txt", 80, 3);
+  EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, RecordImage(Folder("data") + "orders.txt", 80, 3)));
+  EXPECT_EQ(FakeMessageCount(), 0);
+  EXPECT_FALSE(FileExists("orders.spt"));  // user files are off
+}
+
+TEST_F(ParameterFilesTest, LastParametersAreRestoredAtStartUp) {
+  const char *titles[kMaxKeys] = {"Region:", "Year:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
+  std::string input = Folder("data") + "orders.txt";
+  WriteFileBytes("spt.spt", FileImage(1, RecordImage(input, -1, 7, titles)));
+  Preferences.useLastPath = 1;
+  ASSERT_EQ(LoadLastParameters(), 0);
+  EXPECT_EQ(std::string(CurrentParameters.inputName), input);
+  EXPECT_STREQ(CurrentParameters.outputName, "out.txt");
+  EXPECT_EQ(CurrentParameters.recordLength, -1);
+  EXPECT_EQ(CurrentParameters.keys[0].position, 7);
+  EXPECT_EQ(CurrentParameters.keys[1].type, ' ');
+  EXPECT_STREQ(KeyTitles[0], "Region:");
+  EXPECT_STREQ(KeyTitles[1], "Year:");
+  EXPECT_EQ(ParametersLoaded, 1);
+  EXPECT_EQ(std::string(BrowseDirectory), Folder("data"));
+  EXPECT_EQ(std::string(Preferences.defaultBrowseDirectory), Folder("data"));
+  EXPECT_EQ(SettingsChanged, 1);
+
+  // With user files on the record is not read; a record without the magic is ignored.
+  ResetParameterState();
+  Preferences.createUserFiles = 1;
+  EXPECT_EQ(LoadLastParameters(), 1);
+  Preferences.createUserFiles = 0;
+  WriteFileBytes("spt.spt", FileImage(1, "xlm" + RecordImage(input, 80, 7).substr(3)));
+  EXPECT_EQ(LoadLastParameters(), 1);
+  EXPECT_STREQ(CurrentParameters.inputName, "");
+  EXPECT_EQ(ParametersLoaded, 0);
+  EXPECT_EQ(FakeMessageCount(), 0);
+}
+
+TEST_F(ParameterFilesTest, UserFileBeforeAndAfterRemovingEntryB) {
+  Preferences.createUserFiles = 1;
+  std::string input = Folder("data") + "orders.txt";
+  SaveSet(input, 80, 1);
+  EXPECT_EQ(FakeFocusControl(), IDC_SAVED_LIST);
+  SaveSet(input, 80, 2);
+  SaveSet(input, 80, 3);
+  std::string a = RecordImage(input, 80, 1), b = RecordImage(input, 80, 2), c = RecordImage(input, 80, 3);
+  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(3, a + b + c));
+  EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, c));
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"orders_a", "orders_b", "orders_c"}));
+
+  EXPECT_EQ(RemoveUserEntry(kDialog, "orders_b"), 0);
+  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(2, a + c + c));  // the file keeps its length
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"orders_a", "orders_b"}));
+  ASSERT_EQ(LoadUserEntry(kDialog, "orders_b"), 0);
+  EXPECT_EQ(CurrentParameters.keys[0].position, 3);
+  EXPECT_EQ(FakeMessageCount(), 0);
+
+  // A later append overwrites the meaningless bytes behind the last counted entry.
+  SaveSet(input, 80, 4);
+  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(3, a + c + RecordImage(input, 80, 4)));
+}
+
+TEST_F(ParameterFilesTest, SavingTheSameParametersAgainRewritesInPlace) {
+  Preferences.createUserFiles = 1;
+  std::string input = Folder("data") + "orders.txt";
+  SaveSet(input, 80, 1);
+  FakeSelectListItem(kDialog, IDC_SAVED_LIST, 0);
+  CopyText(KeyTitles[0], kKeyTitleSize, "Customer:");
+  SaveSet(input, 80, 1);
+  const char *titles[kMaxKeys] = {"Customer:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
+  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(1, RecordImage(input, 80, 1, titles)));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"orders_a"});
+  EXPECT_EQ(FakeListSelection(kDialog, IDC_SAVED_LIST), 0);  // a rewrite leaves the list alone
+  EXPECT_EQ(FakeMessageCount(), 0);
+}
+
+TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndAreListedUpToTilde) {
+  Preferences.createUserFiles = 1;
+  for (int i = 1; i <= 26; i++) SaveSet("orders", 80, i);
+  EXPECT_EQ(FakeMessageCount(), 0);
+  SaveSet("orders", 80, 27);
+  ASSERT_EQ(FakeMessageCount(), 1);
+  ExpectMessage(0, "Exceeded Max of 26 spt Entries!", "* * Warning * *");
+  EXPECT_EQ(FakeListCount(kDialog, IDC_SAVED_LIST), 26);
+  EXPECT_EQ(ReadFileBytes("orders.spt").substr(0, 4), std::string("\x1B\0\0\0", 4));
+  Relist();
+  EXPECT_EQ(Listed().back(), "orders_{");
+
+  // Entries 31 and on are kept but have no identifier: none may pass '~'.
+  for (int i = 28; i <= 32; i++) SaveSet("orders", 80, i);
+  Relist();
+  EXPECT_EQ(FakeListCount(kDialog, IDC_SAVED_LIST), 30);
+  EXPECT_EQ(Listed().back(), "orders_~");
+  ASSERT_EQ(LoadUserEntry(kDialog, "orders_~"), 0);
+  EXPECT_EQ(CurrentParameters.keys[0].position, 30);
+  int shown = FakeMessageCount();
+  EXPECT_EQ(LoadUserEntry(kDialog, "orders_\x7F"), 1);
+  EXPECT_EQ(LoadUserEntry(kDialog, "orders_ab"), 1);
+  EXPECT_EQ(RemoveUserEntry(kDialog, "orders_\x7F"), 1);
+  EXPECT_EQ(FakeMessageCount(), shown);
+  EXPECT_EQ(ReadFileBytes("orders.spt").substr(0, 4), std::string("\x20\0\0\0", 4));
+}
+
+TEST_F(ParameterFilesTest, RemoveDeletesTheOnlyEntryAndOtherwiseChangesNothingItCannotDo) {
+  Preferences.createUserFiles = 1;
+  SaveSet("solo.txt", 80, 1);
+  EXPECT_EQ(RemoveUserEntry(kDialog, "solo_a"), 0);
+  EXPECT_FALSE(FileExists("solo.spt"));
+  EXPECT_TRUE(Listed().empty());
+
+  // The last entry cut short, an entry behind the count, the program's own file.
+  std::string a = RecordImage("pair", 80, 1);
+  std::string cut = FileImage(2, a + a.substr(0, 700));
+  WriteFileBytes("pair.spt", cut);
+  EXPECT_EQ(RemoveUserEntry(kDialog, "pair_a"), 1);
+  EXPECT_EQ(RemoveUserEntry(kDialog, "pair_c"), 1);
+  EXPECT_EQ(ReadFileBytes("pair.spt"), cut);
+  SaveSet("spt.txt", 80, 1);
+  std::string own = ReadFileBytes("spt.spt");
+  EXPECT_EQ(RemoveUserEntry(kDialog, "spt_a"), 1);
+  EXPECT_EQ(ReadFileBytes("spt.spt"), own);
+  EXPECT_EQ(RemoveUserEntry(kDialog, "gone_a"), 1);
+  EXPECT_EQ(Listed(), std::vector<std::string>{"pair_a"});  // only whole entries are listed
+  EXPECT_EQ(FakeMessageCount(), 0);
+}
+
+TEST_F(ParameterFilesTest, BasesWithUnderscoresDotsOrNoExtension) {
+  Preferences.createUserFiles = 1;
+  SaveSet(Folder("in") + "my_data.old.txt", 80, 1);
+  SaveSet(Folder("in") + "my_data.old.txt", 80, 2);
+  SaveSet(Folder("in.d") + "plain", 80, 1);
+  EXPECT_TRUE(FileExists("my_data.old.spt"));
+  EXPECT_TRUE(FileExists("plain.spt"));
+  Relist();
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"my_data.old_a", "my_data.old_b", "plain_a"}));
+  ASSERT_EQ(LoadUserEntry(kDialog, "my_data.old_b"), 0);
+  EXPECT_EQ(CurrentParameters.keys[0].position, 2);
+  EXPECT_EQ(RemoveUserEntry(kDialog, "my_data.old_a"), 0);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"my_data.old_a", "plain_a"}));
+}
+
+TEST_F(ParameterFilesTest, ListingSkipsSptSptAndEmptyFilesAndGoesOnPastCorruptOnes) {
+  WriteFileBytes("spt.spt", FileImage(1, RecordImage("x", 80, 1)));
+  WriteFileBytes("empty.spt", "");
+  WriteFileBytes("bad.spt", FileImage(1, std::string(766, 'q')));
+  WriteFileBytes("good.spt", FileImage(2, RecordImage("good", 80, 1) + RecordImage("good", 80, 2)));
+  WriteFileBytes("another.spt", FileImage(1, RecordImage("another", 80, 1)));
+  ListUserEntries(kDialog);
+  EXPECT_EQ(FakeFocusDialog(), kDialog);
+  EXPECT_EQ(FakeFocusControl(), IDC_SAVED_LIST);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"another_a", "good_a", "good_b"}));
+  ASSERT_EQ(FakeMessageCount(), 1);
+  ExpectMessage(0, "Corrupted SPT File!", "  * * ERROR * *");
+  EXPECT_EQ(FakeMessageAt(0)->owner, kDialog);
+}
+
+TEST_F(ParameterFilesTest, LoadRefusesMissingShortAndCorruptEntriesAndBoundsWhatItTakes) {
+  SaveSet("keep.txt", 80, 9);
+  SortParameters before = CurrentParameters;
+  EXPECT_EQ(LoadUserEntry(kDialog, "gone_a"), 1);
+  ExpectMessage(0, "gone.spt", "Could Not Open File!");
+
+  std::string entry = RecordImage("t", 80, 1);
+  WriteFileBytes("t.spt", FileImage(2, entry + entry.substr(0, 765)));
+  EXPECT_EQ(LoadUserEntry(kDialog, "t_b"), 1);  // short
+  EXPECT_EQ(LoadUserEntry(kDialog, "t_c"), 1);  // behind the count
+  WriteFileBytes("t.spt", FileImage(1, std::string(4, '\0') + entry.substr(4)));
+  EXPECT_EQ(LoadUserEntry(kDialog, "t_a"), 1);  // no magic
+  ASSERT_EQ(FakeMessageCount(), 4);
+  for (int i = 1; i < 4; i++) ExpectMessage(i, "(b) Corrupted SPT File!", "  * * ERROR * *");
+  EXPECT_EQ(memcmp(&before, &CurrentParameters, sizeof before), 0);
+
+  // Names filling their whole slots and titles of 30 characters come out bounded.
+  std::string wild = entry;
+  wild.replace(4, 510, std::string(510, 'n'));
+  wild.replace(586, 180, std::string(180, 't'));
+  WriteFileBytes("t.spt", FileImage(1, wild));
+  ASSERT_EQ(LoadUserEntry(kDialog, "t_a"), 0);
+  EXPECT_EQ(std::string(CurrentParameters.inputName), std::string(255, 'n'));
+  EXPECT_EQ(std::string(CurrentParameters.outputName), std::string(255, 'n'));
+  EXPECT_EQ(std::string(KeyTitles[5]), std::string(25, 't'));
+}
+
+TEST_F(ParameterFilesTest, FailedWritesAreReportedAndLeaveTheFilesAsTheyWere) {
+  Preferences.createUserFiles = 1;
+  SaveSet("orders.txt", 80, 1);
+  SaveSet("orders.txt", 80, 2);
+  std::string user = ReadFileBytes("orders.spt"), last = ReadFileBytes("spt.spt");
+
+  SetWriteFaultForTesting(500, 0);  // cut inside the first entry of either file
+  SaveSet("orders.txt", 80, 3);
+  SetWriteFaultForTesting(-1, 1);
+  SaveSet("orders.txt", 80, 3);
+  SetWriteFaultForTesting(-1, 0);
+  FakeFailFileMoves(1);
+  SaveSet("orders.txt", 80, 3);
+  EXPECT_EQ(RemoveUserEntry(kDialog, "orders_a"), 1);
+  FakeFailFileMoves(0);
+  ASSERT_EQ(FakeMessageCount(), 7);
+  for (int i = 0; i < 7; i++) ExpectMessage(i, kCannotOpen, "* * Warning * *");
+  EXPECT_EQ(ReadFileBytes("orders.spt"), user);
+  EXPECT_EQ(ReadFileBytes("spt.spt"), last);
+  EXPECT_FALSE(FileExists("Pelmar.tmp"));
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"orders_a", "orders_b"}));
+
+  // A count the file cannot hold leaves no place to append to.
+  WriteFileBytes("orders.spt", FileImage(5, user.substr(4)));
+  SaveSet("orders.txt", 80, 3);
+  ExpectMessage(7, "File Position Failure!", "Internal Program Error");
+  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(5, user.substr(4)));
+}
+
+TEST_F(ParameterFilesTest, BasesLongerThan125CharactersAreRefused) {
+  Preferences.createUserFiles = 1;
+  std::string longest(125, 'b');
+  SaveSet(Folder("d") + longest + ".txt", 80, 1);
+  EXPECT_EQ(Listed(), std::vector<std::string>{longest + "_a"});
+  ASSERT_EQ(LoadUserEntry(kDialog, (longest + "_a").c_str()), 0);
+
+  std::string tooLong(126, 'b');
+  SaveSet(Folder("d") + tooLong + ".txt", 80, 1);
+  ASSERT_EQ(FakeMessageCount(), 1);
+  ExpectMessage(0, "Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n", "* * Warning * *");
+  EXPECT_FALSE(FileExists((tooLong + ".spt").c_str()));
+  EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, RecordImage(Folder("d") + tooLong + ".txt", 80, 1)));
+  EXPECT_EQ(FakeListCount(kDialog, IDC_SAVED_LIST), 1);
+}

@@ -1,0 +1,123 @@
+#include <cstring>
+
+#include "engine/scanner.h"
+#include "tests/storage/storagetest.h"
+
+using SettingsTest = StorageTest;
+
+// The default record laid out by hand: every byte zero but the magic, "C:\" and "Srt".
+static std::string DefaultImage() {
+  std::string image(302, '\0');
+  image.replace(0, 4, std::string("plm\0", 4));
+  image.replace(4, 3, "C:\\");
+  image.replace(258, 3, "Srt");
+  return image;
+}
+
+TEST_F(SettingsTest, FirstRunKeepsDefaultsAndWritesTheDefaultRecord) {
+  char here[256];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  EXPECT_STREQ(ProgramDirectory, here);
+  EXPECT_EQ(std::string(SettingsPath), std::string(here) + kPathSeparator + "Pelmar.ini");
+  EXPECT_STREQ(BrowseDirectory, "C:\\");
+  EXPECT_STREQ(WorkingOfni, "Srt");
+  EXPECT_EQ(DelimiterMode, 0);
+  EXPECT_EQ(SettingsChanged, 0);
+  EXPECT_FALSE(FileExists("Pelmar.ini"));
+
+  ASSERT_EQ(WriteSettings(nullptr), 0);
+  EXPECT_EQ(ReadFileBytes("Pelmar.ini"), DefaultImage());
+}
+
+TEST_F(SettingsTest, EverySwitchOnWithFourCharacterOfniAndNegativeWindowRoundTrips) {
+  CopyText(Preferences.defaultBrowseDirectory, sizeof Preferences.defaultBrowseDirectory, "D:\\data\\");
+  CopyText(Preferences.ofni, sizeof Preferences.ofni, "Mrg1");
+  Preferences.goToSortDialog = Preferences.createUserFiles = Preferences.stayInSortDialog = 1;
+  Preferences.useLastPath = Preferences.enableKeyTitling = 1;
+  Preferences.delimiter = 2;
+  int window = 0;
+  FakeSetWindowRect(&window, ScreenRect{-8, -20, 556, 350});
+  ASSERT_EQ(WriteSettings(&window), 0);
+
+  std::string image(302, '\0');
+  image.replace(0, 4, std::string("plm\0", 4));
+  image.replace(4, 8, "D:\\data\\");
+  image.replace(258, 4, "Mrg1");  // four characters: no terminator
+  image.replace(262, 12, std::string("\1\0\0\0\1\0\0\0\1\0\0\0", 12));
+  image.replace(274, 16, std::string("\xEC\xFF\xFF\xFF\x5E\x01\0\0\xF8\xFF\xFF\xFF\x2C\x02\0\0", 16));
+  image.replace(290, 12, std::string("\1\0\0\0\2\0\0\0\1\0\0\0", 12));
+  EXPECT_EQ(ReadFileBytes("Pelmar.ini"), image);
+
+  LoadSettings();
+  EXPECT_STREQ(WorkingOfni, "Mrg1");
+  EXPECT_EQ(DelimiterMode, kDelimiterLf);
+  EXPECT_EQ(Preferences.windowTop, -20);
+  EXPECT_EQ(Preferences.windowBottom, 350);
+  EXPECT_EQ(Preferences.windowLeft, -8);
+  EXPECT_EQ(Preferences.windowRight, 556);
+  EXPECT_EQ(Preferences.goToSortDialog + Preferences.createUserFiles + Preferences.stayInSortDialog +
+                Preferences.useLastPath + Preferences.enableKeyTitling,
+            5);
+  // "Use Last Path for Browse" is on: the stored folder is not used at start-up.
+  EXPECT_STREQ(BrowseDirectory, "C:\\");
+  EXPECT_STREQ(Preferences.defaultBrowseDirectory, "C:\\");
+}
+
+TEST_F(SettingsTest, ShortFileOverwritesOnlyTheBytesItHas) {
+  std::string file(268, '\0');
+  file.replace(0, 4, std::string("plm\0", 4));
+  file.replace(4, 8, "E:\\work\\");
+  file.replace(258, 2, "Ab");
+  file[262] = 1;  // go to sort dialog
+  file[266] = 1;  // first half of "create user files"
+  WriteFileBytes("Pelmar.ini", file);
+  LoadSettings();
+  EXPECT_STREQ(BrowseDirectory, "E:\\work\\");
+  EXPECT_STREQ(WorkingOfni, "Ab");
+  EXPECT_EQ(Preferences.goToSortDialog, 1);
+  EXPECT_EQ(Preferences.createUserFiles, 1);
+  EXPECT_EQ(Preferences.stayInSortDialog, 0);
+  EXPECT_EQ(Preferences.delimiter, 0);
+}
+
+TEST_F(SettingsTest, FilesWithoutMagicOrWithUnterminatedTextsAreTamed) {
+  std::string image = DefaultImage();
+  image.replace(4, 5, "F:\\x\\");
+  image[3] = 'X';  // "plmX"
+  WriteFileBytes("Pelmar.ini", image);
+  LoadSettings();
+  EXPECT_STREQ(BrowseDirectory, "C:\\");
+
+  // A folder filling its whole slot, an OFNI with no NUL behind it, an unknown delimiter.
+  std::string wild(302, '\x01');
+  wild.replace(0, 4, std::string("plm\0", 4));
+  wild.replace(4, 254, std::string(254, 'x'));
+  wild.replace(258, 4, "WXYZ");
+  PutLe32(wild, 290, 0);
+  PutLe32(wild, 294, 7);
+  WriteFileBytes("Pelmar.ini", wild);
+  LoadSettings();
+  EXPECT_EQ(std::string(BrowseDirectory), std::string(253, 'x'));
+  EXPECT_STREQ(WorkingOfni, "WXYZ");
+  EXPECT_EQ(Preferences.delimiter, 7);
+  EXPECT_EQ(DelimiterMode, kDelimiterBoth);
+}
+
+TEST_F(SettingsTest, FailedWriteLeavesTheFileAsItWas) {
+  ASSERT_EQ(WriteSettings(nullptr), 0);
+  Preferences.goToSortDialog = 1;
+  SetWriteFaultForTesting(100, 0);
+  EXPECT_EQ(WriteSettings(nullptr), 1);
+  SetWriteFaultForTesting(-1, 1);
+  EXPECT_EQ(WriteSettings(nullptr), 1);
+  SetWriteFaultForTesting(-1, 0);
+  FakeFailFileMoves(1);
+  EXPECT_EQ(WriteSettings(nullptr), 1);
+  EXPECT_EQ(ReadFileBytes("Pelmar.ini"), DefaultImage());
+  EXPECT_FALSE(FileExists("Pelmar.tmp"));
+  EXPECT_EQ(FakeMessageCount(), 0);
+
+  FakeFailFileMoves(0);
+  ASSERT_EQ(WriteSettings(nullptr), 0);
+  EXPECT_EQ(ReadFileBytes("Pelmar.ini")[262], 1);
+}

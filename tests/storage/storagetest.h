@@ -1,0 +1,86 @@
+// Shared by the storage tests: every test runs in a fresh temporary folder, which is the
+// current directory and so the program directory, with the fake window system reset and
+// the settings and parameters brought back to their start-up state.
+#ifndef PELMAR_TESTS_STORAGE_STORAGETEST_H
+#define PELMAR_TESTS_STORAGE_STORAGETEST_H
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "storage/parameterfiles.h"
+#include "storage/settings.h"
+#include "storage/storagefile.h"
+#include "tests/fakewinsys.h"
+
+class StorageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(getcwd(previous_, sizeof previous_), nullptr);
+    char pattern[] = "/tmp/pelmar-storage-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    ASSERT_EQ(chdir(pattern), 0);
+    FakeReset();
+    SetWriteFaultForTesting(-1, 0);
+    LoadSettings();
+    ResetParameterState();
+  }
+
+  void TearDown() override {
+    SetWriteFaultForTesting(-1, 0);
+    ASSERT_EQ(chdir(previous_), 0);
+    if (DIR *directory = opendir(folder_.c_str())) {
+      while (struct dirent *entry = readdir(directory)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") remove((folder_ + "/" + name).c_str());
+      }
+      closedir(directory);
+    }
+    rmdir(folder_.c_str());
+  }
+
+  char previous_[4096];
+  std::string folder_;
+};
+
+inline std::string ReadFileBytes(const char *name) {
+  std::string bytes;
+  if (FILE *file = fopen(name, "rb")) {
+    int c;
+    while ((c = fgetc(file)) != EOF) bytes.push_back(static_cast<char>(c));
+    fclose(file);
+  }
+  return bytes;
+}
+
+inline void WriteFileBytes(const char *name, const std::string &bytes) {
+  FILE *file = fopen(name, "wb");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+  ASSERT_EQ(fclose(file), 0);
+}
+
+inline bool FileExists(const char *name) { return access(name, F_OK) == 0; }
+
+// Puts a signed 32-bit value little-endian at offset, as the layout tables say.
+inline void PutLe32(std::string &bytes, size_t offset, int32_t value) {
+  uint32_t bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; i++) bytes[offset + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+}
+
+// Expects message box number index to have exactly this text and caption.
+inline void ExpectMessage(int index, const char *text, const char *caption) {
+  const FakeMessage *message = FakeMessageAt(index);
+  ASSERT_NE(message, nullptr) << "no message box " << index;
+  EXPECT_STREQ(message->text, text);
+  EXPECT_STREQ(message->caption, caption);
+  EXPECT_EQ(message->buttons, kButtonsOk);
+}
+
+#endif
