@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/keys.h"
 #include "engine/merge.h"
 #include "engine/platform.h"
 #include "engine/progress.h"
@@ -30,23 +31,11 @@ static struct {
   uint64_t compares;          // cursor advances in this group
 } gWork;
 
-static uint64_t KeyPrefix(const unsigned char *key, uint32_t keyLength) {
-  if (keyLength >= 8) {
-    uint64_t bits;
-    memcpy(&bits, key, 8);
-    return __builtin_bswap64(bits);
-  }
-  uint64_t prefix = 0;
-  for (uint32_t j = 0; j < keyLength; j++) prefix |= static_cast<uint64_t>(key[j]) << (56 - 8 * j);
-  return prefix;
-}
-
-// Exact unsigned byte order of the two keys over T bytes: <0, 0 or >0.
-static inline int CompareSlots(const WorkSlot &a, const WorkSlot &b) {
-  if (a.prefix != b.prefix) return a.prefix < b.prefix ? -1 : 1;
-  if (gWork.keyLength <= 8) return 0;
-  const uint64_t length = gWork.keyLength;
-  return memcmp(gWork.keys + a.record * length + 8, gWork.keys + b.record * length + 8, length - 8);
+// Exact unsigned byte order of two keys over T bytes: a before b. The prefixes decide unless
+// they are equal; then the bytes after the first eight do.
+static inline bool KeyBefore(const WorkSlot &a, const WorkSlot &b, const unsigned char *keys, uint64_t keyLength) {
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  return keyLength > 8 && memcmp(keys + a.record * keyLength + 8, keys + b.record * keyLength + 8, keyLength - 8) < 0;
 }
 
 // A non-decreasing range of m references: each invocation's pivot is the smallest key, the
@@ -93,14 +82,16 @@ static void FinishStrictlyDecreasing(int first, int last) {
 // Tries the two shortcuts; returns 1 when the range is finished.
 static int FinishOrderedRange(int first, int last) {
   const WorkSlot *s = gWork.slots;
+  const unsigned char *keys = gWork.keys;
+  const uint64_t keyLength = gWork.keyLength;
   int i = first;
-  while (i < last && CompareSlots(s[i], s[i + 1]) <= 0) i++;
+  while (i < last && !KeyBefore(s[i + 1], s[i], keys, keyLength)) i++;
   if (i == last) {
     FinishNonDecreasing(static_cast<uint32_t>(last - first + 1));
     return 1;
   }
   if (i != first) return 0;
-  while (i < last && CompareSlots(s[i], s[i + 1]) > 0) i++;
+  while (i < last && KeyBefore(s[i + 1], s[i], keys, keyLength)) i++;
   if (i != last) return 0;
   FinishStrictlyDecreasing(first, last);
   return 1;
@@ -112,17 +103,19 @@ static void GroupQuicksort(int first, int last) {
   if (c->invocations > gWork.size) return;
   if (last - first + 1 >= kShortcutMinimum && FinishOrderedRange(first, last)) return;
   WorkSlot *s = gWork.slots;
+  const unsigned char *keys = gWork.keys;
+  const uint64_t keyLength = gWork.keyLength;
   const WorkSlot pivot = s[first];
   int lo = first;
   int hi = last;
   uint64_t compares = 0;
   while (hi > lo) {
-    while (hi > lo && CompareSlots(s[hi], pivot) >= 0) {
+    while (hi > lo && !KeyBefore(s[hi], pivot, keys, keyLength)) {  // key >= pivot
       hi--;
       compares++;
     }
     if (hi != lo) s[lo++] = s[hi];
-    while (hi > lo && CompareSlots(s[lo], pivot) <= 0) {
+    while (hi > lo && !KeyBefore(pivot, s[lo], keys, keyLength)) {  // key <= pivot
       lo++;
       compares++;
     }
@@ -142,8 +135,8 @@ static void GroupQuicksort(int first, int last) {
   }
 }
 
-void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *references, uint32_t size,
-               GroupCounters *counters) {
+void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *references, uint64_t *prefixes,
+               uint32_t size, GroupCounters *counters) {
   gWork.keys = keyArray;
   gWork.keyLength = keyLength;
   gWork.size = size;
@@ -154,7 +147,10 @@ void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *refe
     gWork.slots[i].prefix = KeyPrefix(keyArray + static_cast<uint64_t>(references[i]) * keyLength, keyLength);
   }
   GroupQuicksort(0, static_cast<int>(size) - 1);
-  for (uint32_t i = 0; i < size; i++) references[i] = gWork.slots[i].record;
+  for (uint32_t i = 0; i < size; i++) {
+    references[i] = gWork.slots[i].record;
+    prefixes[i] = gWork.slots[i].prefix;
+  }
   *counters = gWork.counters;
   SortCompares += gWork.compares;
 }
@@ -167,9 +163,11 @@ int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart) {
   for (uint32_t g = 0; g < ws->groupCount; g++) {
     size = ws->groupSizes[g];
     memset(&counters, 0, sizeof counters);
+    const uint64_t start = static_cast<uint64_t>(g) * kSortGroupSize;
     if (size > 1) {
-      SortGroup(ws->keyArray, ws->keyLength, ws->keyPointers + static_cast<uint64_t>(g) * kSortGroupSize, size,
-                &counters);
+      SortGroup(ws->keyArray, ws->keyLength, ws->keyPointers + start, ws->keyPrefixes + start, size, &counters);
+    } else {
+      ws->keyPrefixes[start] = KeyPrefix(ws->keyArray + uint64_t{ws->keyPointers[start]} * ws->keyLength, ws->keyLength);
     }
     if (statistics != nullptr) WriteGroupStatistics(statistics, &counters);
     if (g % 64 == 63) ReportProgress(kPhaseSorting, g + 1, ws->groupCount);

@@ -29,9 +29,10 @@ extern uint64_t SortCompares;  // partition cursor advances of the run, over all
 extern int SequenceErrorFlag;  // set when a group's invocations exceeded its size
 
 // Sorts size references (record indices into keyArray, keys of keyLength bytes) in place
-// and fills counters; adds the cursor advances to SortCompares. size is 1 to 997.
-void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *references, uint32_t size,
-               GroupCounters *counters);
+// and fills counters; adds the cursor advances to SortCompares. prefixes receives each
+// sorted reference's KeyPrefix, for the merge. size is 1 to 997.
+void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *references, uint64_t *prefixes,
+               uint32_t size, GroupCounters *counters);
 
 // Sorts every group of ws->keyPointers, writing one line per group to statistics unless it
 // is null, then fills ws->outputOrder: the one group as it stands, or the merge of all.

@@ -17,6 +17,7 @@
 #define PELMAR_ENGINE_KEYS_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/sorttypes.h"
 
@@ -51,5 +52,18 @@ void BuildFixedKey(const KeyPlan *plan, const unsigned char *record, unsigned ch
 // variable-length keys are equal, and equal fields keep input order in both sequences.
 void BuildVariableKey(const KeyPlan *plan, const unsigned char *record, uint32_t startOffset,
                       unsigned char *key);
+
+// A key's first eight bytes as one big-endian number (zero-padded when T < 8): comparing two
+// such numbers gives the order of the keys' first eight bytes.
+inline uint64_t KeyPrefix(const unsigned char *key, uint32_t keyLength) {
+  if (keyLength >= 8) {
+    uint64_t bits;
+    memcpy(&bits, key, 8);
+    return __builtin_bswap64(bits);
+  }
+  uint64_t prefix = 0;
+  for (uint32_t j = 0; j < keyLength; j++) prefix |= static_cast<uint64_t>(key[j]) << (56 - 8 * j);
+  return prefix;
+}
 
 #endif

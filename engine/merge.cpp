@@ -6,108 +6,131 @@
 
 uint64_t MergeCompares = 0;
 
-// The heads of the groups during one merge.
-struct MergeState {
-  const unsigned char *keys;   // keyArray
-  uint64_t keyLength;          // T
-  const uint32_t *pointers;    // keyPointers
-  const uint16_t *sizes;       // groupSizes
-  uint16_t *cursors;           // references of each group already emitted
-  uint64_t *prefixes;          // each group's head key bytes 0 to 7, big-endian; all ones when exhausted
-  uint32_t groupCount;         // G
+static const uint64_t kExhausted = ~uint64_t{0};  // the prefix of a run with no references left
+
+// Sorted runs of references being merged: run r's next reference is at cursor[r], its
+// end at end[r]. Among equal keys the lower-numbered run goes first, so merging
+// consecutive groups, or consecutive merged batches of groups, keeps the group order.
+struct RunSet {
+  const unsigned char *keys;  // keyArray
+  uint64_t keyLength;         // T
+  const uint32_t *refs;       // the runs' references
+  const uint64_t *prefixes;   // beside them, each reference's key prefix
+  uint64_t *cursor;           // per run
+  uint64_t *end;              // per run
+  uint32_t runCount;
 };
 
-static uint64_t LoadPrefix(const unsigned char *key, uint64_t keyLength) {
-  if (keyLength >= 8) {
-    uint64_t bits;
-    memcpy(&bits, key, 8);
-    return __builtin_bswap64(bits);
-  }
-  uint64_t prefix = 0;
-  for (uint64_t j = 0; j < keyLength; j++) prefix |= static_cast<uint64_t>(key[j]) << (56 - 8 * j);
-  return prefix;
+static inline uint64_t HeadPrefix(const RunSet *runs, uint32_t r) {
+  return runs->cursor[r] == runs->end[r] ? kExhausted : runs->prefixes[runs->cursor[r]];
 }
 
-static inline uint32_t HeadRecord(const MergeState *m, uint32_t g) {
-  return m->pointers[static_cast<uint64_t>(g) * kSortGroupSize + m->cursors[g]];
-}
-
-// Loads group g's head prefix after its cursor moved, and prefetches the key after it.
-static inline void LoadHead(MergeState *m, uint32_t g) {
-  if (m->cursors[g] == m->sizes[g]) {
-    m->prefixes[g] = ~uint64_t{0};
-    return;
-  }
-  const uint32_t record = HeadRecord(m, g);
-  m->prefixes[g] = LoadPrefix(m->keys + record * m->keyLength, m->keyLength);
-  if (m->cursors[g] + 1u < m->sizes[g]) {
-    const uint32_t next = m->pointers[static_cast<uint64_t>(g) * kSortGroupSize + m->cursors[g] + 1];
-    __builtin_prefetch(m->keys + next * m->keyLength);
-  }
-}
-
-// The tournament order: a's head before b's head. Exhausted groups come last.
-static inline bool HeadBefore(const MergeState *m, uint32_t a, uint32_t b) {
-  const uint64_t pa = m->prefixes[a];
-  const uint64_t pb = m->prefixes[b];
-  if (pa != pb) return pa < pb;
-  const bool doneA = m->cursors[a] == m->sizes[a];
-  const bool doneB = m->cursors[b] == m->sizes[b];
+// Decides a match whose two heads have equal prefixes: the rest of the keys, then the run
+// numbers. Exhausted runs lose to every run that has references left.
+static bool TieBefore(const RunSet *runs, uint32_t a, uint32_t b) {
+  const bool doneA = runs->cursor[a] == runs->end[a];
+  const bool doneB = runs->cursor[b] == runs->end[b];
   if (doneA || doneB) return !doneA || (doneB && a < b);
-  if (m->keyLength > 8) {
-    int order = memcmp(m->keys + HeadRecord(m, a) * m->keyLength + 8, m->keys + HeadRecord(m, b) * m->keyLength + 8,
-                       m->keyLength - 8);
+  if (runs->keyLength > 8) {
+    const unsigned char *keyA = runs->keys + runs->refs[runs->cursor[a]] * runs->keyLength;
+    const unsigned char *keyB = runs->keys + runs->refs[runs->cursor[b]] * runs->keyLength;
+    int order = memcmp(keyA + 8, keyB + 8, runs->keyLength - 8);
     if (order != 0) return order < 0;
   }
   return a < b;
 }
 
+// Merges count references of the runs into outRefs (and outPrefixes, unless null) with a
+// loser tree: leaves are nodes R to 2R-1 (run r at R + r), node i's children are 2i and
+// 2i+1, each inner node keeps the loser of its match and the winner is kept apart.
+// tree holds R nodes, winners R entries.
+static void MergeRuns(RunSet *runs, MergeNode *tree, uint64_t *winners, uint32_t *outRefs, uint64_t *outPrefixes,
+                      uint64_t count, uint64_t progressBase, uint64_t progressTotal) {
+  const uint32_t runCount = runs->runCount;
+  auto entrant = [&](uint32_t node) { return node >= runCount ? node - runCount : static_cast<uint32_t>(winners[node]); };
+  for (uint32_t node = runCount - 1; node >= 1; node--) {
+    const uint32_t left = entrant(2 * node);
+    const uint32_t right = entrant(2 * node + 1);
+    const uint64_t leftPrefix = HeadPrefix(runs, left);
+    const uint64_t rightPrefix = HeadPrefix(runs, right);
+    const bool rightWins = rightPrefix < leftPrefix || (rightPrefix == leftPrefix && TieBefore(runs, right, left));
+    winners[node] = rightWins ? right : left;
+    tree[node].group = rightWins ? left : right;
+    tree[node].prefix = rightWins ? leftPrefix : rightPrefix;
+  }
+  uint32_t winner = entrant(1);
+  uint64_t winnerPrefix = HeadPrefix(runs, winner);
+  for (uint64_t k = 0; k < count; k++) {
+    const uint64_t at = runs->cursor[winner]++;
+    outRefs[k] = runs->refs[at];
+    if (outPrefixes != nullptr) outPrefixes[k] = winnerPrefix;
+    winnerPrefix = at + 1 == runs->end[winner] ? kExhausted : runs->prefixes[at + 1];
+    // The run's next lines, which it needs long after the other runs have been through the cache.
+    __builtin_prefetch(runs->prefixes + at + 8);
+    __builtin_prefetch(runs->refs + at + 16);
+    for (uint32_t node = (winner + runCount) >> 1; node >= 1; node >>= 1) {
+      const uint64_t challengerPrefix = tree[node].prefix;
+      const uint32_t challenger = tree[node].group;
+      bool challengerWins = challengerPrefix < winnerPrefix;
+      if (challengerPrefix == winnerPrefix) challengerWins = TieBefore(runs, challenger, winner);
+      // Masks rather than a branch: the outcome of a match is unpredictable.
+      const uint64_t mask = uint64_t{0} - static_cast<uint64_t>(challengerWins);
+      const uint32_t runMask = static_cast<uint32_t>(mask);
+      tree[node].prefix = (winnerPrefix & mask) | (challengerPrefix & ~mask);
+      tree[node].group = (winner & runMask) | (challenger & ~runMask);
+      winnerPrefix = (challengerPrefix & mask) | (winnerPrefix & ~mask);
+      winner = (challenger & runMask) | (winner & ~runMask);
+    }
+    if (k % kProgressInterval == kProgressInterval - 1) ReportProgress(kPhaseMerging, progressBase + k + 1, progressTotal);
+  }
+}
+
+// Sets up runs over refs[first, last) cut into runs of runLength references.
+static void CutRuns(RunSet *runs, uint64_t first, uint64_t last, uint64_t runLength) {
+  runs->runCount = 0;
+  for (uint64_t start = first; start < last; start += runLength) {
+    runs->cursor[runs->runCount] = start;
+    runs->end[runs->runCount] = start + runLength < last ? start + runLength : last;
+    runs->runCount++;
+  }
+}
+
 void MergeGroups(SortWorkspace *ws) {
+  const uint64_t n = ws->recordCount;
   const uint32_t groupCount = ws->groupCount;
-  MergeState m;
-  m.keys = ws->keyArray;
-  m.keyLength = ws->keyLength;
-  m.pointers = ws->keyPointers;
-  m.sizes = ws->groupSizes;
-  m.cursors = ws->groupCursors;
-  m.prefixes = ws->mergeScratch;
-  m.groupCount = groupCount;
-  uint32_t *losers = ws->mergeTree;                   // node 1 to G-1: the loser of that match
-  uint64_t *winners = ws->mergeScratch + groupCount;  // scratch while the tree is built
-  memset(m.cursors, 0, sizeof(uint16_t) * groupCount);
-  for (uint32_t g = 0; g < groupCount; g++) LoadHead(&m, g);
-
-  // Leaves are nodes G to 2G-1 (group g at G + g); node i's children are 2i and 2i+1.
-  for (uint32_t node = groupCount - 1; node >= 1; node--) {
-    const uint32_t left = 2 * node < groupCount ? static_cast<uint32_t>(winners[2 * node]) : 2 * node - groupCount;
-    const uint32_t right =
-        2 * node + 1 < groupCount ? static_cast<uint32_t>(winners[2 * node + 1]) : 2 * node + 1 - groupCount;
-    if (HeadBefore(&m, right, left)) {
-      winners[node] = right;
-      losers[node] = left;
-    } else {
-      winners[node] = left;
-      losers[node] = right;
-    }
-  }
-  uint32_t winner = static_cast<uint32_t>(winners[1]);
-
-  const uint32_t n = ws->recordCount;
+  RunSet runs;
+  runs.keys = ws->keyArray;
+  runs.keyLength = ws->keyLength;
+  runs.cursor = ws->mergeScratch;
+  runs.end = ws->mergeScratch + groupCount;
+  uint64_t *winners = ws->mergeScratch + 2 * uint64_t{groupCount};
   ReportProgress(kPhaseMerging, 0, n);
-  for (uint32_t k = 0; k < n; k++) {
-    ws->outputOrder[k] = HeadRecord(&m, winner);
-    m.cursors[winner]++;
-    LoadHead(&m, winner);
-    for (uint32_t node = (winner + groupCount) >> 1; node >= 1; node >>= 1) {
-      const uint32_t challenger = losers[node];
-      if (HeadBefore(&m, challenger, winner)) {
-        losers[node] = winner;
-        winner = challenger;
-      }
+  if (groupCount <= kMergeBatch) {
+    runs.refs = ws->keyPointers;
+    runs.prefixes = ws->keyPrefixes;
+    CutRuns(&runs, 0, n, kSortGroupSize);
+    MergeRuns(&runs, ws->mergeTree, winners, ws->outputOrder, nullptr, n, 0, n);
+  } else {
+    // First round: each batch of 64 groups into one run, in outputOrder and mergePrefixes.
+    const uint64_t batchLength = uint64_t{kMergeBatch} * kSortGroupSize;
+    runs.refs = ws->keyPointers;
+    runs.prefixes = ws->keyPrefixes;
+    for (uint64_t start = 0; start < n; start += batchLength) {
+      const uint64_t last = start + batchLength < n ? start + batchLength : n;
+      CutRuns(&runs, start, last, kSortGroupSize);
+      MergeRuns(&runs, ws->mergeTree, winners, ws->outputOrder + start, ws->mergePrefixes + start, last - start,
+                start, 2 * n);
     }
-    if (k % kProgressInterval == kProgressInterval - 1) ReportProgress(kPhaseMerging, k + 1, n);
+    // Second round: the batches into keyPointers, which then becomes the output order.
+    runs.refs = ws->outputOrder;
+    runs.prefixes = ws->mergePrefixes;
+    CutRuns(&runs, 0, n, batchLength);
+    MergeRuns(&runs, ws->mergeTree, winners, ws->keyPointers, nullptr, n, n, 2 * n);
+    uint32_t *merged = ws->keyPointers;
+    ws->keyPointers = ws->outputOrder;
+    ws->outputOrder = merged;
   }
-  MergeCompares = CountMergeCompares(ws->outputOrder, n, groupCount, ws->mergeScratch);
+  MergeCompares = CountMergeCompares(ws->outputOrder, ws->recordCount, groupCount, ws->mergeScratch);
 }
 
 // For the reference emitted at position r from group g, the selection merge counts one

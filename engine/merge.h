@@ -19,10 +19,15 @@
 
 #include "engine/workspace.h"
 
+// With more groups than this, the merge takes two rounds: batches of this many groups
+// first, then the batches, so that each round's tree stays small enough to be fast.
+constexpr uint32_t kMergeBatch = 64;
+
 extern uint64_t MergeCompares;  // replacements of the best head, as the selection merge counts them
 
 // Merges ws's G >= 2 sorted groups of keyPointers into outputOrder and sets MergeCompares.
-// Uses the workspace's cursors, tree and scratch arrays; allocates nothing.
+// Uses the workspace's tree and scratch arrays (and mergePrefixes when G > kMergeBatch);
+// allocates nothing. With two rounds, keyPointers and outputOrder trade places.
 void MergeGroups(SortWorkspace *ws);
 
 // The selection merge's compare count for an emitted order of n references over G groups

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // An input file opened for reading.
 struct InputFile {
@@ -54,7 +55,17 @@ constexpr int kOutputIsInput = 2;
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file);
 
 // Buffers bytes, writing whole buffers. Returns 0, or 1 once any write has failed.
-int WriteOutputFile(OutputFile *file, const void *bytes, size_t count);
+int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count);
+
+// The same, with the common case (the bytes fit the buffer's room) inline.
+inline int WriteOutputFile(OutputFile *file, const void *bytes, size_t count) {
+  if (count < kOutputBufferSize - file->used) {
+    memcpy(file->buffer + file->used, bytes, count);
+    file->used += count;
+    return file->failed;
+  }
+  return WriteOutputBuffered(file, bytes, count);
+}
 
 // keep 1: writes what is buffered and closes; returns 0, or 1 if any write or the close
 // failed, in which case the file is emptied. keep 0: empties the file and closes it.

@@ -111,7 +111,7 @@ int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   return kOutputOpened;
 }
 
-int WriteOutputFile(OutputFile *file, const void *bytes, size_t count) {
+int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count) {
   const unsigned char *next = static_cast<const unsigned char *>(bytes);
   while (count > 0 && !file->failed) {
     size_t room = kOutputBufferSize - file->used;

@@ -36,7 +36,7 @@ static const char kWriteError[] = "\n Error Writing Output File: %s!\n";
 static const char kOutputIsInputFile[] = "\n Output File Is the Input File: %s!\n";
 
 static const uint64_t kLargestInput = uint64_t{1} << 32;  // offsets are 32-bit: inputs stay below 4 GiB
-static const int kPrefetchDistance = 16;                    // records ahead that the output copy asks for
+static const int kPrefetchDistance = 24;                    // records ahead that the output copy asks for
 
 // Everything one run owns, from its start to its return.
 struct SortRunState {
@@ -101,16 +101,17 @@ int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRe
   ws->recordCount = recordCount;
   ws->groupCount = groupCount;
   ws->groupSizes = static_cast<uint16_t *>(calloc(groupCount, sizeof(uint16_t)));
-  ws->groupCursors = static_cast<uint16_t *>(calloc(groupCount, sizeof(uint16_t)));
   ws->keyPointers = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
   ws->outputOrder = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
   // Fixed-length offsets are i * record length: the run computes them instead of storing them.
   if (variable) ws->recordOffsets = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
   ws->mergeScratch = static_cast<uint64_t *>(calloc(3 * uint64_t{groupCount}, sizeof(uint64_t)));
-  ws->mergeTree = static_cast<uint32_t *>(calloc(groupCount, sizeof(uint32_t)));
-  if (ws->groupSizes == nullptr || ws->groupCursors == nullptr || ws->keyPointers == nullptr ||
+  ws->mergeTree = static_cast<MergeNode *>(calloc(groupCount, sizeof(MergeNode)));
+  ws->keyPrefixes = static_cast<uint64_t *>(calloc(n, sizeof(uint64_t)));
+  if (groupCount > kMergeBatch) ws->mergePrefixes = static_cast<uint64_t *>(calloc(n, sizeof(uint64_t)));
+  if (ws->groupSizes == nullptr || ws->keyPointers == nullptr ||
       ws->outputOrder == nullptr || (variable && ws->recordOffsets == nullptr) || ws->mergeScratch == nullptr ||
-      ws->mergeTree == nullptr) {
+      ws->mergeTree == nullptr || ws->keyPrefixes == nullptr || (groupCount > kMergeBatch && ws->mergePrefixes == nullptr)) {
     return 2;
   }
   ws->allocatedMemoryUsage = 12 * n + 4 * uint64_t{groupCount};
@@ -135,11 +136,12 @@ void ReleaseWorkspace(SortWorkspace *ws) {
   free(ws->keyArray);
   free(ws->outputOrder);
   free(ws->keyPointers);
-  free(ws->groupCursors);
   free(ws->groupSizes);
   free(ws->recordOffsets);
   free(ws->mergeScratch);
   free(ws->mergeTree);
+  free(ws->keyPrefixes);
+  free(ws->mergePrefixes);
   memset(ws, 0, sizeof *ws);
 }
 
@@ -184,9 +186,11 @@ static int WriteOutput(void *context) {
   static const unsigned char kCrLf[2] = {0x0D, 0x0A};
   ReportProgress(kPhaseWriting, 0, n);
   for (uint32_t k = 0; k < n; k++) {
-    if (k + kPrefetchDistance < n) {
+    if (k + kPrefetchDistance < n) {  // the record a few steps ahead: its first and last lines
       const uint32_t ahead = ws->outputOrder[k + kPrefetchDistance];
-      __builtin_prefetch(input + (run->variable ? ws->recordOffsets[ahead] : ahead * recordLength));
+      const unsigned char *record = input + (run->variable ? ws->recordOffsets[ahead] : ahead * recordLength);
+      __builtin_prefetch(record);
+      __builtin_prefetch(record + (run->variable ? ws->recordLengths[ahead] : recordLength) - 1);
     }
     const uint32_t i = ws->outputOrder[k];
     if (run->variable) {

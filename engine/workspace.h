@@ -8,20 +8,28 @@
 
 constexpr uint32_t kSortGroupSize = 997;  // references per sort group; the last group takes the rest
 
+// A node of the merge's loser tree: the group that lost the match there, with its head key's
+// first eight bytes, so that most matches need no look-up.
+struct MergeNode {
+  uint64_t prefix;  // the head's key bytes 0 to 7, big-endian; all ones when the group is exhausted
+  uint32_t group;   // group number
+};
+
 struct SortWorkspace {
   uint32_t recordCount;          // n
   uint32_t groupCount;           // G = n / 997 rounded up
   uint32_t keyLength;            // T, bytes per key
   unsigned char *keyArray;       // n * T bytes, record i's key at i * T
   uint32_t *keyPointers;         // n references; group g owns entries g * 997 onward
+  uint64_t *keyPrefixes;         // beside keyPointers: each reference's key bytes 0 to 7, big-endian
   uint32_t *outputOrder;         // n references in final order, filled by the merge
   uint32_t *recordOffsets;       // variable-length records: byte offset of each record
   uint16_t *recordLengths;       // variable-length records: bytes copied for each record
   uint16_t *groupSizes;          // G entries: 997, the last one the remainder
   // The merge's own arrays, allocated with the rest so that the merge allocates nothing.
-  uint16_t *groupCursors;        // G entries: references of each group already emitted
-  uint64_t *mergeScratch;        // 3 * G entries for the loser tree and the compare count
-  uint32_t *mergeTree;           // G entries: the loser tree's nodes
+  uint64_t *mergeScratch;        // 3 * G entries: the runs' cursors, ends and the tree's set-up
+  MergeNode *mergeTree;          // G entries: the loser tree's nodes
+  uint64_t *mergePrefixes;       // n entries when G > 64: the key prefixes of the merge's first round
   uint64_t allocatedMemoryUsage; // the figure the statistics report gives, bytes
 };
 

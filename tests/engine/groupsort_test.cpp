@@ -6,6 +6,7 @@
 #include <numeric>
 #include <random>
 
+#include "engine/keys.h"
 #include "engine/merge.h"
 #include "engine/sortrun.h"
 #include "tests/engine/keyshapes.h"
@@ -29,8 +30,12 @@ struct GroupResult {
 GroupResult SortWithEngine(const ReferenceKeys &keys, std::vector<uint32_t> references) {
   GroupResult result;
   SortCompares = 0;
-  SortGroup(keys.bytes.data(), keys.keyLength, references.data(), static_cast<uint32_t>(references.size()),
-            &result.counters);
+  std::vector<uint64_t> prefixes(references.size());
+  SortGroup(keys.bytes.data(), keys.keyLength, references.data(), prefixes.data(),
+            static_cast<uint32_t>(references.size()), &result.counters);
+  for (size_t i = 0; i < references.size(); i++) {
+    EXPECT_EQ(prefixes[i], KeyPrefix(keys.bytes.data() + uint64_t{references[i]} * keys.keyLength, keys.keyLength));
+  }
   result.order = references;
   result.compares = SortCompares;
   return result;
@@ -190,5 +195,18 @@ TEST(SortGroups, MatchesTheReferenceOnRandomSizes) {
   for (int shape : {kRandomBytes, kFewDistinct, kAllEqual, kDescending}) {
     SCOPED_TRACE(ShapeName(shape));
     ExpectPipelineMatches(MakeKeys(shape, 40000, 5, random));
+  }
+}
+
+// Past 64 groups the merge takes two rounds; ties must still go to the lower group.
+TEST(SortGroups, MatchesTheReferenceWhenTheMergeTakesTwoRounds) {
+  std::mt19937_64 random(99);
+  const uint32_t oneRound = kMergeBatch * kSortGroupSize;
+  for (uint32_t n : {oneRound, oneRound + 1, oneRound + 998, 2 * oneRound + 5}) {
+    for (int shape : {kRandomBytes, kFewDistinct, kLongSharedPrefix, kDescendingTies}) {
+      SCOPED_TRACE(std::string(ShapeName(shape)) + " n=" + std::to_string(n));
+      ExpectPipelineMatches(MakeKeys(shape, n, shape == kLongSharedPrefix ? 10 : 3, random));
+      if (HasFatalFailure()) return;
+    }
   }
 }

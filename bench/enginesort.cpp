@@ -1,0 +1,33 @@
+// Runs the sort engine on one file with one key, as the benchmark's Pelmar side:
+//   enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/errortext.h"
+#include "engine/scanner.h"
+#include "engine/sortrun.h"
+
+int main(int argc, char **argv) {
+  if (argc < 5) {
+    fprintf(stderr, "usage: enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf]\n");
+    return 2;
+  }
+  ParameterRecord job;
+  memset(&job, 0, sizeof job);
+  CopyText(job.inputName, sizeof job.inputName, argv[1]);
+  CopyText(job.outputName, sizeof job.outputName, argv[2]);
+  job.recordLength = strcmp(argv[3], "variable") == 0 ? kVariableRecords : atoi(argv[3]);
+  job.keyCount = 1;
+  char type = 'a', sequence = 'a';
+  if (sscanf(argv[4], "%d,%d,%c,%c", &job.keys[0].position, &job.keys[0].length, &type, &sequence) != 4) return 2;
+  job.keys[0].type = type;
+  job.keys[0].sequence = sequence;
+  if (argc > 5) DelimiterMode = strcmp(argv[5], "lf") == 0 ? kDelimiterLf : strcmp(argv[5], "cr") == 0 ? kDelimiterCr : kDelimiterBoth;
+  ClearErrorText();
+  if (SortRun(&job) != 0) {
+    fprintf(stderr, "%s\n", ErrorText);
+    return 1;
+  }
+  return 0;
+}
