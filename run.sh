@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# One entry for every job on a fresh Debian 12:
+#   ./run.sh test    install what is missing, build (plain and sanitized) and run every test
+#   ./run.sh demo    install what is missing, build, and sort the sample files with pelmar-sort
+#   ./run.sh bench   install what is missing and measure Pelmar against GNU sort
+set -euo pipefail
+top=$(cd "$(dirname "$0")" && pwd)
+cd "$top"
+
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
+
+setup() {
+  local missing=()
+  for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    local sudo=""
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# build DIR [cmake options...]
+build() {
+  local dir=$1
+  shift
+  cmake -S "$top" -B "$top/$dir" -G Ninja "$@" >/dev/null
+  ninja -C "$top/$dir"
+}
+
+case "${1:-}" in
+  test)
+    setup
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    (cd build && ctest --output-on-failure)
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
+    ;;
+  demo)
+    setup
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    "$top/samples/demo.sh" "$top/build/cli/pelmar-sort"
+    ;;
+  bench)
+    setup
+    bench/run.sh
+    ;;
+  *)
+    echo "usage: ./run.sh test | demo | bench" >&2
+    exit 2
+    ;;
+esac
