@@ -1,5 +1,6 @@
 #include "engine/merge.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/progress.h"
@@ -95,6 +96,48 @@ static void CutRuns(RunSet *runs, uint64_t first, uint64_t last, uint64_t runLen
   }
 }
 
+// Order of two keys given by reference and prefix: a before b, exactly.
+static bool KeyBefore(const SortWorkspace *ws, uint32_t refA, uint64_t prefixA, uint32_t refB, uint64_t prefixB) {
+  if (prefixA != prefixB) return prefixA < prefixB;
+  const uint64_t keyLength = ws->keyLength;
+  return keyLength > 8 &&
+         memcmp(ws->keyArray + refA * keyLength + 8, ws->keyArray + refB * keyLength + 8, keyLength - 8) < 0;
+}
+
+// Groups whose key ranges do not interleave (sorted input, all keys equal, reverse sorted
+// input) merge into the groups laid end to end, by their first keys. Returns 1 when that
+// is so and outputOrder is filled; 0 when some groups interleave (nothing written).
+static int ConcatenateGroups(SortWorkspace *ws) {
+  const uint32_t groupCount = ws->groupCount;
+  const uint32_t *refs = ws->keyPointers;
+  const uint64_t *prefixes = ws->keyPrefixes;
+  auto first = [&](uint32_t g) { return uint64_t{g} * kSortGroupSize; };
+  auto last = [&](uint32_t g) { return first(g) + ws->groupSizes[g] - 1; };
+  uint64_t *order = ws->mergeScratch;
+  for (uint32_t g = 0; g < groupCount; g++) order[g] = g;
+  std::sort(order, order + groupCount, [&](uint64_t a, uint64_t b) {
+    const uint64_t fa = first(static_cast<uint32_t>(a)), fb = first(static_cast<uint32_t>(b));
+    if (KeyBefore(ws, refs[fa], prefixes[fa], refs[fb], prefixes[fb])) return true;
+    if (KeyBefore(ws, refs[fb], prefixes[fb], refs[fa], prefixes[fa])) return false;
+    return a < b;
+  });
+  // Each group must end before the next one starts; an equal key may end it only when
+  // the next group is the higher-numbered one, whose equal keys come later anyway.
+  for (uint32_t i = 0; i + 1 < groupCount; i++) {
+    const uint32_t x = static_cast<uint32_t>(order[i]), y = static_cast<uint32_t>(order[i + 1]);
+    const uint64_t lx = last(x), fy = first(y);
+    if (KeyBefore(ws, refs[fy], prefixes[fy], refs[lx], prefixes[lx])) return 0;
+    if (x > y && !KeyBefore(ws, refs[lx], prefixes[lx], refs[fy], prefixes[fy])) return 0;
+  }
+  uint32_t *out = ws->outputOrder;
+  for (uint32_t i = 0; i < groupCount; i++) {
+    const uint32_t g = static_cast<uint32_t>(order[i]);
+    memcpy(out, refs + first(g), sizeof(uint32_t) * ws->groupSizes[g]);
+    out += ws->groupSizes[g];
+  }
+  return 1;
+}
+
 void MergeGroups(SortWorkspace *ws) {
   const uint64_t n = ws->recordCount;
   const uint32_t groupCount = ws->groupCount;
@@ -105,7 +148,9 @@ void MergeGroups(SortWorkspace *ws) {
   runs.end = ws->mergeScratch + groupCount;
   uint64_t *winners = ws->mergeScratch + 2 * uint64_t{groupCount};
   ReportProgress(kPhaseMerging, 0, n);
-  if (groupCount <= kMergeBatch) {
+  if (ConcatenateGroups(ws)) {
+    // Already in order: nothing to merge.
+  } else if (groupCount <= kMergeBatch) {
     runs.refs = ws->keyPointers;
     runs.prefixes = ws->keyPrefixes;
     CutRuns(&runs, 0, n, kSortGroupSize);

@@ -43,7 +43,7 @@ int OpenInputFile(const char *name, InputFile *file) {
 int MapInputFile(InputFile *file) {
   if (file->size == 0) return 0;
   if (file->size > SIZE_MAX) return 1;
-  void *bytes = mmap(nullptr, static_cast<size_t>(file->size), PROT_READ, MAP_SHARED,
+  void *bytes = mmap(nullptr, static_cast<size_t>(file->size), PROT_READ, MAP_SHARED | MAP_POPULATE,
                      static_cast<int>(file->handle), 0);
   if (bytes == MAP_FAILED) return 1;
   file->bytes = static_cast<const unsigned char *>(bytes);
