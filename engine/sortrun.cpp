@@ -14,6 +14,7 @@
 
 char StatisticsDirectory[kNameSize] = {'C', ':', kPathSeparator, 0};
 SortProgressFunction SortProgress = nullptr;
+int StatisticsWritten = 0;
 
 static const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";            // M1, M12
 static const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";                    // M2
@@ -291,6 +292,7 @@ int SortRun(const ParameterRecord *jobRecord) {
   SortCompares = 0;
   MergeCompares = 0;
   SequenceErrorFlag = 0;
+  StatisticsWritten = 0;
   run.variable = run.job.recordLength == kVariableRecords;
   run.bufferSize = (run.variable || run.job.recordLength < 1000)
                        ? 1024
@@ -352,8 +354,9 @@ int SortRun(const ParameterRecord *jobRecord) {
   if (run.statistics != nullptr) {
     if (statisticsFlag == 1 && !run.failed) {
       WriteStatisticsFooter(run.statistics, SortCompares, MergeCompares, run.t);
+      StatisticsWritten = 1;
     }
-    fclose(run.statistics);
+    if (fclose(run.statistics) != 0) StatisticsWritten = 0;
   }
   if (run.failed) AppendErrorText(kTerminated);
   return run.failed;

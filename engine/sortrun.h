@@ -17,6 +17,9 @@
 // The report goes to StatisticsDirectory followed by the separator and "SortStat.txt".
 extern char StatisticsDirectory[kNameSize];
 
+// 1 after a run that wrote its statistics report whole; 0 after any other run.
+extern int StatisticsWritten;
+
 // Runs the sort that job describes. The caller has cleared the error text; every message
 // of the run is appended to it, a failed run's last one being
 // "\n* * * ERRORS! - Sort Terminated * * *". Returns 0 when the output file has been

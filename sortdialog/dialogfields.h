@@ -1,5 +1,5 @@
 // Field access for the Sort dialog's logic: every field is reached by its control
-// identifier (resources/resource.h) through these five calls, whether the fields are the
+// identifier (resources/resource.h) through these six calls, whether the fields are the
 // dialog's real controls or plain texts (textfields.h, used by pelmar-sort and the tests).
 #ifndef PELMAR_SORTDIALOG_DIALOGFIELDS_H
 #define PELMAR_SORTDIALOG_DIALOGFIELDS_H
@@ -27,6 +27,9 @@ struct DialogFields {
 
   // 1 when the check box is checked, else 0.
   int (*ReadCheck)(void *context, int id);
+
+  // Checks (1) or unchecks (0) the check box.
+  void (*WriteCheck)(void *context, int id, int checked);
 };
 
 // The field number of a text: the value of the decimal digits at its start after any

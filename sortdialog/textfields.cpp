@@ -35,6 +35,10 @@ static int ReadFieldCheck(void *context, int id) {
   return HasField(id) && fields->checked[id] ? 1 : 0;
 }
 
+static void WriteFieldCheck(void *context, int id, int checked) {
+  SetFieldCheck(static_cast<TextFieldsRecord *>(context), id, checked);
+}
+
 void ClearTextFields(TextFieldsRecord *fields) { memset(fields, 0, sizeof *fields); }
 
 void SetFieldText(TextFieldsRecord *fields, int id, const char *text) {
@@ -58,5 +62,6 @@ DialogFields TextDialogFields(TextFieldsRecord *fields) {
   access.WriteText = WriteFieldText;
   access.WriteNumber = WriteFieldNumber;
   access.ReadCheck = ReadFieldCheck;
+  access.WriteCheck = WriteFieldCheck;
   return access;
 }

@@ -1,0 +1,40 @@
+// pelmar-sort's command line: what it asks for, read from argv. Field options keep their
+// texts as typed; the checks are validation's, exactly as for the Sort dialog's fields.
+#ifndef PELMAR_CLI_COMMANDLINE_H
+#define PELMAR_CLI_COMMANDLINE_H
+
+#include <cstddef>
+
+#include "engine/sorttypes.h"
+
+constexpr int kActionSort = 0;     // sort the typed parameters
+constexpr int kActionSaved = 1;    // sort a saved entry (--saved ID)
+constexpr int kActionLast = 2;     // sort the last-used set (--last)
+constexpr int kActionList = 3;     // list the saved entries
+constexpr int kActionHelp = 4;
+constexpr int kActionVersion = 5;
+
+constexpr int kKeyParts = 4;          // POS,LEN,TYPE,SEQ
+constexpr size_t kPartSize = 512;     // a part of at most 511 characters is kept whole
+
+struct CommandLine {
+  int action;                               // kActionSort ...
+  const char *input;                        // --input, or null
+  const char *output;                       // --output, or null
+  const char *size;                         // --size, or null
+  int keyCount;                             // --key options given, 0 to 6
+  char keys[kMaxKeys][kKeyParts][kPartSize];  // each key's parts as typed; left-out parts empty
+  const char *titles[kMaxKeys];             // --title K=TEXT: key K's new title, or null
+  int statistics;                           // --stats
+  int delimiter;                            // --delimiter: 0 both, 1 cr, 2 lf; -1 when not given
+  int save;                                 // --save
+  const char *identifier;                   // --saved ID
+};
+
+// Reads argv. Returns 0, or 2 with a one-line reason in error (without the program name)
+// for an unknown option, a missing value, more than six keys, a key of more than four
+// parts, a title for a key outside 1 to 6 or longer than 25 characters, or options that
+// do not go together.
+int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size_t errorSize);
+
+#endif

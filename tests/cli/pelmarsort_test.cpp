@@ -1,0 +1,213 @@
+// pelmar-sort end to end: the built program run in a fresh folder, its exit status,
+// standard output and standard error, and the files it leaves.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/engine/testfiles.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs pelmar-sort with arguments in folder.
+Outcome RunProgram(const TempFolder &folder, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), PELMAR_SORT_PROGRAM);
+  std::vector<char *> argv;
+  for (auto &a : arguments) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const std::string outPath = folder.File(".stdout"), errPath = folder.File(".stderr");
+  pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.path.c_str()) != 0) _exit(126);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  Outcome outcome = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outPath), ReadFile(errPath)};
+  unlink(outPath.c_str());
+  unlink(errPath.c_str());
+  return outcome;
+}
+
+const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *\n";
+
+// A settings file with "Create User .spt Files" on and the given delimiter.
+std::string SettingsBytes(int userFiles, int delimiter) {
+  std::string bytes(302, '\0');
+  memcpy(&bytes[0], "plm", 3);
+  memcpy(&bytes[4], "C:\\", 3);
+  memcpy(&bytes[258], "Srt", 3);
+  bytes[266] = static_cast<char>(userFiles);
+  bytes[294] = static_cast<char>(delimiter);
+  return bytes;
+}
+
+}  // namespace
+
+TEST(PelmarSort, HelpAndVersion) {
+  TempFolder folder;
+  Outcome help = RunProgram(folder, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  for (const char *part : {"Usage:", "--saved ID | --last", "-k 17,4,i,d", "-s variable", "Key types",
+                           "Exit status: 0"}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  }
+  Outcome version = RunProgram(folder, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "pelmar-sort 1.0\n");
+}
+
+TEST(PelmarSort, UsageErrorsTakeOneLineAndStatusTwo) {
+  TempFolder folder;
+  for (const std::vector<std::string> &arguments :
+       std::vector<std::vector<std::string>>{{"--bogus"}, {"-o"}, {"-k", "1,2,c,a,b"}, {"-t", "9=x", "-i", "a.b"}}) {
+    Outcome outcome = RunProgram(folder, arguments);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err.rfind("pelmar-sort: ", 0), 0u) << outcome.err;
+    EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+  }
+}
+
+TEST(PelmarSort, SortsFixedRecordsAndSaysSo) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "dd4\ncc3\nbb2\naa1\n");
+  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "4", "-k", "1,2"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "Sort Is Done!\n");
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "aa1\nbb2\ncc3\ndd4\n");
+  EXPECT_FALSE(FileExists(folder.File("spt.spt")));  // nothing saved without --save
+}
+
+TEST(PelmarSort, StatisticsGoBesideTheInput) {
+  TempFolder folder;
+  ASSERT_EQ(mkdir(folder.File("data").c_str(), 0755), 0);
+  WriteFile(folder.File("data/in.dat"), "bbaa");
+  Outcome outcome = RunProgram(folder, {"-i", "data/in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2,a", "--stats"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "Sort Is Done!\ndata/SortStat.txt\n");
+  const std::string report = ReadFile(folder.File("data/SortStat.txt"));
+  EXPECT_NE(report.find("\r\n  Input File: data/in.dat\r\n Output File: out.dat\r\n"), std::string::npos);
+
+  outcome = RunProgram(folder, {"-i", "out.dat", "-o", "back.dat", "-s", "2", "-k", "1,2,a,d", "--stats"});
+  EXPECT_EQ(outcome.out, "Sort Is Done!\n./SortStat.txt\n");
+  EXPECT_TRUE(FileExists(folder.File("SortStat.txt")));
+}
+
+TEST(PelmarSort, RefusedParametersShowTheWholeErrorText) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), std::string(800, 'x'));
+  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "80", "-k", ",10", "-k", "20,4,x"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err,
+            "Key 1: Key Position Must be > 0!\n\n"
+            "Key 1: Key Position - Invalid for Key 1: Key Length!\n\n"
+            "Invalid Input in Key 2: Key Type Field!\n\n"
+            "Key Declaration Must be Sequential!\n");
+  EXPECT_FALSE(FileExists(folder.File("out.dat")));
+
+  outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "80", "-k", "1,3,u", "-t", "1=Amount"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Amount Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n");
+}
+
+TEST(PelmarSort, FailedSortShowsTheRunsMessages) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "bbaa");
+  ASSERT_EQ(symlink("in.dat", folder.File("link.dat").c_str()), 0);
+  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "link.dat", "-s", "2", "-k", "1,2"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, std::string("\n Output File Is the Input File: link.dat!\n") + kTerminated);
+  EXPECT_EQ(ReadFile(folder.File("in.dat")), "bbaa");
+}
+
+TEST(PelmarSort, OutputNamedLikeTheInputGetsTheIdentifier) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "bbaa");
+  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "in.dat", "-s", "2", "-k", "1,2"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(ReadFile(folder.File("in.dat")), "bbaa");
+  EXPECT_EQ(ReadFile(folder.File("inSrt.dat")), "aabb");
+}
+
+TEST(PelmarSort, SavedSetsRunAgainWithLast) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "b2a1");
+  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "2,1,a,d", "--save"});
+  ASSERT_EQ(outcome.status, 0);
+  EXPECT_EQ(ReadFile(folder.File("spt.spt")).size(), 4u + 766u);
+  unlink(folder.File("out.dat").c_str());
+  outcome = RunProgram(folder, {"--last"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "b2a1");
+
+  // A variable-length set is saved only after a sort that succeeded.
+  TempFolder other;
+  WriteFile(other.File("one.txt"), "only line\r\n");
+  outcome = RunProgram(other, {"-i", "one.txt", "-o", "out.txt", "-s", "var", "-k", "1,4", "--save"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_FALSE(FileExists(other.File("spt.spt")));
+  WriteFile(other.File("two.txt"), "line b\r\nline a\r\n");
+  outcome = RunProgram(other, {"-i", "two.txt", "-o", "out.txt", "-s", "var", "-k", "6,1", "--save"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_TRUE(FileExists(other.File("spt.spt")));
+  EXPECT_EQ(ReadFile(other.File("out.txt")), "line a\r\nline b\r\n");
+
+  outcome = RunProgram(TempFolder(), {"--last"});  // nothing saved there
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Could Not Open File!\nspt.spt\n");
+}
+
+TEST(PelmarSort, UserEntriesAreListedAndRun) {
+  TempFolder folder;
+  WriteFile(folder.File("Pelmar.ini"), SettingsBytes(1, 0));
+  WriteFile(folder.File("orders.dat"), "b2a1c0");
+  ASSERT_EQ(RunProgram(folder, {"-i", "orders.dat", "-o", "o1.dat", "-s", "2", "-k", "1,1", "--save"}).status, 0);
+  ASSERT_EQ(RunProgram(folder, {"-i", "orders.dat", "-o", "o2.dat", "-s", "2", "-k", "2,1", "--save"}).status, 0);
+  Outcome list = RunProgram(folder, {"--list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "orders_a\norders_b\n");
+  unlink(folder.File("o2.dat").c_str());
+  Outcome saved = RunProgram(folder, {"--saved", "orders_b"});
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_EQ(ReadFile(folder.File("o2.dat")), "c0a1b2");
+  Outcome missing = RunProgram(folder, {"--saved", "orders_c"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "  * * ERROR * *\n(b) Corrupted SPT File!\n");
+}
+
+TEST(PelmarSort, DelimiterComesFromTheOptionOrTheSettings) {
+  TempFolder folder;
+  WriteFile(folder.File("in.txt"), "zz\naa\nmm\n");
+  // Both CR/LF by default: LF alone ends no line, so the file is one record.
+  Outcome outcome = RunProgram(folder, {"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Only ONE Record in File"), std::string::npos);
+  outcome = RunProgram(folder, {"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2", "--delimiter", "lf"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), "aa\r\nmm\r\nzz\r\n");
+  WriteFile(folder.File("Pelmar.ini"), SettingsBytes(0, 2));
+  unlink(folder.File("out.txt").c_str());
+  outcome = RunProgram(folder, {"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2,a,d"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), "zz\r\nmm\r\naa\r\n");
+}
