@@ -14,7 +14,7 @@ data=${BENCH_DIR:-/tmp/pelmar-bench}
 build="$top/build-bench"
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELMAR_BENCH=ON -DPELMAR_TESTS=OFF >/dev/null
-ninja -C "$build" makerecords measure enginesort >/dev/null
+ninja -C "$build" makerecords measure enginesort progresscost >/dev/null
 mkdir -p "$data"
 
 # One measured run: prints "wall_ms peak_mib". The output file is removed first.
@@ -63,3 +63,8 @@ for n in $sizes; do
   done
 done
 rm -f "$data/pelmar.out" "$data/gnu.out"
+
+# What the progress reporting costs when nobody listens.
+first=${sizes%% *}
+"$build/bench/progresscost" "$data/random-$first.dat" "$data/progress.out"
+rm -f "$data/progress.out"
