@@ -18,11 +18,15 @@ void AppendErrorText(const char *text) {
   ErrorText[used + length] = '\0';
 }
 
-void AppendErrorFormat(const char *format, ...) {
+void AppendErrorFormatList(const char *format, va_list arguments) {
   char text[kErrorTextSize];
+  vsnprintf(text, sizeof text, format, arguments);
+  AppendErrorText(text);
+}
+
+void AppendErrorFormat(const char *format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  vsnprintf(text, sizeof text, format, arguments);
+  AppendErrorFormatList(format, arguments);
   va_end(arguments);
-  AppendErrorText(text);
 }

@@ -4,6 +4,7 @@
 #ifndef PELMAR_ENGINE_ERRORTEXT_H
 #define PELMAR_ENGINE_ERRORTEXT_H
 
+#include <cstdarg>
 #include <cstddef>
 
 constexpr size_t kErrorTextSize = 1024;  // at most 1023 characters and a NUL
@@ -17,6 +18,7 @@ void AppendErrorText(const char *text);
 
 // Appends a printf-style formatted text, cut at the capacity like AppendErrorText.
 void AppendErrorFormat(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void AppendErrorFormatList(const char *format, va_list arguments) __attribute__((format(printf, 1, 0)));
 
 size_t ErrorTextLength();
 

@@ -7,18 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "engine/platform.h"
+#include "engine/platform_os.h"
 #include "engine/sorttypes.h"
-
-static uint32_t (*gTestMilliseconds)() = nullptr;
-static void (*gTestLocalTime)(LocalTime *) = nullptr;
-static int64_t gFailAfterBytes = -1;  // test hook: writes past this many bytes fail
-static int gFailClose = 0;            // test hook: the close reports a failure
 
 static sigjmp_buf gGuardJump;
 static volatile sig_atomic_t gGuardActive = 0;
@@ -63,23 +58,12 @@ void CloseInputFile(InputFile *file) {
   file->handle = -1;
 }
 
-// Writes all bytes, resuming after interruptions and partial writes.
-static int WriteAll(OutputFile *file, const unsigned char *bytes, size_t count) {
-  while (count > 0) {
-    size_t chunk = count;
-    if (gFailAfterBytes >= 0) {
-      if (file->written >= static_cast<uint64_t>(gFailAfterBytes)) return 1;
-      uint64_t room = static_cast<uint64_t>(gFailAfterBytes) - file->written;
-      if (chunk > room) chunk = static_cast<size_t>(room);
-    }
-    ssize_t done = write(static_cast<int>(file->handle), bytes, chunk);
+int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
+  for (;;) {
+    ssize_t done = write(static_cast<int>(handle), bytes, count);
     if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return 1;
-    bytes += done;
-    count -= static_cast<size_t>(done);
-    file->written += static_cast<uint64_t>(done);
+    return done > 0 ? done : -1;
   }
-  return 0;
 }
 
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
@@ -111,27 +95,10 @@ int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   return kOutputOpened;
 }
 
-int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count) {
-  const unsigned char *next = static_cast<const unsigned char *>(bytes);
-  while (count > 0 && !file->failed) {
-    size_t room = kOutputBufferSize - file->used;
-    size_t chunk = count < room ? count : room;
-    memcpy(file->buffer + file->used, next, chunk);
-    file->used += chunk;
-    next += chunk;
-    count -= chunk;
-    if (file->used == kOutputBufferSize) {
-      if (WriteAll(file, file->buffer, file->used) != 0) file->failed = 1;
-      file->used = 0;
-    }
-  }
-  return file->failed;
-}
-
 int CloseOutputFile(OutputFile *file, int keep) {
   if (file->handle < 0) return 0;
   int fd = static_cast<int>(file->handle);
-  if (keep && !file->failed && file->used > 0 && WriteAll(file, file->buffer, file->used) != 0) {
+  if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) {
     file->failed = 1;
   }
   if (!keep || file->failed) {
@@ -139,7 +106,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
       // Not a regular file (a device): there is nothing to empty.
     }
   }
-  int closeFailed = close(fd) != 0 || gFailClose;
+  int closeFailed = close(fd) != 0 || OutputCloseFault();
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;
     if (truncate(file->name, 0) != 0) {
@@ -178,17 +145,7 @@ int RunGuarded(int (*work)(void *context), void *context) {
   return result;
 }
 
-uint32_t ElapsedMilliseconds() {
-  if (gTestMilliseconds != nullptr) return gTestMilliseconds();
-  auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
-void ReadLocalTime(LocalTime *time) {
-  if (gTestLocalTime != nullptr) {
-    gTestLocalTime(time);
-    return;
-  }
+void ReadSystemLocalTime(LocalTime *time) {
   time_t now = ::time(nullptr);
   struct tm local;
   localtime_r(&now, &local);
@@ -197,14 +154,4 @@ void ReadLocalTime(LocalTime *time) {
   time->day = local.tm_mday;
   time->hour = local.tm_hour;
   time->minute = local.tm_min;
-}
-
-void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime *)) {
-  gTestMilliseconds = milliseconds;
-  gTestLocalTime = localTime;
-}
-
-void SetOutputFaultForTesting(int64_t failAfterBytes, int failClose) {
-  gFailAfterBytes = failAfterBytes;
-  gFailClose = failClose;
 }

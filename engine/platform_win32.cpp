@@ -1,17 +1,12 @@
 // Win32 implementation of the engine's platform layer.
 #include <windows.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/platform.h"
+#include "engine/platform_os.h"
 #include "engine/sorttypes.h"
-
-static uint32_t (*gTestMilliseconds)() = nullptr;
-static void (*gTestLocalTime)(LocalTime *) = nullptr;
-static int64_t gFailAfterBytes = -1;  // test hook: writes past this many bytes fail
-static int gFailClose = 0;            // test hook: the close reports a failure
 
 static HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -64,22 +59,11 @@ void CloseInputFile(InputFile *file) {
   file->handle = -1;
 }
 
-// Writes all bytes; a short write is a failure.
-static int WriteAll(OutputFile *file, const unsigned char *bytes, size_t count) {
-  while (count > 0) {
-    DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
-    if (gFailAfterBytes >= 0) {
-      if (file->written >= static_cast<uint64_t>(gFailAfterBytes)) return 1;
-      uint64_t room = static_cast<uint64_t>(gFailAfterBytes) - file->written;
-      if (chunk > room) chunk = static_cast<DWORD>(room);
-    }
-    DWORD done = 0;
-    if (!WriteFile(Handle(file->handle), bytes, chunk, &done, nullptr) || done == 0) return 1;
-    bytes += done;
-    count -= done;
-    file->written += done;
-  }
-  return 0;
+int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
+  const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
+  DWORD done = 0;
+  if (!WriteFile(Handle(handle), bytes, chunk, &done, nullptr) || done == 0) return -1;
+  return done;
 }
 
 // Empties an open file.
@@ -113,29 +97,12 @@ int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   return kOutputOpened;
 }
 
-int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count) {
-  const unsigned char *next = static_cast<const unsigned char *>(bytes);
-  while (count > 0 && !file->failed) {
-    size_t room = kOutputBufferSize - file->used;
-    size_t chunk = count < room ? count : room;
-    memcpy(file->buffer + file->used, next, chunk);
-    file->used += chunk;
-    next += chunk;
-    count -= chunk;
-    if (file->used == kOutputBufferSize) {
-      if (WriteAll(file, file->buffer, file->used) != 0) file->failed = 1;
-      file->used = 0;
-    }
-  }
-  return file->failed;
-}
-
 int CloseOutputFile(OutputFile *file, int keep) {
   if (file->handle == -1) return 0;
   HANDLE h = Handle(file->handle);
-  if (keep && !file->failed && file->used > 0 && WriteAll(file, file->buffer, file->used) != 0) file->failed = 1;
+  if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
   if (!keep || file->failed) EmptyFile(h);
-  const bool closeFailed = !CloseHandle(h) || gFailClose;
+  const bool closeFailed = !CloseHandle(h) || OutputCloseFault();
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;
     HANDLE again = CreateFileA(file->name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
@@ -152,17 +119,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
 // view cannot fault for that reason; the work runs unguarded.
 int RunGuarded(int (*work)(void *context), void *context) { return work(context); }
 
-uint32_t ElapsedMilliseconds() {
-  if (gTestMilliseconds != nullptr) return gTestMilliseconds();
-  auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
-void ReadLocalTime(LocalTime *time) {
-  if (gTestLocalTime != nullptr) {
-    gTestLocalTime(time);
-    return;
-  }
+void ReadSystemLocalTime(LocalTime *time) {
   SYSTEMTIME local;
   GetLocalTime(&local);
   time->year = local.wYear;
@@ -170,14 +127,4 @@ void ReadLocalTime(LocalTime *time) {
   time->day = local.wDay;
   time->hour = local.wHour;
   time->minute = local.wMinute;
-}
-
-void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime *)) {
-  gTestMilliseconds = milliseconds;
-  gTestLocalTime = localTime;
-}
-
-void SetOutputFaultForTesting(int64_t failAfterBytes, int failClose) {
-  gFailAfterBytes = failAfterBytes;
-  gFailClose = failClose;
 }

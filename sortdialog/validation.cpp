@@ -1,7 +1,6 @@
 #include "sortdialog/validation.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "engine/errortext.h"
@@ -30,12 +29,10 @@ static int gVariableRecords = 0;  // 1: the record size text named variable-leng
 // directly: they separate messages but report nothing.
 static void Report(const char *format, ...) __attribute__((format(printf, 1, 2)));
 static void Report(const char *format, ...) {
-  char text[kErrorTextSize];
   va_list arguments;
   va_start(arguments, format);
-  vsnprintf(text, sizeof text, format, arguments);
+  AppendErrorFormatList(format, arguments);
   va_end(arguments);
-  AppendErrorText(text);
   gFailed = 1;
   gReportCount++;
 }

@@ -1,0 +1,26 @@
+// What each platform file (platform_posix.cpp, platform_win32.cpp) gives the portable part
+// of the platform layer (platform.cpp), and what that part gives them back. Nothing
+// outside the platform layer includes this header.
+#ifndef PELMAR_ENGINE_PLATFORM_OS_H
+#define PELMAR_ENGINE_PLATFORM_OS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/platform.h"
+
+// Writes up to count bytes to an open output; returns the number written (at least 1),
+// or -1 on failure. Interrupted writes are resumed inside.
+int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count);
+
+// The local time from the system.
+void ReadSystemLocalTime(LocalTime *time);
+
+// Writes all bytes through WriteSomeBytes, counting file->written and honouring the test
+// hook's write limit. Returns 0, or 1 when a write failed.
+int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count);
+
+// 1 when the test hook makes the output's close fail.
+int OutputCloseFault();
+
+#endif
