@@ -37,7 +37,7 @@ static const char kWriteError[] = "\n Error Writing Output File: %s!\n";
 static const char kOutputIsInputFile[] = "\n Output File Is the Input File: %s!\n";
 
 static const uint64_t kLargestInput = uint64_t{1} << 32;  // offsets are 32-bit: inputs stay below 4 GiB
-static const int kPrefetchDistance = 24;                    // records ahead that the output copy asks for
+static const int kPrefetchDistance = 64;                    // records ahead that the output copy asks for
 
 // Everything one run owns, from its start to its return.
 struct SortRunState {
