@@ -263,7 +263,7 @@ static void SortAndWrite(SortRunState *run) {
   }
   if (run->statistics != nullptr) WriteStatisticsGroupLines(run->statistics, ws->groupCount);
   run->t[1] = ElapsedMilliseconds();
-  if (SortGroups(ws, run->statistics, &run->t[2]) != 0 || SequenceErrorFlag) {
+  if (SortGroups(ws, run->statistics, &run->t[2]) != 0) {
     Fail(run, kSequenceError);
     return;
   }
