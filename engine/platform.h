@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 // An input file opened for reading.
@@ -21,9 +22,14 @@ struct InputFile {
   uintptr_t mapping;           // the system's mapping object, if it needs one
 };
 
-// Opens a regular file for reading and takes its length and identity.
-// Returns 0, or 1 when it cannot be opened or is not a regular file.
+// Opens a regular file for reading and takes its length and identity. The open never
+// waits: a FIFO or device is refused, not read. Returns 0, or 1 when it cannot be opened
+// or is not a regular file.
 int OpenInputFile(const char *name, InputFile *file);
+
+// 1 when the file's length read 0 but reading it gives bytes all the same (files that
+// the system makes up as they are read): such a file cannot be mapped or counted.
+int InputHasUnsizedContent(const InputFile *file);
 
 // Maps the whole file read-only (nothing for an empty file). Returns 0, or 1 on failure.
 int MapInputFile(InputFile *file);
@@ -41,6 +47,8 @@ struct OutputFile {
   uint64_t written;        // bytes handed to the system so far
   int failed;              // 1 after any failed write
   char name[256];          // the name it was opened by, to empty it after a failed close
+  uint64_t volume;         // identity, as InputFile's
+  uint64_t index;
 };
 
 constexpr size_t kOutputBufferSize = size_t{4} << 20;  // bytes per write
@@ -49,10 +57,18 @@ constexpr int kOutputOpened = 0;
 constexpr int kOutputCannotOpen = 1;
 constexpr int kOutputIsInput = 2;
 
-// Opens the output without truncating it, compares its identity with the input's and only
-// then empties it. Returns kOutputOpened, kOutputCannotOpen, or kOutputIsInput (the output
-// names the input file, under whatever spelling or link: it is closed untouched).
+// Opens the output without truncating it and without waiting, compares its identity with
+// the input's and only then empties it. Returns kOutputOpened; kOutputCannotOpen, also for
+// anything but a regular file and for a file whose identity cannot be told; or
+// kOutputIsInput (the output names the input file, under whatever spelling or link: it is
+// closed untouched).
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file);
+
+// Opens the statistics report for writing the way the output is opened: without
+// truncating it or waiting, and refusing anything but a regular file. It is refused too
+// when it is the input or the output file, which must stay as they are; otherwise it is
+// emptied. Returns the stream, or null.
+FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output);
 
 // Buffers bytes, writing whole buffers. Returns 0, or 1 once any write has failed.
 int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count);

@@ -21,7 +21,7 @@ static volatile sig_atomic_t gGuardActive = 0;
 int OpenInputFile(const char *name, InputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
-  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO would wait for a writer
   if (fd < 0) return 1;
   struct stat status;
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -33,6 +33,11 @@ int OpenInputFile(const char *name, InputFile *file) {
   file->volume = static_cast<uint64_t>(status.st_dev);
   file->index = static_cast<uint64_t>(status.st_ino);
   return 0;
+}
+
+int InputHasUnsizedContent(const InputFile *file) {
+  unsigned char byte;
+  return file->size == 0 && pread(static_cast<int>(file->handle), &byte, 1, 0) > 0;
 }
 
 int MapInputFile(InputFile *file) {
@@ -66,33 +71,52 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
   }
 }
 
+// Opens name for writing without truncating it or waiting for a reader, and takes its
+// identity. Returns the descriptor of a regular file, or -1.
+static int OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
+  int fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  *volume = static_cast<uint64_t>(status.st_dev);
+  *index = static_cast<uint64_t>(status.st_ino);
+  return fd;
+}
+
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   CopyText(file->name, sizeof file->name, name);
-  int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  int fd = OpenRegularForWriting(name, &file->volume, &file->index);
   if (fd < 0) return kOutputCannotOpen;
-  struct stat status;
-  if (fstat(fd, &status) != 0) {
-    close(fd);
-    return kOutputCannotOpen;
-  }
-  if (static_cast<uint64_t>(status.st_dev) == input->volume &&
-      static_cast<uint64_t>(status.st_ino) == input->index) {
+  if (file->volume == input->volume && file->index == input->index) {
     close(fd);
     return kOutputIsInput;
   }
-  if (S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) {
-    close(fd);
-    return kOutputCannotOpen;
-  }
   file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
-  if (file->buffer == nullptr) {
+  if (ftruncate(fd, 0) != 0 || file->buffer == nullptr) {
+    free(file->buffer);
+    file->buffer = nullptr;
     close(fd);
     return kOutputCannotOpen;
   }
   file->handle = fd;
   return kOutputOpened;
+}
+
+FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output) {
+  uint64_t volume, index;
+  int fd = OpenRegularForWriting(path, &volume, &index);
+  if (fd < 0) return nullptr;
+  const bool isInput = volume == input->volume && index == input->index;
+  const bool isOutput = volume == output->volume && index == output->index;
+  FILE *stream = nullptr;
+  if (!isInput && !isOutput && ftruncate(fd, 0) == 0) stream = fdopen(fd, "wb");
+  if (stream == nullptr) close(fd);
+  return stream;
 }
 
 int CloseOutputFile(OutputFile *file, int keep) {
@@ -101,11 +125,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
   if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) {
     file->failed = 1;
   }
-  if (!keep || file->failed) {
-    if (ftruncate(fd, 0) != 0) {
-      // Not a regular file (a device): there is nothing to empty.
-    }
-  }
+  if ((!keep || file->failed) && ftruncate(fd, 0) != 0) file->failed = 1;
   int closeFailed = close(fd) != 0 || OutputCloseFault();
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;

@@ -1,4 +1,6 @@
 // Win32 implementation of the engine's platform layer.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -28,6 +30,15 @@ int OpenInputFile(const char *name, InputFile *file) {
   file->volume = info.dwVolumeSerialNumber;
   file->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return 0;
+}
+
+int InputHasUnsizedContent(const InputFile *file) {
+  if (file->size != 0) return 0;
+  unsigned char byte;
+  DWORD got = 0;
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  return ReadFile(Handle(file->handle), &byte, 1, &got, &at) && got > 0;
 }
 
 int MapInputFile(InputFile *file) {
@@ -73,28 +84,59 @@ static void EmptyFile(HANDLE h) {
   if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) SetEndOfFile(h);
 }
 
+// Opens name for writing without truncating it, and takes its identity. Returns the
+// handle of a file on disk, or INVALID_HANDLE_VALUE also when its identity cannot be told:
+// a file we cannot tell from the input must not be emptied.
+static HANDLE OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
+  HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  *volume = info.dwVolumeSerialNumber;
+  *index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return h;
+}
+
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   CopyText(file->name, sizeof file->name, name);
-  HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = OpenRegularForWriting(name, &file->volume, &file->index);
   if (h == INVALID_HANDLE_VALUE) return kOutputCannotOpen;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(h, &info)) {
-    const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    if (info.dwVolumeSerialNumber == input->volume && index == input->index) {
-      CloseHandle(h);
-      return kOutputIsInput;
-    }
+  if (file->volume == input->volume && file->index == input->index) {
+    CloseHandle(h);
+    return kOutputIsInput;
   }
   file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
   if (file->buffer == nullptr) {
     CloseHandle(h);
     return kOutputCannotOpen;
   }
-  if (GetFileType(h) == FILE_TYPE_DISK) EmptyFile(h);
+  EmptyFile(h);
   file->handle = reinterpret_cast<intptr_t>(h);
   return kOutputOpened;
+}
+
+FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output) {
+  uint64_t volume, index;
+  HANDLE h = OpenRegularForWriting(path, &volume, &index);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if ((volume == input->volume && index == input->index) || (volume == output->volume && index == output->index)) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  EmptyFile(h);
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE *stream = _fdopen(fd, "wb");
+  if (stream == nullptr) _close(fd);
+  return stream;
 }
 
 int CloseOutputFile(OutputFile *file, int keep) {

@@ -35,15 +35,22 @@ static const char kInputChanged[] = "\n Input File Changed During Sort: %s!\n";
 static const char kReadError[] = "\n Error Reading Input File: %s!\n";
 static const char kWriteError[] = "\n Error Writing Output File: %s!\n";
 static const char kOutputIsInputFile[] = "\n Output File Is the Input File: %s!\n";
+static const char kPartialRecord[] = "\n File Size NOT Equally Divisible by Record Length: %s!\n";
 
 static const uint64_t kLargestInput = uint64_t{1} << 32;  // offsets are 32-bit: inputs stay below 4 GiB
 static const int kPrefetchDistance = 64;                    // records ahead that the output copy asks for
+// The record and key buffers: 1 KiB up to records of this length (text lines too), and
+// above it the record length rounded down to 16 bytes with room to spare.
+static const int32_t kSmallRecordLimit = 1000;
+static const uint32_t kSmallRecordBuffer = 1024;
+static const uint32_t kRecordBufferAlignment = 16;
+static const uint32_t kRecordBufferSlack = 32;
 
 // Everything one run owns, from its start to its return.
 struct SortRunState {
   ParameterRecord job;           // the job, copied
   bool variable;                 // record length -1
-  uint32_t bufferSize;           // B
+  uint32_t bufferSize;           // bytes of the record buffer; 0 until the job passed its check
   unsigned char *recordBuffer;   // B bytes: the scanner's zero-filled record scratch
   InputFile input;               // mapped whole
   OutputFile output;
@@ -66,10 +73,17 @@ static void FailWithName(SortRunState *run, const char *format, const char *name
   run->failed = 1;
 }
 
+// Bytes of the record buffer for a record length the job check accepted.
+static uint32_t RecordBufferSize(int32_t recordLength) {
+  if (recordLength == kVariableRecords || recordLength < kSmallRecordLimit) return kSmallRecordBuffer;
+  const uint32_t length = static_cast<uint32_t>(recordLength);
+  return length / kRecordBufferAlignment * kRecordBufferAlignment + kRecordBufferSlack;
+}
+
 // A job that any caller could hand over, a damaged parameter file included, is checked
-// before any file is opened: nothing below may read or write outside its buffers.
+// before anything is sized or opened: nothing below may read or write outside its buffers.
 // Keys that add up to more than a fixed record are left to AllocateWorkspace.
-static bool JobIsSafe(const ParameterRecord *job, uint32_t bufferSize) {
+static bool JobIsSafe(const ParameterRecord *job) {
   const bool variable = job->recordLength == kVariableRecords;
   if (!variable && (job->recordLength < 1 || job->recordLength > kMaxRecordLength)) return false;
   if (job->keyCount < 1 || job->keyCount > kMaxKeys) return false;
@@ -83,7 +97,7 @@ static bool JobIsSafe(const ParameterRecord *job, uint32_t bufferSize) {
     if (!variable && int64_t{key->position} + key->length - 1 > job->recordLength) return false;
     total += key->length;
   }
-  return !variable || total <= static_cast<int64_t>(bufferSize);
+  return !variable || total <= static_cast<int64_t>(kSmallRecordBuffer);
 }
 
 int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job) {
@@ -222,7 +236,7 @@ static int PrepareInput(SortRunState *run) {
     FailWithName(run, kInputTooLarge, inputName);
     return 1;
   }
-  if (MapInputFile(&run->input) != 0) {
+  if (InputHasUnsizedContent(&run->input) || MapInputFile(&run->input) != 0) {
     FailWithName(run, kReadError, inputName);
     return 1;
   }
@@ -294,12 +308,10 @@ int SortRun(const ParameterRecord *jobRecord) {
   SequenceErrorFlag = 0;
   StatisticsWritten = 0;
   run.variable = run.job.recordLength == kVariableRecords;
-  run.bufferSize = (run.variable || run.job.recordLength < 1000)
-                       ? 1024
-                       : static_cast<uint32_t>(run.job.recordLength / 16 * 16 + 32);
   int statisticsFlag = run.job.statisticsFlag;
 
-  if (!JobIsSafe(&run.job, run.bufferSize)) {
+  if (JobIsSafe(&run.job)) run.bufferSize = RecordBufferSize(run.job.recordLength);
+  if (run.bufferSize == 0) {
     Fail(&run, kInvalidJob);
   } else if ((run.recordBuffer = static_cast<unsigned char *>(calloc(run.bufferSize, 1))) == nullptr) {
     Fail(&run, kMemoryError);
@@ -315,9 +327,13 @@ int SortRun(const ParameterRecord *jobRecord) {
       const uint64_t n = run.variable ? run.tally.recordCount : run.input.size / static_cast<uint64_t>(run.job.recordLength);
       if (n < 2) {
         Fail(&run, kTooFewRecords);
+      } else if (!run.variable && run.input.size % static_cast<uint64_t>(run.job.recordLength) != 0) {
+        // A part record at the end (the file grew since it was checked): sorting the whole
+        // records alone would silently drop its bytes.
+        FailWithName(&run, kPartialRecord, run.job.inputName);
       } else {
         if (statisticsFlag == 1) {
-          run.statistics = OpenStatisticsFile(StatisticsDirectory);
+          run.statistics = OpenStatisticsFile(StatisticsDirectory, &run.input, &run.output);
           if (run.statistics == nullptr) {
             AppendErrorFormat(kCannotOpenStatistics, kStatisticsFileName);
             statisticsFlag = 0;

@@ -23,9 +23,10 @@ void FormatSignedCount(int64_t value, char field[kCountFieldSize]);
 // The report's file name after the folder: the separator and "SortStat.txt".
 extern const char kStatisticsFileName[];
 
-// Opens directory + kStatisticsFileName for writing, emptying it. Null when it cannot be
-// opened, also when the path does not fit 255 characters.
-FILE *OpenStatisticsFile(const char *directory);
+// Opens directory + kStatisticsFileName for writing, emptying it (OpenReportFile). Null
+// when it cannot be opened, when it is the run's input or output file, and when the path
+// does not fit 255 characters.
+FILE *OpenStatisticsFile(const char *directory, const InputFile *input, const OutputFile *output);
 
 // What the header tells of the run.
 struct ReportHeader {

@@ -1,7 +1,10 @@
 #include "engine/sortrun.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstring>
@@ -78,13 +81,26 @@ TEST(SortRun, FixedLengthOutputMatchesTheReferenceSort) {
   for (size_t n : {2u, 3u, 997u, 998u, 1994u, 5003u}) {
     for (size_t set = 0; set < keySets.size(); set++) {
       SCOPED_TRACE("n=" + std::to_string(n) + " set=" + std::to_string(set));
-      const std::string bytes = RandomRecords(random, n, 20, set % 2 ? 3 : 256) + "tail";  // trailing bytes ignored
+      const std::string bytes = RandomRecords(random, n, 20, set % 2 ? 3 : 256);
       WriteFile(folder.File("in.dat"), bytes);
       ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 20, keySets[set]);
       ASSERT_EQ(RunJob(job), 0) << ErrorText;
-      EXPECT_EQ(ReadFile(folder.File("out.dat")), ExpectedFixedOutput(bytes.substr(0, n * 20), job));
+      EXPECT_EQ(ReadFile(folder.File("out.dat")), ExpectedFixedOutput(bytes, job));
     }
   }
+}
+
+// Bytes behind the last whole record (the file grew after it was checked) are never dropped
+// silently: the run fails and leaves the output empty.
+TEST(SortRun, PartRecordAtTheEndFailsTheRun) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "bbbbaaaatai");
+  WriteFile(folder.File("out.dat"), "old contents");
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 4, {KeyField{1, 4, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText),
+            "\n File Size NOT Equally Divisible by Record Length: " + folder.File("in.dat") + "!\n" + kTerminated);
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
 }
 
 TEST(SortRun, VariableLengthRecordsAreWrittenWithCrLfInKeyOrder) {
@@ -201,6 +217,65 @@ TEST(SortRun, FilesThatCannotBeOpenedAreNamed) {
   EXPECT_EQ(RunJob(job), 1);
 }
 
+// A FIFO would block the open or the read forever; devices are no record files either.
+TEST(SortRun, FifosAndDevicesAreRefusedWithoutWaiting) {
+  TempFolder folder;
+  const std::string fifo = folder.File("pipe.dat");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  WriteFile(folder.File("in.dat"), "bbaa");
+  ParameterRecord job = MakeJob(fifo, folder.File("out.dat"), 2, {KeyField{1, 2, 'a', 'a'}});
+  EXPECT_EQ(RunJob(job), 1);
+  EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Input File: " + fifo + "!\n" + kTerminated);
+  for (const std::string &output : {fifo, std::string("/dev/null")}) {
+    job = MakeJob(folder.File("in.dat"), output, 2, {KeyField{1, 2, 'a', 'a'}});
+    EXPECT_EQ(RunJob(job), 1);
+    EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Output File: " + output + "!\n" + kTerminated);
+  }
+  // A report that is a FIFO is a report that cannot be opened: the sort goes on.
+  ASSERT_EQ(mkfifo(folder.File("SortStat.txt").c_str(), 0600), 0);
+  job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 2, {KeyField{1, 2, 'a', 'a'}});
+  job.statisticsFlag = 1;
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  EXPECT_EQ(RunJob(job), 0);
+  EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Statistics File: /SortStat.txt!\n");
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "aabb");
+}
+
+// A file whose length reads 0 but that has content (the system makes it up as it is read)
+// cannot be counted or mapped: it is an input that cannot be read, not an empty one.
+TEST(SortRun, InputThatReadsAsEmptyButHasContentIsARefusedRead) {
+  const char *made = "/proc/self/status";
+  if (!FileExists(made)) GTEST_SKIP() << "no " << made;
+  TempFolder folder;
+  for (int32_t length : {kVariableRecords, 1}) {
+    ParameterRecord job = MakeJob(made, folder.File("out.txt"), length, {KeyField{1, 1, 'a', 'a'}});
+    EXPECT_EQ(RunJob(job), 1);
+    EXPECT_EQ(std::string(ErrorText), std::string("\n Error Reading Input File: ") + made + "!\n" + kTerminated);
+  }
+}
+
+// The report is opened as carefully as the output: when its name leads to the input or
+// the output, it is a report that cannot be opened, and both files stay as they are.
+TEST(SortRun, StatisticsReportNeverOverwritesTheInputOrTheOutput) {
+  TempFolder folder;
+  const std::string report = folder.File("SortStat.txt");
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  const std::string cannotOpen = "\n Could NOT Open Statistics File: /SortStat.txt!\n";
+  WriteFile(report, "ddccbbaa");
+  ParameterRecord job = MakeJob(report, folder.File("out.dat"), 2, {KeyField{1, 2, 'a', 'a'}});
+  job.statisticsFlag = 1;
+  EXPECT_EQ(RunJob(job), 0) << ErrorText;
+  EXPECT_EQ(std::string(ErrorText), cannotOpen);
+  EXPECT_EQ(ReadFile(report), "ddccbbaa");
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "aabbccdd");
+
+  job = MakeJob(folder.File("out.dat"), report, 2, {KeyField{1, 2, 'a', 'd'}});
+  job.statisticsFlag = 1;
+  EXPECT_EQ(RunJob(job), 0) << ErrorText;
+  EXPECT_EQ(std::string(ErrorText), cannotOpen);
+  EXPECT_EQ(ReadFile(report), "ddccbbaa");
+}
+
 TEST(SortRun, KeysLongerThanTheRecordFailAfterTheOutputIsOpened) {
   TempFolder folder;
   WriteFile(folder.File("in.dat"), "abcdefgh");
@@ -262,6 +337,7 @@ TEST(SortRun, UnsafeJobsAreRefusedBeforeAnyFileIsOpened) {
       MakeJob(in, out, 8, {KeyField{1, 3, 'f', 'a'}}),                            // no such real
       MakeJob(in, out, 0, {KeyField{1, 2, 'a', 'a'}}),                            // record length 0
       MakeJob(in, out, 4301, {KeyField{1, 2, 'a', 'a'}}),                         // record length too long
+      MakeJob(in, out, 2147483647, {KeyField{1, 2, 'a', 'a'}}),                   // buffer size would overflow
       MakeJob(in, out, -2, {KeyField{1, 2, 'a', 'a'}}),                           // neither fixed nor variable
       MakeJob(in, out, kVariableRecords, {KeyField{1, 2, 'i', 'a'}}),             // numbers in text lines
       MakeJob(in, out, kVariableRecords, {KeyField{1, 1021, 'a', 'a'}}),          // key does not fit the buffer
@@ -310,11 +386,20 @@ TEST(SortRun, FailedWritesAreReportedAndLeaveAnEmptyOutput) {
   EXPECT_EQ(std::string(ErrorText), written);
   EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
   SetOutputFaultForTesting(-1, 0);
-  if (FileExists("/dev/full")) {  // a real device that refuses every write
-    job = MakeJob(folder.File("in.dat"), "/dev/full", 100, {KeyField{1, 10, 'a', 'a'}});
-    EXPECT_EQ(RunJob(job), 1);
-    EXPECT_EQ(std::string(ErrorText), std::string("\n Error Writing Output File: /dev/full!\n") + kTerminated);
-  }
+
+  // A real write failure: the system refuses to let the file grow past 1 MB.
+  struct rlimit limit, previous;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+  limit = previous;
+  limit.rlim_cur = 1 << 20;
+  signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const int result = RunJob(job);
+  setrlimit(RLIMIT_FSIZE, &previous);
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(std::string(ErrorText), written);
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
 }
 
 namespace {

@@ -44,7 +44,11 @@ TEST(FormatCount, WidensForTenDigitsOrMore) {
 
 TEST(OpenStatisticsFile, AFolderTooLongForThePathCannotBeOpened) {
   std::string folder(243, 'd');  // 243 + 13 = 256 characters: one too many
-  EXPECT_EQ(OpenStatisticsFile(folder.c_str()), nullptr);
+  InputFile input;
+  OutputFile output;
+  memset(&input, 0, sizeof input);
+  memset(&output, 0, sizeof output);
+  EXPECT_EQ(OpenStatisticsFile(folder.c_str(), &input, &output), nullptr);
 }
 
 // A whole report, byte for byte: three 4-byte records, two keys, a fixed clock.
