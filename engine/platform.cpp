@@ -1,6 +1,8 @@
 // The portable part of the engine's platform layer: the output buffer, the clock and the
 // test hooks. The system calls are in platform_posix.cpp or platform_win32.cpp.
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/platform.h"
@@ -10,6 +12,35 @@ static uint32_t (*gTestMilliseconds)() = nullptr;
 static void (*gTestLocalTime)(LocalTime *) = nullptr;
 static int64_t gFailAfterBytes = -1;  // test hook: writes past this many bytes fail
 static int gFailClose = 0;            // test hook: the close reports a failure
+
+// Fault simulation: operations and allocations counted since the fault was set, and the
+// one that fails (0: none).
+static std::atomic<uint64_t> gFileOperations{0};
+static uint64_t gFailingOperation = 0;
+static std::atomic<uint64_t> gAllocations{0};
+static uint64_t gFailingAllocation = 0;
+
+int FileOperationFails(int) {
+  return ++gFileOperations == gFailingOperation;
+}
+
+void *AllocateZeroed(size_t count, size_t size) {
+  if (++gAllocations == gFailingAllocation) return nullptr;
+  return calloc(count, size);
+}
+
+void SetFileFaultForTesting(uint64_t failingOperation) {
+  gFileOperations = 0;
+  gFailingOperation = failingOperation;
+}
+
+void SetAllocationFaultForTesting(uint64_t failingAllocation) {
+  gAllocations = 0;
+  gFailingAllocation = failingAllocation;
+}
+
+uint64_t FileOperationsCounted() { return gFileOperations; }
+uint64_t AllocationsCounted() { return gAllocations; }
 
 int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count) {
   while (count > 0) {

@@ -99,6 +99,45 @@ struct LocalTime {
 };
 void ReadLocalTime(LocalTime *time);
 
+// Files the storage keeps (settings and parameter files) are written whole into a new
+// file beside them that then takes their place.
+// CreateExclusiveFile creates name as a new, empty file open for writing in binary mode;
+// it never opens a file or a link that already has that name. Null when the name is taken
+// or the file cannot be created.
+FILE *CreateExclusiveFile(const char *name);
+
+// Puts the file from in the place of the file to, replacing it if it exists, in one step:
+// afterwards to holds either its old content or the whole new one. Both name files in
+// one folder. Returns 0, or 1 when nothing changed.
+int ReplaceFileWith(const char *from, const char *to);
+
+// A number that differs between processes running at the same time.
+uint32_t ProcessNumber();
+
+// Fault simulation. Every file operation of the engine and the storage, and every
+// allocation of a run's workspace, asks here first whether it is to fail. Tests choose
+// the Nth operation counted from the moment they set the fault (0: none fails) and learn
+// how many were counted, so that a loop can fail each one in turn.
+constexpr int kFileOpen = 0;
+constexpr int kFileRead = 1;
+constexpr int kFileMap = 2;
+constexpr int kFileWrite = 3;
+constexpr int kFileClose = 4;
+constexpr int kFileRename = 5;
+constexpr int kFileDelete = 6;
+
+// 1 when this operation (one of kFileOpen ...) is the one chosen to fail: the caller then
+// acts as if the system had refused it.
+int FileOperationFails(int operation);
+
+// calloc that the fault simulation can make fail.
+void *AllocateZeroed(size_t count, size_t size);
+
+void SetFileFaultForTesting(uint64_t failingOperation);
+void SetAllocationFaultForTesting(uint64_t failingAllocation);
+uint64_t FileOperationsCounted();
+uint64_t AllocationsCounted();
+
 // Test hooks: replace the clock and the local time (null restores them), and make the
 // output fail after a number of bytes written, or at its close.
 void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime *));

@@ -21,6 +21,7 @@ static volatile sig_atomic_t gGuardActive = 0;
 int OpenInputFile(const char *name, InputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
+  if (FileOperationFails(kFileOpen)) return 1;
   int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO would wait for a writer
   if (fd < 0) return 1;
   struct stat status;
@@ -37,12 +38,13 @@ int OpenInputFile(const char *name, InputFile *file) {
 
 int InputHasUnsizedContent(const InputFile *file) {
   unsigned char byte;
-  return file->size == 0 && pread(static_cast<int>(file->handle), &byte, 1, 0) > 0;
+  if (file->size != 0) return 0;
+  return FileOperationFails(kFileRead) || pread(static_cast<int>(file->handle), &byte, 1, 0) != 0;
 }
 
 int MapInputFile(InputFile *file) {
   if (file->size == 0) return 0;
-  if (file->size > SIZE_MAX) return 1;
+  if (file->size > SIZE_MAX || FileOperationFails(kFileMap)) return 1;
   void *bytes = mmap(nullptr, static_cast<size_t>(file->size), PROT_READ, MAP_SHARED | MAP_POPULATE,
                      static_cast<int>(file->handle), 0);
   if (bytes == MAP_FAILED) return 1;
@@ -52,7 +54,7 @@ int MapInputFile(InputFile *file) {
 
 int InputFileChanged(const InputFile *file) {
   struct stat status;
-  if (fstat(static_cast<int>(file->handle), &status) != 0) return 1;
+  if (FileOperationFails(kFileRead) || fstat(static_cast<int>(file->handle), &status) != 0) return 1;
   return static_cast<uint64_t>(status.st_size) != file->size;
 }
 
@@ -64,6 +66,7 @@ void CloseInputFile(InputFile *file) {
 }
 
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
+  if (FileOperationFails(kFileWrite)) return -1;
   for (;;) {
     ssize_t done = write(static_cast<int>(handle), bytes, count);
     if (done < 0 && errno == EINTR) continue;
@@ -74,6 +77,7 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
 // Opens name for writing without truncating it or waiting for a reader, and takes its
 // identity. Returns the descriptor of a regular file, or -1.
 static int OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
+  if (FileOperationFails(kFileOpen)) return -1;
   int fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
   struct stat status;
@@ -126,7 +130,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
     file->failed = 1;
   }
   if ((!keep || file->failed) && ftruncate(fd, 0) != 0) file->failed = 1;
-  int closeFailed = close(fd) != 0 || OutputCloseFault();
+  int closeFailed = close(fd) != 0 || OutputCloseFault() || FileOperationFails(kFileClose);
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;
     if (truncate(file->name, 0) != 0) {
@@ -138,6 +142,26 @@ int CloseOutputFile(OutputFile *file, int keep) {
   file->handle = -1;
   return keep ? file->failed : 0;
 }
+
+FILE *CreateExclusiveFile(const char *name) {
+  if (FileOperationFails(kFileOpen)) return nullptr;
+  // With O_CREAT and O_EXCL the open fails for any name that exists, a link included.
+  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE *stream = fdopen(fd, "wb");
+  if (stream == nullptr) {
+    close(fd);
+    unlink(name);
+  }
+  return stream;
+}
+
+int ReplaceFileWith(const char *from, const char *to) {
+  if (FileOperationFails(kFileRename)) return 1;
+  return rename(from, to) == 0 ? 0 : 1;
+}
+
+uint32_t ProcessNumber() { return static_cast<uint32_t>(getpid()); }
 
 static void OnMappingFault(int signalNumber) {
   if (gGuardActive) {

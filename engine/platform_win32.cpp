@@ -15,6 +15,7 @@ static HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 int OpenInputFile(const char *name, InputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
+  if (FileOperationFails(kFileOpen)) return 1;
   // Others may go on reading and writing it; while our view exists no one can shorten it.
   HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -34,6 +35,7 @@ int OpenInputFile(const char *name, InputFile *file) {
 
 int InputHasUnsizedContent(const InputFile *file) {
   if (file->size != 0) return 0;
+  if (FileOperationFails(kFileRead)) return 1;
   unsigned char byte;
   DWORD got = 0;
   OVERLAPPED at;
@@ -43,6 +45,7 @@ int InputHasUnsizedContent(const InputFile *file) {
 
 int MapInputFile(InputFile *file) {
   if (file->size == 0) return 0;
+  if (FileOperationFails(kFileMap)) return 1;
   HANDLE mapping = CreateFileMappingA(Handle(file->handle), nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return 1;
   void *bytes = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
@@ -57,7 +60,7 @@ int MapInputFile(InputFile *file) {
 
 int InputFileChanged(const InputFile *file) {
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(Handle(file->handle), &size)) return 1;
+  if (FileOperationFails(kFileRead) || !GetFileSizeEx(Handle(file->handle), &size)) return 1;
   return static_cast<uint64_t>(size.QuadPart) != file->size;
 }
 
@@ -73,6 +76,7 @@ void CloseInputFile(InputFile *file) {
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
   const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
   DWORD done = 0;
+  if (FileOperationFails(kFileWrite)) return -1;
   if (!WriteFile(Handle(handle), bytes, chunk, &done, nullptr) || done == 0) return -1;
   return done;
 }
@@ -88,6 +92,7 @@ static void EmptyFile(HANDLE h) {
 // handle of a file on disk, or INVALID_HANDLE_VALUE also when its identity cannot be told:
 // a file we cannot tell from the input must not be emptied.
 static HANDLE OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
+  if (FileOperationFails(kFileOpen)) return INVALID_HANDLE_VALUE;
   HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return h;
   BY_HANDLE_FILE_INFORMATION info;
@@ -144,7 +149,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
   HANDLE h = Handle(file->handle);
   if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
   if (!keep || file->failed) EmptyFile(h);
-  const bool closeFailed = !CloseHandle(h) || OutputCloseFault();
+  const bool closeFailed = !CloseHandle(h) || OutputCloseFault() || FileOperationFails(kFileClose);
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;
     HANDLE again = CreateFileA(file->name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
@@ -156,6 +161,33 @@ int CloseOutputFile(OutputFile *file, int keep) {
   file->handle = -1;
   return keep ? file->failed : 0;
 }
+
+FILE *CreateExclusiveFile(const char *name) {
+  if (FileOperationFails(kFileOpen)) return nullptr;
+  // CREATE_NEW fails for any name that exists, a link included.
+  HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    DeleteFileA(name);
+    return nullptr;
+  }
+  FILE *stream = _fdopen(fd, "wb");
+  if (stream == nullptr) {
+    _close(fd);
+    DeleteFileA(name);
+  }
+  return stream;
+}
+
+// rename never replaces an existing file on Windows.
+int ReplaceFileWith(const char *from, const char *to) {
+  if (FileOperationFails(kFileRename)) return 1;
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+}
+
+uint32_t ProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
 // The input is opened so that no one can shorten it while it is mapped, so a read of the
 // view cannot fault for that reason; the work runs unguarded.

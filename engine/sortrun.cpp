@@ -115,15 +115,15 @@ int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRe
   if (!variable && keyLength > job->recordLength) return 1;
   ws->recordCount = recordCount;
   ws->groupCount = groupCount;
-  ws->groupSizes = static_cast<uint16_t *>(calloc(groupCount, sizeof(uint16_t)));
-  ws->keyPointers = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
-  ws->outputOrder = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
+  ws->groupSizes = static_cast<uint16_t *>(AllocateZeroed(groupCount, sizeof(uint16_t)));
+  ws->keyPointers = static_cast<uint32_t *>(AllocateZeroed(n, sizeof(uint32_t)));
+  ws->outputOrder = static_cast<uint32_t *>(AllocateZeroed(n, sizeof(uint32_t)));
   // Fixed-length offsets are i * record length: the run computes them instead of storing them.
-  if (variable) ws->recordOffsets = static_cast<uint32_t *>(calloc(n, sizeof(uint32_t)));
-  ws->mergeScratch = static_cast<uint64_t *>(calloc(3 * uint64_t{groupCount}, sizeof(uint64_t)));
-  ws->mergeTree = static_cast<MergeNode *>(calloc(groupCount, sizeof(MergeNode)));
-  ws->keyPrefixes = static_cast<uint64_t *>(calloc(n, sizeof(uint64_t)));
-  if (groupCount > kMergeBatch) ws->mergePrefixes = static_cast<uint64_t *>(calloc(n, sizeof(uint64_t)));
+  if (variable) ws->recordOffsets = static_cast<uint32_t *>(AllocateZeroed(n, sizeof(uint32_t)));
+  ws->mergeScratch = static_cast<uint64_t *>(AllocateZeroed(3 * uint64_t{groupCount}, sizeof(uint64_t)));
+  ws->mergeTree = static_cast<MergeNode *>(AllocateZeroed(groupCount, sizeof(MergeNode)));
+  ws->keyPrefixes = static_cast<uint64_t *>(AllocateZeroed(n, sizeof(uint64_t)));
+  if (groupCount > kMergeBatch) ws->mergePrefixes = static_cast<uint64_t *>(AllocateZeroed(n, sizeof(uint64_t)));
   if (ws->groupSizes == nullptr || ws->keyPointers == nullptr ||
       ws->outputOrder == nullptr || (variable && ws->recordOffsets == nullptr) || ws->mergeScratch == nullptr ||
       ws->mergeTree == nullptr || ws->keyPrefixes == nullptr || (groupCount > kMergeBatch && ws->mergePrefixes == nullptr)) {
@@ -132,11 +132,11 @@ int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRe
   ws->allocatedMemoryUsage = 12 * n + 4 * uint64_t{groupCount};
   if (variable) keyLength += kOffsetSuffixLength;
   ws->keyLength = static_cast<uint32_t>(keyLength);
-  ws->keyArray = static_cast<unsigned char *>(calloc(n, static_cast<size_t>(keyLength)));
+  ws->keyArray = static_cast<unsigned char *>(AllocateZeroed(n, static_cast<size_t>(keyLength)));
   if (ws->keyArray == nullptr) return 2;
   ws->allocatedMemoryUsage += n * static_cast<uint64_t>(keyLength);
   if (variable) {
-    ws->recordLengths = static_cast<uint16_t *>(calloc(n, sizeof(uint16_t)));
+    ws->recordLengths = static_cast<uint16_t *>(AllocateZeroed(n, sizeof(uint16_t)));
     if (ws->recordLengths == nullptr) return 2;
     ws->allocatedMemoryUsage += 2 * n;
   }
@@ -313,7 +313,7 @@ int SortRun(const ParameterRecord *jobRecord) {
   if (JobIsSafe(&run.job)) run.bufferSize = RecordBufferSize(run.job.recordLength);
   if (run.bufferSize == 0) {
     Fail(&run, kInvalidJob);
-  } else if ((run.recordBuffer = static_cast<unsigned char *>(calloc(run.bufferSize, 1))) == nullptr) {
+  } else if ((run.recordBuffer = static_cast<unsigned char *>(AllocateZeroed(run.bufferSize, 1))) == nullptr) {
     Fail(&run, kMemoryError);
   } else if (PrepareInput(&run) == 0) {
     uint64_t memoryUsage = 2 * uint64_t{run.bufferSize};

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/platform.h"
 #include "engine/scanner.h"
 #include "storage/storagefile.h"
 
@@ -76,10 +77,10 @@ void LoadSettings() {
   unsigned char bytes[kPreferenceRecordSize];
   EncodePreferenceRecord(&defaults, bytes);
   size_t got = 0;
-  FILE *file = fopen(SettingsPath, "rb");
+  FILE *file = OpenStorageFile(SettingsPath, "rb");
   if (file != nullptr) {
-    got = fread(bytes, 1, sizeof bytes, file);
-    fclose(file);
+    got = FileOperationFails(kFileRead) ? 0 : fread(bytes, 1, sizeof bytes, file);
+    CloseStorageFile(file);
   }
   Preferences = defaults;
   if (got >= 4 && DecodePreferenceRecord(bytes, &Preferences) == 0) {

@@ -3,34 +3,45 @@
 #include <cassert>
 #include <cstring>
 
+#include "engine/platform.h"
 #include "engine/sorttypes.h"
-#include "shell/winsys.h"
 
-static const char kTemporaryName[] = "Pelmar.tmp";  // the new content, until it replaces a file
+constexpr size_t kTemporaryPathSize = kNameSize + 32;  // a folder of 255 characters and the temporary name
+
+static const char kTemporaryPrefix[] = "Pelmar-";  // the new content, until it replaces a file
+static const char kTemporarySuffix[] = ".tmp";      // never ".spt": a listing must not see it
 constexpr size_t kChunkSize = 4096;                 // bytes copied per step of a rewrite
+constexpr int kTemporaryNameTries = 64;             // names tried before a rewrite gives up
 
 static long FaultAfterBytes = -1;  // test hook: bytes a rewrite may write before it fails
 static int FaultClose = 0;         // test hook: 1 makes the temporary file's close fail
 
-// The temporary file's name: the folder part of name (through its last separator) and
-// kTemporaryName. Returns 0, or 1 when it does not fit.
-static int TemporaryNameFor(const char *name, char *temporary, size_t capacity) {
+// Creates the temporary file for name: in name's folder, named by the prefix, this
+// process's number, a counter and the suffix, created new (never an existing file or a
+// link). Returns the open stream with its name in temporary, or null.
+static FILE *CreateTemporaryFor(const char *name, char *temporary, size_t capacity) {
+  static uint32_t counter = 0;  // names this process has tried
   const char *separator = strrchr(name, kPathSeparator);
-  size_t folder = separator == nullptr ? 0 : static_cast<size_t>(separator - name) + 1;
-  if (folder + sizeof kTemporaryName > capacity) return 1;
-  memcpy(temporary, name, folder);
-  memcpy(temporary + folder, kTemporaryName, sizeof kTemporaryName);
-  return 0;
+  const int folder = separator == nullptr ? 0 : static_cast<int>(separator - name) + 1;
+  for (int attempt = 0; attempt < kTemporaryNameTries; attempt++) {
+    const int length = snprintf(temporary, capacity, "%.*s%s%u-%u%s", folder, name, kTemporaryPrefix,
+                                static_cast<unsigned>(ProcessNumber()), static_cast<unsigned>(counter++),
+                                kTemporarySuffix);
+    if (length < 0 || static_cast<size_t>(length) >= capacity) return nullptr;
+    FILE *file = CreateExclusiveFile(temporary);
+    if (file != nullptr) return file;
+  }
+  return nullptr;
 }
 
 // 1 when name exists but may not be written: a file the user made read-only stays so.
 static int ExistsReadOnly(const char *name) {
-  FILE *file = fopen(name, "rb");
+  FILE *file = OpenStorageFile(name, "rb");
   if (file == nullptr) return 0;
-  fclose(file);
-  file = fopen(name, "r+b");
+  CloseStorageFile(file);
+  file = OpenStorageFile(name, "r+b");
   if (file == nullptr) return 1;
-  fclose(file);
+  CloseStorageFile(file);
   return 0;
 }
 
@@ -41,33 +52,43 @@ static int WriteChunk(FILE *file, const unsigned char *bytes, size_t count, long
     long room = FaultAfterBytes - *written;
     allowed = room <= 0 ? 0 : (static_cast<size_t>(room) < count ? static_cast<size_t>(room) : count);
   }
-  size_t done = fwrite(bytes, 1, allowed, file);
+  size_t done = FileOperationFails(kFileWrite) ? 0 : fwrite(bytes, 1, allowed, file);
   *written += static_cast<long>(done);
   return done == count ? 0 : 1;
 }
 
+FILE *OpenStorageFile(const char *name, const char *mode) {
+  return FileOperationFails(kFileOpen) ? nullptr : fopen(name, mode);
+}
+
+int CloseStorageFile(FILE *file) {
+  const int failed = fclose(file) != 0;
+  return FileOperationFails(kFileClose) || failed;
+}
+
+int RemoveStorageFile(const char *name) {
+  return FileOperationFails(kFileDelete) || remove(name) != 0;
+}
+
 long FileLength(FILE *file) {
-  if (fseek(file, 0, SEEK_END) != 0) return -1;
+  if (FileOperationFails(kFileRead) || fseek(file, 0, SEEK_END) != 0) return -1;
   return ftell(file);
 }
 
 int ReadFileAt(FILE *file, long offset, unsigned char *bytes, size_t count) {
-  if (offset < 0 || fseek(file, offset, SEEK_SET) != 0) return 1;
+  if (offset < 0 || FileOperationFails(kFileRead) || fseek(file, offset, SEEK_SET) != 0) return 1;
   return fread(bytes, 1, count, file) == count ? 0 : 1;
 }
 
 int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchCount) {
-  char temporary[kNameSize + 16];
-  if (TemporaryNameFor(name, temporary, sizeof temporary) != 0) return 1;
-
   FILE *old = nullptr;
   long oldLength = 0;
   if (keep) {
-    old = fopen(name, "r+b");
+    old = OpenStorageFile(name, "r+b");
     if (old == nullptr) return 1;
     oldLength = FileLength(old);
     if (oldLength < 0 || fseek(old, 0, SEEK_SET) != 0) {
-      fclose(old);
+      CloseStorageFile(old);
       return 1;
     }
   } else if (ExistsReadOnly(name)) {
@@ -81,9 +102,10 @@ int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchC
     if (end > newLength) newLength = end;
   }
 
-  FILE *out = fopen(temporary, "wb");
+  char temporary[kTemporaryPathSize];
+  FILE *out = CreateTemporaryFor(name, temporary, sizeof temporary);
   if (out == nullptr) {
-    if (old != nullptr) fclose(old);
+    if (old != nullptr) CloseStorageFile(old);
     return 1;
   }
   int failed = 0;
@@ -94,7 +116,7 @@ int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchC
     memset(chunk, 0, static_cast<size_t>(size));
     if (at < oldLength) {
       size_t have = static_cast<size_t>(oldLength - at < size ? oldLength - at : size);
-      if (fread(chunk, 1, have, old) != have) failed = 1;
+      if (FileOperationFails(kFileRead) || fread(chunk, 1, have, old) != have) failed = 1;
     }
     for (int p = 0; p < patchCount; p++) {
       long from = patches[p].offset > at ? patches[p].offset : at;
@@ -106,10 +128,10 @@ int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchC
     }
     if (!failed && WriteChunk(out, chunk, static_cast<size_t>(size), &written) != 0) failed = 1;
   }
-  if (old != nullptr) fclose(old);
-  if (fclose(out) != 0 || FaultClose) failed = 1;
-  if (!failed && MoveFileOver(temporary, name) != 0) failed = 1;
-  if (failed) remove(temporary);
+  if (old != nullptr) CloseStorageFile(old);
+  if (CloseStorageFile(out) != 0 || FaultClose) failed = 1;
+  if (!failed && ReplaceFileWith(temporary, name) != 0) failed = 1;
+  if (failed) remove(temporary);  // not counted: a fault here would only leave litter behind
   return failed;
 }
 

@@ -1,8 +1,10 @@
-// File access shared by the settings file and the parameter files. Reads are checked for
-// length; writes never change a file in place: its new content goes whole into a
-// temporary file beside it ("Pelmar.tmp" in the same folder), which takes the file's
-// place only after every byte was written and it was closed. A failure at any point
-// leaves the file exactly as it was.
+// File access shared by the settings file and the parameter files. Every operation goes
+// through the engine's platform layer, where the fault simulation can make it fail. Reads
+// are checked for length; writes never change a file in place: its new content goes
+// whole into a new temporary file beside it, created under a name of its own that no
+// other file or link has, which takes the file's place only after every byte was written
+// and it was closed. A failure at any point leaves the file exactly as it was and removes
+// the temporary file.
 #ifndef PELMAR_STORAGE_STORAGEFILE_H
 #define PELMAR_STORAGE_STORAGEFILE_H
 
@@ -15,6 +17,11 @@ struct FilePatch {
   const unsigned char *bytes;  // count bytes
   size_t count;
 };
+
+// fopen, fclose and remove, each one file operation of the fault simulation.
+FILE *OpenStorageFile(const char *name, const char *mode);
+int CloseStorageFile(FILE *file);  // 0, or 1 when the close failed
+int RemoveStorageFile(const char *name);  // 0, or 1 when the file is still there
 
 // Length of an open file in bytes, or -1 when it cannot be told.
 long FileLength(FILE *file);

@@ -501,3 +501,66 @@ TEST(ErrorText, AppendsAreCutAtTheCapacity) {
   AppendErrorText("more");
   EXPECT_EQ(std::string(ErrorText), long1 + std::string(323, 'b'));
 }
+
+namespace {
+
+// Runs job once with nothing failing, then again failing each file operation, and then
+// each allocation, in turn. Every run must end as the clean one did, or fail cleanly:
+// the run's closing message, an empty output, the input untouched. A report that could
+// not be opened is the only failure a run may take in its stride. Returns the number of
+// failure points tried.
+int FailEachOperationInTurn(const ParameterRecord &job, const std::string &inputBytes) {
+  ClearErrorText();
+  EXPECT_EQ(SortRun(&job), 0) << ErrorText;
+  const std::string expected = ReadFile(job.outputName);
+  int points = 0;
+  for (int kind = 0; kind < 2; kind++) {
+    for (uint64_t n = 1;; n++) {
+      if (kind == 0) SetFileFaultForTesting(n); else SetAllocationFaultForTesting(n);
+      WriteFile(job.outputName, "stale");
+      ClearErrorText();
+      const int result = SortRun(&job);
+      const uint64_t counted = kind == 0 ? FileOperationsCounted() : AllocationsCounted();
+      SetFileFaultForTesting(0);
+      SetAllocationFaultForTesting(0);
+      if (counted < n) {  // nothing failed: the whole run happened
+        EXPECT_EQ(result, 0);
+        break;
+      }
+      points++;
+      SCOPED_TRACE(testing::Message() << (kind == 0 ? "file operation " : "allocation ") << n << ": " << ErrorText);
+      const std::string text = ErrorText;
+      EXPECT_EQ(ReadFile(job.inputName), inputBytes);
+      if (result == 0) {
+        EXPECT_EQ(ReadFile(job.outputName), expected);
+        EXPECT_TRUE(text.empty() || text.find("Could NOT Open Statistics File") != std::string::npos);
+      } else {
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(text.substr(text.size() - strlen(kTerminated)), kTerminated);
+        const std::string output = ReadFile(job.outputName);
+        EXPECT_TRUE(output.empty() || output == "stale") << output.size();
+      }
+      if (::testing::Test::HasFailure()) return points;
+    }
+  }
+  return points;
+}
+
+}  // namespace
+
+TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
+  TempFolder folder;
+  std::mt19937_64 random(12);
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  const std::string records = RandomRecords(random, 60000, 100, 26);  // two output buffers
+  WriteFile(folder.File("in.dat"), records);
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 6, 'a', 'a'}});
+  job.statisticsFlag = 1;
+  EXPECT_GE(FailEachOperationInTurn(job, records), 15);
+
+  std::string lines;
+  for (int i = 0; i < 3000; i++) lines += RandomRecords(random, 1, 1 + random() % 30, 26) + "\r\n";
+  WriteFile(folder.File("in.txt"), lines);
+  job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{2, 3, 'c', 'd'}});
+  EXPECT_GE(FailEachOperationInTurn(job, lines), 15);
+}

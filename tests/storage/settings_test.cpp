@@ -111,13 +111,36 @@ TEST_F(SettingsTest, FailedWriteLeavesTheFileAsItWas) {
   SetWriteFaultForTesting(-1, 1);
   EXPECT_EQ(WriteSettings(nullptr), 1);
   SetWriteFaultForTesting(-1, 0);
-  FakeFailFileMoves(1);
-  EXPECT_EQ(WriteSettings(nullptr), 1);
   EXPECT_EQ(ReadFileBytes("Pelmar.ini"), DefaultImage());
-  EXPECT_FALSE(FileExists("Pelmar.tmp"));
+  EXPECT_EQ(TemporaryFilesLeft(), 0);
   EXPECT_EQ(FakeMessageCount(), 0);
 
-  FakeFailFileMoves(0);
   ASSERT_EQ(WriteSettings(nullptr), 0);
   EXPECT_EQ(ReadFileBytes("Pelmar.ini")[262], 1);
+}
+
+// A rewrite goes through a file it creates new: it never writes through a link or into a
+// file that has the name it tries (a user's own, or another save's), and fails cleanly
+// when it finds no free name.
+TEST_F(SettingsTest, RewritesNeverWriteThroughLinksOrIntoExistingFiles) {
+  ASSERT_EQ(WriteSettings(nullptr), 0);
+  WriteFileBytes("victim", "keep me");
+  WriteFileBytes("Pelmar.tmp", "a user's own file");
+  const int kTaken = 4096;  // more names than this test process will ever try
+  for (int k = 0; k < kTaken; k++) {
+    std::string name = "Pelmar-" + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp";
+    ASSERT_EQ(symlink("victim", name.c_str()), 0);
+  }
+  Preferences.goToSortDialog = 1;
+  EXPECT_EQ(WriteSettings(nullptr), 1);
+  EXPECT_EQ(ReadFileBytes("Pelmar.ini"), DefaultImage());
+  EXPECT_EQ(ReadFileBytes("victim"), "keep me");
+  EXPECT_EQ(TemporaryFilesLeft(), kTaken + 1);
+  for (int k = 0; k < kTaken; k++) {
+    unlink(("Pelmar-" + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp").c_str());
+  }
+  EXPECT_EQ(WriteSettings(nullptr), 0);
+  EXPECT_EQ(ReadFileBytes("Pelmar.ini")[262], 1);
+  EXPECT_EQ(ReadFileBytes("Pelmar.tmp"), "a user's own file");
+  EXPECT_EQ(ReadFileBytes("victim"), "keep me");
 }

@@ -68,6 +68,19 @@ inline void WriteFileBytes(const char *name, const std::string &bytes) {
 
 inline bool FileExists(const char *name) { return access(name, F_OK) == 0; }
 
+// Names in the current folder that end in ".tmp": what a rewrite could have left behind.
+inline int TemporaryFilesLeft() {
+  int count = 0;
+  if (DIR *directory = opendir(".")) {
+    while (struct dirent *entry = readdir(directory)) {
+      std::string name = entry->d_name;
+      count += name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+    }
+    closedir(directory);
+  }
+  return count;
+}
+
 // Puts a signed 32-bit value little-endian at offset, as the layout tables say.
 inline void PutLe32(std::string &bytes, size_t offset, int32_t value) {
   uint32_t bits = static_cast<uint32_t>(value);
