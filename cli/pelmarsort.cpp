@@ -1,10 +1,13 @@
 // pelmar-sort: the sort engine and the Sort dialog's checks from a command line. The
-// typed options fill the dialog's fields as texts; then it does what the dialog's SORT
-// does: validation, the parameter record, the optional save, the sort.
+// typed options fill the dialog's fields (the plain-text dialog of the window-system
+// layer); then it does what the dialog's SORT does, through the dialog's own logic:
+// validation, then the SORT action, which saves only with --save.
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "cli/commandline.h"
 #include "cli/progress.h"
@@ -14,9 +17,9 @@
 #include "engine/sortrun.h"
 #include "engine/statreport.h"
 #include "resources/resource.h"
-#include "shell/winsys_posix.h"
-#include "sortdialog/sortfields.h"
-#include "sortdialog/textfields.h"
+#include "resources/version.h"
+#include "shell/winsys.h"
+#include "sortdialog/sortdialog.h"
 #include "sortdialog/validation.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
@@ -70,8 +73,7 @@ static const char kUsage[] =
     "Exit status: 0 sorted (or listed); 1 the parameters were refused or the sort failed,\n"
     "with the messages on standard error; 2 the command line was not understood.\n";
 
-static const char kVersion[] = "pelmar-sort 1.0\n";
-static const char kDone[] = "Sort Is Done!";
+static const char kVersion[] = "pelmar-sort " PELMAR_VERSION "\n";
 static const char kLastEntry[] = "spt_a";  // the entry identifier of "spt.spt" itself
 
 // The whole error text, as the dialog would show it, ended by a line break.
@@ -81,64 +83,64 @@ static void PrintErrorText() {
   if (length == 0 || ErrorText[length - 1] != '\n') fputc('\n', stderr);
 }
 
-// The report goes beside the input: the folder of its name, or the current directory for
-// a bare name (the dialog's Browse always gives full paths; a command line seldom does).
-static void SetStatisticsDirectory(const char *inputName) {
-  const char *separator = strrchr(inputName, kPathSeparator);
-  if (separator == nullptr) {
-    CopyText(StatisticsDirectory, sizeof StatisticsDirectory, ".");
-    return;
-  }
-  size_t length = static_cast<size_t>(separator - inputName);
-  if (length >= sizeof StatisticsDirectory) length = sizeof StatisticsDirectory - 1;
-  memcpy(StatisticsDirectory, inputName, length);
-  StatisticsDirectory[length] = '\0';
-}
-
-// Puts the typed options into the fields.
-static void FillTypedFields(const CommandLine *line, TextFieldsRecord *fields) {
-  if (line->input != nullptr) SetFieldText(fields, IDC_INPUT_NAME, line->input);
-  if (line->output != nullptr) SetFieldText(fields, IDC_OUTPUT_NAME, line->output);
-  if (line->size != nullptr) SetFieldText(fields, IDC_RECORD_SIZE, line->size);
-  for (int k = 0; k < line->keyCount; k++) {
-    SetFieldText(fields, IDC_KEY_POSITION(k), line->keys[k][0]);
-    SetFieldText(fields, IDC_KEY_LENGTH(k), line->keys[k][1]);
-    SetFieldText(fields, IDC_KEY_TYPE(k), line->keys[k][2]);
-    SetFieldText(fields, IDC_KEY_SEQUENCE(k), line->keys[k][3]);
-  }
-}
-
-// What the Sort dialog's SORT does with its fields. Returns the exit status.
-static int ValidateAndSort(const DialogFields *fields, int save) {
-  if (ValidateParameters(fields) != 0) {
-    PrintErrorText();
-    return 1;
-  }
-  BuildParameterRecord();
-  // A fixed-length set is saved before the sort, a variable-length one only after it succeeded.
-  if (save && CurrentParameters.recordLength > 0) SaveLastParameters(nullptr);
-  const bool statistics = CurrentParameters.statisticsFlag == 1;
-  if (statistics) SetStatisticsDirectory(CurrentParameters.inputName);
-  ClearErrorText();
-  if (isatty(fileno(stderr))) {
-    StartProgress(stderr);
-    SortProgress = ShowProgress;
-  }
-  const int result = SortRun(&JobRecord);
+// The run's result on the terminal: "Sort Is Done!" and the report's name on standard
+// output, or the error text on standard error. The progress line is gone first.
+static void PrintSortResult(WindowHandle, int result) {
   SortProgress = nullptr;
   EndProgress();
   if (result != 0) {
     PrintErrorText();
-    return 1;
+    return;
   }
-  printf("%s\n", kDone);
+  printf("%s\n", kMessageSortDone);
+  const bool statistics = CurrentParameters.statisticsFlag == 1;
   if (statistics && StatisticsWritten) {
     printf("%s%s\n", StatisticsDirectory, kStatisticsFileName);
   } else if (statistics) {
     fprintf(stderr, "Could NOT Open Statistics File: %s%s\n", StatisticsDirectory, kStatisticsFileName);
   }
-  if (save && CurrentParameters.recordLength == kVariableRecords) SaveLastParameters(nullptr);
-  return 0;
+}
+
+// A progress line while the sort runs, on a terminal only.
+static void StartSortProgress() {
+  if (!isatty(fileno(stderr))) return;
+  StartProgress(stderr);
+  SortProgress = ShowProgress;
+}
+
+// Alphabetical order, as the Sort dialog's list keeps its items: letters compared
+// without regard to case, ties by byte value.
+static int CompareIdentifiers(const void *a, const void *b) {
+  const char *x = static_cast<const char *>(a);
+  const char *y = static_cast<const char *>(b);
+  int order = strcasecmp(x, y);
+  return order != 0 ? order : strcmp(x, y);
+}
+
+// Puts the typed options into the fields.
+static void FillTypedFields(const CommandLine *line) {
+  if (line->input != nullptr) WriteFieldText(nullptr, IDC_INPUT_NAME, line->input);
+  if (line->output != nullptr) WriteFieldText(nullptr, IDC_OUTPUT_NAME, line->output);
+  if (line->size != nullptr) WriteFieldText(nullptr, IDC_RECORD_SIZE, line->size);
+  for (int k = 0; k < line->keyCount; k++) {
+    WriteFieldText(nullptr, IDC_KEY_POSITION(k), line->keys[k][0]);
+    WriteFieldText(nullptr, IDC_KEY_LENGTH(k), line->keys[k][1]);
+    WriteFieldText(nullptr, IDC_KEY_TYPE(k), line->keys[k][2]);
+    WriteFieldText(nullptr, IDC_KEY_SEQUENCE(k), line->keys[k][3]);
+  }
+}
+
+// What the Sort dialog's SORT does with its fields. Returns the exit status.
+static int ValidateAndSort(int save) {
+  if (ValidateParameters(nullptr) != 0) {
+    PrintErrorText();
+    return 1;
+  }
+  // The dialog's action, with pelmar-sort's differences: a set is saved only when asked,
+  // a bare input name puts the report in the current directory, and the result goes to
+  // the terminal.
+  SortActionOptions options = {save, ".", StartSortProgress, PrintSortResult};
+  return RunSortAction(nullptr, 0, &options);
 }
 
 int main(int argc, char **argv) {
@@ -163,23 +165,22 @@ int main(int argc, char **argv) {
   if (line.delimiter >= 0) DelimiterMode = line.delimiter;
 
   if (line.action == kActionList) {
-    ListUserEntries(nullptr);
-    for (int i = 0; i < ListItemCount(); i++) printf("%s\n", ListItemAt(i));
+    static StorageOutcome listing;
+    ListUserEntries(&listing);
+    ShowStorageMessages(nullptr, &listing);
+    qsort(listing.identifiers, static_cast<size_t>(listing.identifierCount), kIdentifierSize, CompareIdentifiers);
+    for (int i = 0; i < listing.identifierCount; i++) printf("%s\n", listing.identifiers[i]);
     return 0;
   }
 
-  static TextFieldsRecord fields;
-  ClearTextFields(&fields);
-  DialogFields access = TextDialogFields(&fields);
   if (line.action == kActionSaved || line.action == kActionLast) {
-    if (LoadUserEntry(nullptr, line.action == kActionLast ? kLastEntry : line.identifier) != 0) return 1;
-    FillDialogFields(&access);
+    if (LoadSavedEntry(nullptr, line.action == kActionLast ? kLastEntry : line.identifier) != 0) return 1;
   } else {
-    FillTypedFields(&line, &fields);
+    FillTypedFields(&line);
   }
   for (int k = 0; k < kMaxKeys; k++) {
     if (line.titles[k] != nullptr) CopyText(KeyTitles[k], kKeyTitleSize, line.titles[k]);
   }
-  if (line.statistics) SetFieldCheck(&fields, IDC_STATISTICS, 1);
-  return ValidateAndSort(&access, line.save);
+  if (line.statistics) WriteCheckBox(nullptr, IDC_STATISTICS, 1);
+  return ValidateAndSort(line.save);
 }

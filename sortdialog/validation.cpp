@@ -48,9 +48,9 @@ static TitleText Title(int k) {
 }
 
 // Reads at most capacity-1 characters of field id into text; returns their number.
-static size_t ReadField(const DialogFields *fields, int id, char *text, size_t capacity) {
+static size_t ReadField(WindowHandle dialog, int id, char *text, size_t capacity) {
   text[0] = '\0';
-  fields->ReadText(fields->context, id, text, capacity);
+  ReadFieldText(dialog, id, text, capacity);
   text[capacity - 1] = '\0';
   return strlen(text);
 }
@@ -76,17 +76,17 @@ static size_t CountDots(const char *text) {
 }
 
 // A position or length field: at most 9 characters, trimmed. True when they are digits only.
-static bool ReadKeyNumberText(const DialogFields *fields, int id) {
+static bool ReadKeyNumberText(WindowHandle dialog, int id) {
   char text[kShortReadSize];
-  if (ReadField(fields, id, text, sizeof text) > 0) TrimBlanks(text);
+  if (ReadField(dialog, id, text, sizeof text) > 0) TrimBlanks(text);
   return AllDigits(text);
 }
 
 // A type or sequence field: at most 9 characters in lower case, trimmed only when longer
 // than one character, so that a single blank stays a (wrong) letter while two blanks are
 // an empty entry. Leaves the text in text and returns its first character.
-static char ReadKeyLetterText(const DialogFields *fields, int id, char text[kShortReadSize]) {
-  size_t length = ReadField(fields, id, text, kShortReadSize);
+static char ReadKeyLetterText(WindowHandle dialog, int id, char text[kShortReadSize]) {
+  size_t length = ReadField(dialog, id, text, kShortReadSize);
   LowerCase(text);
   if (length > 1) TrimBlanks(text);
   return text[0];
@@ -105,7 +105,7 @@ static void AppendName(char *name, size_t capacity, size_t *used, const char *te
 // Stage 3: an output name equal to the input name becomes the input name with the OFNI
 // before its '.', also in the output field. Both hold exactly one '.' here. A result
 // longer than 255 characters is cut; stage 5 refuses it anyway.
-static void RenameEqualOutput(const DialogFields *fields) {
+static void RenameEqualOutput(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
   if (strcmp(p->inputName, p->outputName) != 0) return;
   const char *dot = strchr(p->inputName, '.');
@@ -117,18 +117,18 @@ static void RenameEqualOutput(const DialogFields *fields) {
   AppendName(name, sizeof name, &used, WorkingOfni, strnlen(WorkingOfni, kOfniSize - 1));
   AppendName(name, sizeof name, &used, dot, strlen(dot));
   CopyText(p->outputName, kNameSize, name);
-  fields->WriteText(fields->context, IDC_OUTPUT_NAME, p->outputName);
+  WriteFieldText(dialog, IDC_OUTPUT_NAME, p->outputName);
 }
 
-static void CheckKeyPositions(const DialogFields *fields) {
+static void CheckKeyPositions(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
   for (int k = 0; k < kMaxKeys; k++) {
     KeyField *key = &p->keys[k];
     TitleText title = Title(k);
-    if (!ReadKeyNumberText(fields, IDC_KEY_POSITION(k))) {
+    if (!ReadKeyNumberText(dialog, IDC_KEY_POSITION(k))) {
       Report("Invalid Input in %s Key Position Field!\n", title.text);
     }
-    key->position = fields->ReadNumber(fields->context, IDC_KEY_POSITION(k));
+    key->position = ReadFieldNumber(dialog, IDC_KEY_POSITION(k));
     if (key->position > p->recordLength && !gVariableRecords) {
       Report("%s Key Position > Record Length!\n", title.text);
     }
@@ -136,15 +136,15 @@ static void CheckKeyPositions(const DialogFields *fields) {
   }
 }
 
-static void CheckKeyLengths(const DialogFields *fields) {
+static void CheckKeyLengths(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
   for (int k = 0; k < kMaxKeys; k++) {
     KeyField *key = &p->keys[k];
     TitleText title = Title(k);
-    if (!ReadKeyNumberText(fields, IDC_KEY_LENGTH(k))) {
+    if (!ReadKeyNumberText(dialog, IDC_KEY_LENGTH(k))) {
       Report("Invalid Input in %s Key Length Field!\n", title.text);
     }
-    key->length = fields->ReadNumber(fields->context, IDC_KEY_LENGTH(k));
+    key->length = ReadFieldNumber(dialog, IDC_KEY_LENGTH(k));
     if (k == 0 && key->length == 0) Report("%s Key Length Must be > 0!\n", title.text);
     if (!gVariableRecords) {
       if (key->length > p->recordLength) Report("%s Key Length > Record Length!\n", title.text);
@@ -161,13 +161,13 @@ static void CheckKeyLengths(const DialogFields *fields) {
   }
 }
 
-static void CheckKeyTypes(const DialogFields *fields) {
+static void CheckKeyTypes(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
   for (int k = 0; k < kMaxKeys; k++) {
     KeyField *key = &p->keys[k];
     TitleText title = Title(k);
     char text[kShortReadSize];
-    char letter = ReadKeyLetterText(fields, IDC_KEY_TYPE(k), text);
+    char letter = ReadKeyLetterText(dialog, IDC_KEY_TYPE(k), text);
     bool valid = true;  // the entry of a key not in use is never wrong
     if (KeyInUse(key)) {
       if (text[0] == '\0') letter = 'c';
@@ -190,13 +190,13 @@ static void CheckKeyTypes(const DialogFields *fields) {
   }
 }
 
-static void CheckKeySequences(const DialogFields *fields) {
+static void CheckKeySequences(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
   for (int k = 0; k < kMaxKeys; k++) {
     KeyField *key = &p->keys[k];
     TitleText title = Title(k);
     char text[kShortReadSize];
-    char letter = ReadKeyLetterText(fields, IDC_KEY_SEQUENCE(k), text);
+    char letter = ReadKeyLetterText(dialog, IDC_KEY_SEQUENCE(k), text);
     bool valid = true;
     if (KeyInUse(key)) {
       if (text[0] == '\0') letter = 'a';
@@ -290,45 +290,45 @@ static void EndMessageGroup(int reportsBefore) {
   if (gReportCount > reportsBefore) AppendErrorText("\n");
 }
 
-int ValidateParameters(const DialogFields *fields) {
+int ValidateParameters(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
   gFailed = 0;
   gReportCount = 0;
   ClearErrorText();
-  p->statisticsFlag = fields->ReadCheck(fields->context, IDC_STATISTICS) ? 1 : 0;
+  p->statisticsFlag = ReadCheckBox(dialog, IDC_STATISTICS) ? 1 : 0;
 
   if (!BrowsedInput) {
     memset(p->inputName, 0, kNameSize);
-    size_t length = ReadField(fields, IDC_INPUT_NAME, p->inputName, kNameReadSize);
+    size_t length = ReadField(dialog, IDC_INPUT_NAME, p->inputName, kNameReadSize);
     if (strchr(p->inputName, '.') == nullptr || length < kMinInputNameLength) {
       Report("Suspicious Syntax of Input File Name!\n");
     }
   }
   p->inputName[kNameSize - 1] = '\0';  // a browsed name is used as held: keep it bounded
   memset(p->outputName, 0, kNameSize);
-  ReadField(fields, IDC_OUTPUT_NAME, p->outputName, kNameReadSize);
+  ReadField(dialog, IDC_OUTPUT_NAME, p->outputName, kNameReadSize);
   if (CountDots(p->outputName) != 1) Report("Suspicious Syntax of Output File Name!\n");
   if (gFailed) return gFailed;
 
-  RenameEqualOutput(fields);
-  CheckRecordLength(fields);
+  RenameEqualOutput(dialog);
+  CheckRecordLength(dialog);
   if (strlen(p->inputName) > kMaxNameLength || strlen(p->outputName) > kMaxNameLength) {
     Report("Input or Output File Name\\Path too LONG!\n");
   }
   if (gFailed) return gFailed;
 
   int reportsBefore = gReportCount;
-  CheckKeyPositions(fields);
+  CheckKeyPositions(dialog);
   EndMessageGroup(reportsBefore);
   if (ErrorTextLength() > kKeyStageLimit) return gFailed;
   reportsBefore = gReportCount;
-  CheckKeyLengths(fields);
+  CheckKeyLengths(dialog);
   EndMessageGroup(reportsBefore);
   if (ErrorTextLength() > kKeyStageLimit) return gFailed;
-  CheckKeyTypes(fields);
+  CheckKeyTypes(dialog);
   AppendErrorText("\n");  // after the types always, so a valid set leaves "\n"
   if (ErrorTextLength() > kKeyStageLimit) return gFailed;
-  CheckKeySequences(fields);
+  CheckKeySequences(dialog);
   if (ErrorTextLength() > kSequenceStageLimit) return gFailed;
 
   int64_t lengthSum = CountKeys();
@@ -342,15 +342,15 @@ int ValidateParameters(const DialogFields *fields) {
   return gFailed;
 }
 
-int CheckRecordLength(const DialogFields *fields) {
+int CheckRecordLength(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
   int reportsBefore = gReportCount;
   char text[kShortReadSize];
-  size_t length = ReadField(fields, IDC_RECORD_SIZE, text, sizeof text);
+  size_t length = ReadField(dialog, IDC_RECORD_SIZE, text, sizeof text);
   LowerCase(text);
   if (AllDigits(text)) {
     gVariableRecords = 0;
-    p->recordLength = fields->ReadNumber(fields->context, IDC_RECORD_SIZE);
+    p->recordLength = ReadFieldNumber(dialog, IDC_RECORD_SIZE);
   } else if (length >= 3 && strncmp(text, "variable", length) == 0) {
     gVariableRecords = 1;
     p->recordLength = kVariableRecords;
@@ -363,9 +363,9 @@ int CheckRecordLength(const DialogFields *fields) {
     Report("Record Length Must be < 4300!\n");
   }
   if (p->recordLength > 0) {
-    fields->WriteNumber(fields->context, IDC_RECORD_SIZE, static_cast<uint32_t>(p->recordLength));
+    WriteFieldNumber(dialog, IDC_RECORD_SIZE, static_cast<uint32_t>(p->recordLength));
   } else if (p->recordLength == kVariableRecords) {
-    fields->WriteText(fields->context, IDC_RECORD_SIZE, "variable");
+    WriteFieldText(dialog, IDC_RECORD_SIZE, "variable");
   }
   return gReportCount > reportsBefore ? 1 : 0;
 }

@@ -36,7 +36,7 @@
 #ifndef PELMAR_SORTDIALOG_VALIDATION_H
 #define PELMAR_SORTDIALOG_VALIDATION_H
 
-#include "sortdialog/dialogfields.h"
+#include "shell/winsys.h"
 
 // The browsed-input flag. Set by the Sort dialog's Browse when it chose a file (the input
 // name is then already in CurrentParameters), cleared by a cancelled Browse; 0 at start-up.
@@ -47,7 +47,7 @@ extern int BrowsedInput;
 // message per problem to the ErrorText (which it clears first) and writes the repaired
 // record size and output name back into the fields. Returns 0 when valid, 1 when at least
 // one message was reported. Reads the key titles and the working OFNI.
-int ValidateParameters(const DialogFields *fields);
+int ValidateParameters(WindowHandle dialog);
 
 // Stage 4, the record size field: digits give that record length and clear the
 // variable-length flag; "var" up to "variable" (any letter case) give -1 and set it;
@@ -57,7 +57,7 @@ int ValidateParameters(const DialogFields *fields);
 // validation's failure flag).
 // The variable-length flag outlives the validation: after an invalid record size text
 // the previous validation's mode stays in force.
-int CheckRecordLength(const DialogFields *fields);
+int CheckRecordLength(WindowHandle dialog);
 
 // Removes the blanks (spaces only) at the end of text, then those at its start, in
 // place; returns the new length. A text of blanks only becomes empty.

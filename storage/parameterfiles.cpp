@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "resources/resource.h"
 #include "storage/settings.h"
+#include "shell/winsys.h"
 #include "storage/storagefile.h"
 
 static const char kLastParametersFile[] = "spt.spt";  // the program's own parameter file
@@ -23,6 +23,13 @@ static const char kMessageTooMany[] = "Exceeded Max of 26 spt Entries!";
 static const char kMessageCorrupted[] = "Corrupted SPT File!";
 static const char kMessageCorruptedEntry[] = "(b) Corrupted SPT File!";
 static const char kMessageBaseTooLong[] = "Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n";
+static const char kDefaultKeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:",
+                                                               "Key 4:", "Key 5:", "Key 6:"};
+
+SortParameters CurrentParameters;
+char KeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
+int ParametersLoaded = 0;
+ParameterRecord JobRecord;
 
 // Offset of entry index in a parameter file.
 static long long EntryOffset(long long index) {
@@ -35,8 +42,34 @@ static int EnterProgramDirectory() {
   return ProgramDirectory[0] == '\0' ? 0 : SetWorkingDirectory(ProgramDirectory);
 }
 
-static void ShowOk(WindowHandle dialog, const char *text, const char *caption) {
-  ShowMessageBox(dialog, text, caption, kButtonsOk);
+// Empties an outcome before an operation reports into it.
+static void ClearOutcome(StorageOutcome *outcome) {
+  outcome->newEntry = 0;
+  outcome->identifierCount = 0;
+  outcome->messageCount = 0;
+  outcome->truncated = 0;
+}
+
+// Adds a message to show; returns 1 when it did not fit (and was left out).
+static int Report(StorageOutcome *outcome, const char *text, const char *caption) {
+  if (outcome->messageCount == kOutcomeMessages) {
+    outcome->truncated = 1;
+    return 1;
+  }
+  StorageMessage *message = &outcome->messages[outcome->messageCount++];
+  CopyText(message->text, sizeof message->text, text);
+  message->caption = caption;
+  return 0;
+}
+
+// Adds an identifier; returns 1 when it did not fit (and was left out).
+static int ReportIdentifier(StorageOutcome *outcome, const char identifier[kIdentifierSize]) {
+  if (outcome->identifierCount == kOutcomeIdentifiers) {
+    outcome->truncated = 1;
+    return 1;
+  }
+  CopyText(outcome->identifiers[outcome->identifierCount++], kIdentifierSize, identifier);
+  return 0;
 }
 
 // The base of an input file name: its last path component up to the component's last
@@ -113,18 +146,18 @@ static int WriteSingleEntryFile(const char *fileName, const unsigned char record
   return RewriteFile(fileName, 0, patches, 2);
 }
 
-// Adds the identifiers of one opened user parameter file to the list.
-static void ListFileEntries(WindowHandle dialog, FILE *file, const char *base, size_t baseLength) {
+// Reports the identifiers of one opened user parameter file. Returns 1 when the outcome
+// is full.
+static int ListFileEntries(StorageOutcome *outcome, FILE *file, const char *base, size_t baseLength) {
   long length = FileLength(file);
   unsigned char count[kCountSize];
-  if (length < kCountSize || ReadFileAt(file, 0, count, sizeof count) != 0) return;  // no entries
+  if (length < kCountSize || ReadFileAt(file, 0, count, sizeof count) != 0) return 0;  // no entries
   int32_t entries = GetInt32(count);
-  if (entries == 0) return;
+  if (entries == 0) return 0;
   unsigned char magic[4];
   if (entries < 0 || length < EntryOffset(1) || ReadFileAt(file, kCountSize, magic, sizeof magic) != 0 ||
       memcmp(magic, "plm", 4) != 0) {
-    ShowOk(dialog, kMessageCorrupted, kCaptionError);
-    return;
+    return Report(outcome, kMessageCorrupted, kCaptionError);
   }
   // Only entries the file holds whole, and only those an identifier can name.
   long long present = (length - kCountSize) / static_cast<long long>(kParameterRecordSize);
@@ -133,12 +166,13 @@ static void ListFileEntries(WindowHandle dialog, FILE *file, const char *base, s
   char identifier[kIdentifierSize];
   for (int i = 0; i < listed; i++) {
     MakeIdentifier(base, baseLength, i, identifier);
-    AddListItem(dialog, IDC_SAVED_LIST, identifier);
+    if (ReportIdentifier(outcome, identifier) != 0) return 1;
   }
+  return 0;
 }
 
 // RemoveUserEntry without the relisting.
-static int RemoveEntry(WindowHandle dialog, const char *identifier) {
+static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
   char fileName[kFileNameSize];
   int index;
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
@@ -156,7 +190,7 @@ static int RemoveEntry(WindowHandle dialog, const char *identifier) {
   if (newCount == 0) {
     fclose(file);
     if (remove(fileName) != 0) {
-      ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+      Report(outcome, kMessageCannotOpen, kCaptionWarning);
       return 1;
     }
     return 0;
@@ -175,32 +209,18 @@ static int RemoveEntry(WindowHandle dialog, const char *identifier) {
   FilePatch patches[2] = {{0, count, sizeof count},
                           {static_cast<long>(EntryOffset(index)), last, sizeof last}};
   if (RewriteFile(fileName, 1, patches, moves ? 2 : 1) != 0) {
-    ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+    Report(outcome, kMessageCannotOpen, kCaptionWarning);
     return 1;
   }
   return 0;
 }
 
-int BuildParameterRecord() {
-  int result = EnterProgramDirectory();
-  memset(&JobRecord, 0, sizeof JobRecord);
-  CopyText(JobRecord.inputName, sizeof JobRecord.inputName, CurrentParameters.inputName);
-  CopyText(JobRecord.outputName, sizeof JobRecord.outputName, CurrentParameters.outputName);
-  JobRecord.recordLength = CurrentParameters.recordLength;
-  JobRecord.keyCount = CurrentParameters.keyCount;
-  JobRecord.statisticsFlag = CurrentParameters.statisticsFlag;
-  for (int k = 0; k < kMaxKeys; k++) {
-    JobRecord.keys[k] = CurrentParameters.keys[k];
-    CopyText(JobRecord.keyTitles[k], kKeyTitleSize, KeyTitles[k]);
-  }
-  return result == 0 ? 0 : 1;
-}
-
-int SaveUserEntry(WindowHandle dialog) {
+// SaveUserEntry, reporting into an outcome that may already hold reports.
+static int StoreUserEntry(StorageOutcome *outcome) {
   char base[kNameSize];
   size_t baseLength = InputBase(CurrentParameters.inputName, base, sizeof base);
   if (baseLength > static_cast<size_t>(kMaxBaseLength)) {
-    ShowOk(dialog, kMessageBaseTooLong, kCaptionWarning);
+    Report(outcome, kMessageBaseTooLong, kCaptionWarning);
     return 1;
   }
   char fileName[kFileNameSize];
@@ -209,15 +229,15 @@ int SaveUserEntry(WindowHandle dialog) {
   EncodeParameterRecord(&JobRecord, record);
 
   if (EnterProgramDirectory() != 0) {
-    ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+    Report(outcome, kMessageCannotOpen, kCaptionWarning);
     return 1;
   }
   FILE *file = fopen(fileName, "r+b");
   int32_t oldCount = 0;
   if (file == nullptr) {
-    ClearListSelection(dialog, IDC_SAVED_LIST);
+    outcome->newEntry = 1;
     if (WriteSingleEntryFile(fileName, record) != 0) {
-      ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+      Report(outcome, kMessageCannotOpen, kCaptionWarning);
       return 1;
     }
   } else {
@@ -235,18 +255,18 @@ int SaveUserEntry(WindowHandle dialog) {
       fclose(file);
       FilePatch patch = {static_cast<long>(EntryOffset(i)), record, sizeof record};
       if (RewriteFile(fileName, 1, &patch, 1) != 0) {
-        ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+        Report(outcome, kMessageCannotOpen, kCaptionWarning);
         return 1;
       }
       return 0;
     }
 
-    ClearListSelection(dialog, IDC_SAVED_LIST);
+    outcome->newEntry = 1;
     // The entries must end inside the file: a count the file cannot hold is a position
     // the append cannot reach.
     if (length < 0 || (length >= kCountSize && (oldCount < 0 || EntryOffset(oldCount) > length))) {
       fclose(file);
-      ShowOk(dialog, kMessagePosition, kCaptionInternal);
+      Report(outcome, kMessagePosition, kCaptionInternal);
       return 1;
     }
     fclose(file);
@@ -254,35 +274,23 @@ int SaveUserEntry(WindowHandle dialog) {
     FilePatch patches[2] = {{0, count, sizeof count},
                             {static_cast<long>(EntryOffset(oldCount)), record, sizeof record}};
     if (RewriteFile(fileName, 1, patches, 2) != 0) {
-      ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
+      Report(outcome, kMessageCannotOpen, kCaptionWarning);
       return 1;
     }
   }
 
   if (oldCount >= kEntryWarningCount) {
-    ShowOk(dialog, kMessageTooMany, kCaptionWarning);
+    Report(outcome, kMessageTooMany, kCaptionWarning);
   } else {
     char identifier[kIdentifierSize];
     MakeIdentifier(base, baseLength, oldCount, identifier);
-    FocusControl(dialog, IDC_SAVED_LIST);
-    AddListItem(dialog, IDC_SAVED_LIST, identifier);
+    ReportIdentifier(outcome, identifier);
   }
   return 0;
 }
 
-int SaveLastParameters(WindowHandle dialog) {
-  if (Preferences.createUserFiles != 0) SaveUserEntry(dialog);
-  unsigned char record[kParameterRecordSize];
-  EncodeParameterRecord(&JobRecord, record);
-  if (EnterProgramDirectory() != 0 || WriteSingleEntryFile(kLastParametersFile, record) != 0) {
-    ShowOk(dialog, kMessageCannotOpen, kCaptionWarning);
-    return 1;
-  }
-  return 0;
-}
-
-void ListUserEntries(WindowHandle dialog) {
-  FocusControl(dialog, IDC_SAVED_LIST);
+// ListUserEntries, reporting into an outcome that may already hold reports.
+static void FindUserEntries(StorageOutcome *outcome) {
   if (EnterProgramDirectory() != 0) return;
   SptSearch search = BeginSptSearch();
   if (search == nullptr) return;
@@ -295,19 +303,77 @@ void ListUserEntries(WindowHandle dialog) {
     if (baseLength > static_cast<size_t>(kMaxBaseLength)) continue;  // no identifier can name it
     FILE *file = fopen(name, "rb");
     if (file == nullptr) continue;
-    ListFileEntries(dialog, file, name, baseLength);
+    int full = ListFileEntries(outcome, file, name, baseLength);
     fclose(file);
+    if (full) break;
   }
   EndSptSearch(search);
 }
 
-int LoadUserEntry(WindowHandle dialog, const char *identifier) {
+void ResetParameterState() {
+  memset(&CurrentParameters, 0, sizeof CurrentParameters);
+  ClearParameters();
+  memset(&JobRecord, 0, sizeof JobRecord);
+  ParametersLoaded = 0;
+  SetDefaultKeyTitles();
+}
+
+void ClearParameters() {
+  memset(CurrentParameters.inputName, 0, sizeof CurrentParameters.inputName);
+  memset(CurrentParameters.outputName, 0, sizeof CurrentParameters.outputName);
+  CurrentParameters.recordLength = 0;
+  for (int k = 0; k < kMaxKeys; k++) CurrentParameters.keys[k] = KeyField{0, 0, ' ', ' '};
+}
+
+void SetDefaultKeyTitles() {
+  for (int k = 0; k < kMaxKeys; k++) CopyText(KeyTitles[k], kKeyTitleSize, kDefaultKeyTitles[k]);
+}
+
+int BuildParameterRecord() {
+  int result = EnterProgramDirectory();
+  memset(&JobRecord, 0, sizeof JobRecord);
+  CopyText(JobRecord.inputName, sizeof JobRecord.inputName, CurrentParameters.inputName);
+  CopyText(JobRecord.outputName, sizeof JobRecord.outputName, CurrentParameters.outputName);
+  JobRecord.recordLength = CurrentParameters.recordLength;
+  JobRecord.keyCount = CurrentParameters.keyCount;
+  JobRecord.statisticsFlag = CurrentParameters.statisticsFlag;
+  for (int k = 0; k < kMaxKeys; k++) {
+    JobRecord.keys[k] = CurrentParameters.keys[k];
+    CopyText(JobRecord.keyTitles[k], kKeyTitleSize, KeyTitles[k]);
+  }
+  return result == 0 ? 0 : 1;
+}
+
+int SaveUserEntry(StorageOutcome *outcome) {
+  ClearOutcome(outcome);
+  return StoreUserEntry(outcome);
+}
+
+int SaveLastParameters(StorageOutcome *outcome) {
+  ClearOutcome(outcome);
+  if (Preferences.createUserFiles != 0) StoreUserEntry(outcome);
+  unsigned char record[kParameterRecordSize];
+  EncodeParameterRecord(&JobRecord, record);
+  if (EnterProgramDirectory() != 0 || WriteSingleEntryFile(kLastParametersFile, record) != 0) {
+    Report(outcome, kMessageCannotOpen, kCaptionWarning);
+    return 1;
+  }
+  return 0;
+}
+
+void ListUserEntries(StorageOutcome *outcome) {
+  ClearOutcome(outcome);
+  FindUserEntries(outcome);
+}
+
+int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
+  ClearOutcome(outcome);
   char fileName[kFileNameSize];
   int index;
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
   FILE *file = EnterProgramDirectory() == 0 ? fopen(fileName, "rb") : nullptr;
   if (file == nullptr) {
-    ShowOk(dialog, fileName, kCaptionCannotOpen);
+    Report(outcome, fileName, kCaptionCannotOpen);
     return 1;
   }
   // An entry behind the count, cut short or without the magic is corrupted; nothing of
@@ -321,17 +387,17 @@ int LoadUserEntry(WindowHandle dialog, const char *identifier) {
                   DecodeParameterRecord(bytes, &record) != 0;
   fclose(file);
   if (corrupted) {
-    ShowOk(dialog, kMessageCorruptedEntry, kCaptionError);
+    Report(outcome, kMessageCorruptedEntry, kCaptionError);
     return 1;
   }
   TakeParameters(&record);
   return 0;
 }
 
-int RemoveUserEntry(WindowHandle dialog, const char *identifier) {
-  int result = RemoveEntry(dialog, identifier);
-  ResetList(dialog, IDC_SAVED_LIST);
-  ListUserEntries(dialog);
+int RemoveUserEntry(const char *identifier, StorageOutcome *outcome) {
+  ClearOutcome(outcome);
+  int result = RemoveEntry(identifier, outcome);
+  FindUserEntries(outcome);
   return result;
 }
 

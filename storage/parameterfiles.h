@@ -12,19 +12,45 @@
 // user confirmed a removal. Every file is named in the program directory (settings.h)
 // and opened, used and closed within one call.
 //
+// Nothing here is shown: the operations that the Sort dialog calls report in a
+// StorageOutcome what happened (identifiers added or found, and the messages to show,
+// in order, each with an OK button and the dialog as owner); the dialog's logic shows
+// them and keeps the saved list.
+//
 // This module owns the program-wide CurrentParameters, KeyTitles, ParametersLoaded and
-// JobRecord (defined with the operations on them alone in parameterstate.cpp, so that
-// code which only uses them links without the window-system layer). Its message boxes have the given dialog as owner and only an OK button.
+// JobRecord.
 #ifndef PELMAR_STORAGE_PARAMETERFILES_H
 #define PELMAR_STORAGE_PARAMETERFILES_H
 
 #include "engine/sorttypes.h"
-#include "shell/winsys.h"
 
 constexpr int kIdentifierSize = 128;      // an entry identifier of at most 127 characters and a NUL
 constexpr int kMaxBaseLength = 125;       // longest base that forms an identifier
 constexpr int kEntryWarningCount = 26;    // entries a user file is meant for; more are stored with a warning
 constexpr int kAddressableEntries = 30;   // entries with an identifier: 'a' to '~'; later ones are kept, unlisted
+constexpr int kOutcomeMessages = 16;      // messages one operation reports; more are left out
+constexpr int kOutcomeIdentifiers = 512;  // identifiers one listing reports; more are left out
+constexpr size_t kOutcomeTextSize = kNameSize + 8;  // a message: one of ours, or a file name
+
+// One message to show.
+struct StorageMessage {
+  char text[kOutcomeTextSize];  // NUL-terminated
+  const char *caption;          // one of this module's captions
+};
+
+// What one operation did, for the caller to show. Each operation empties it first. It
+// is large (about 70 KB): callers keep one, not one per call on the stack.
+struct StorageOutcome {
+  int newEntry;         // a save: 1 when the set matched no stored entry, so a new entry
+                        // was made or tried (a selection in the saved list no longer applies)
+  int identifierCount;  // identifiers that follow
+  char identifiers[kOutcomeIdentifiers][kIdentifierSize];  // added by a save, or found by
+                                                           // a listing in the order found
+  int messageCount;     // messages that follow
+  StorageMessage messages[kOutcomeMessages];  // to show in this order
+  int truncated;        // 1: there were more identifiers or messages than it holds; the
+                        // listing stopped at the first that did not fit
+};
 
 extern SortParameters CurrentParameters;         // the current sort parameter set
 extern char KeyTitles[kMaxKeys][kKeyTitleSize];  // the six key titles; "Key 1:" to "Key 6:" by default
@@ -50,38 +76,38 @@ int BuildParameterRecord();
 
 // Stores JobRecord in the user parameter file of the current input name. An entry with
 // the same parameters (titles aside) is rewritten in place, silently; otherwise the
-// record is appended, the list selection cleared and, for entries 'a' to 'z', the new
-// identifier added to the list (IDC_SAVED_LIST) and focused; from the 27th entry on,
-// "Exceeded Max of 26 spt Entries!" is shown instead. A base over 125 characters is
-// refused with a message. Returns 0 when the record is stored, 1 when the file is as it
-// was (the reason shown).
-int SaveUserEntry(WindowHandle dialog);
+// record is appended (newEntry 1) and, for entries 'a' to 'z', its new identifier
+// reported; from the 27th entry on, "Exceeded Max of 26 spt Entries!" is reported
+// instead. A base over 125 characters is refused with a message. Returns 0 when the
+// record is stored, 1 when the file is as it was (the reason reported).
+int SaveUserEntry(StorageOutcome *outcome);
 
 // Runs SaveUserEntry when user files are on, then writes "spt.spt" whole with the count
-// 1 and JobRecord. Returns 0, or 1 when "spt.spt" could not be written (shown; the
-// previous file stays as it was).
-int SaveLastParameters(WindowHandle dialog);
+// 1 and JobRecord. Reports SaveUserEntry's outcome, then "spt.spt"'s failure if any (so
+// up to two messages). Returns 0, or 1 when "spt.spt" could not be written (the previous
+// file stays as it was).
+int SaveLastParameters(StorageOutcome *outcome);
 
-// Focuses the saved list and adds the identifiers of the entries of every user
-// parameter file in the program directory. "spt.spt" is never listed. A file whose
-// first entry lacks the magic shows "Corrupted SPT File!" and adds nothing; listing goes
-// on with the next file.
-void ListUserEntries(WindowHandle dialog);
+// Reports the identifiers of the entries of every user parameter file in the program
+// directory. "spt.spt" is never listed. A file whose first entry lacks the magic reports
+// "Corrupted SPT File!" and no identifier; listing goes on with the next file.
+void ListUserEntries(StorageOutcome *outcome);
 
 // Makes the entry named by identifier the current parameters and key titles. Returns 0;
 // the caller then shows them (fills the dialog's fields, repaints the key labels and
 // returns the focus to the saved list). Returns 1 with the current parameters untouched
-// when the file does not open (its name shown, captioned "Could Not Open File!"), when the
-// entry is missing, short or without the magic ("(b) Corrupted SPT File!"), or, silently,
-// when identifier is not one.
-int LoadUserEntry(WindowHandle dialog, const char *identifier);
+// when the file does not open (its name reported, captioned "Could Not Open File!"), when
+// the entry is missing, short or without the magic ("(b) Corrupted SPT File!"), or,
+// silently, when identifier is not one.
+int LoadUserEntry(const char *identifier, StorageOutcome *outcome);
 
 // Removes the entry named by identifier: the last entry takes its place, the count is
 // lowered and the file keeps its length; removing the only entry deletes the file. Then
-// empties the saved list and lists the entries again. Returns 0 when the entry was
-// removed, 1 when every file is as it was (silently when the file does not open or does
-// not hold the entry, or for an entry of "spt.spt"; a failed write is shown).
-int RemoveUserEntry(WindowHandle dialog, const char *identifier);
+// lists the entries again (as ListUserEntries): the caller empties the saved list and
+// fills it with the identifiers reported. Returns 0 when the entry was removed, 1 when
+// every file is as it was (silently when the file does not open or does not hold the
+// entry, or for an entry of "spt.spt"; a failed write is reported).
+int RemoveUserEntry(const char *identifier, StorageOutcome *outcome);
 
 // Start-up: with user files off, takes the current parameters and key titles from the
 // record of "spt.spt" and sets ParametersLoaded; with "Use Last Path for Browse" on, the

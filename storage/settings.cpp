@@ -10,6 +10,13 @@
 static const unsigned char kMagic[4] = {'p', 'l', 'm', 0};
 static const char kSettingsFileName[] = "Pelmar.ini";
 
+PreferenceRecord Preferences;
+char ProgramDirectory[kNameSize];
+char SettingsPath[kSettingsPathSize];
+char BrowseDirectory[kNameSize] = "C:\\";
+char WorkingOfni[kOfniSize] = "Srt";
+int SettingsChanged = 0;
+
 // Copies a text into a stored slot: at most slotSize bytes of it, zeros behind.
 static void PutSlot(unsigned char *slot, size_t slotSize, const char *text, size_t maxLength) {
   size_t length = strnlen(text, maxLength);
@@ -22,6 +29,12 @@ static void GetSlot(char *text, size_t capacity, const unsigned char *slot, size
   size_t length = strnlen(reinterpret_cast<const char *>(slot), maxLength);
   memcpy(text, slot, length);
   memset(text + length, 0, capacity - length);
+}
+
+void SetDefaultPreferences(PreferenceRecord *record) {
+  memset(record, 0, sizeof *record);
+  CopyText(record->defaultBrowseDirectory, sizeof record->defaultBrowseDirectory, kInitialBrowseDirectory);
+  CopyText(record->ofni, sizeof record->ofni, kInitialOfni);
 }
 
 void EncodePreferenceRecord(const PreferenceRecord *record, unsigned char bytes[kPreferenceRecordSize]) {
@@ -111,4 +124,14 @@ int WriteSettings(WindowHandle mainWindow) {
   EncodePreferenceRecord(&Preferences, bytes);
   FilePatch whole = {0, bytes, sizeof bytes};
   return RewriteFile(SettingsPath, 0, &whole, 1);
+}
+
+void RememberBrowseFolder(const char *folder, size_t length) {
+  char text[kNameSize];
+  length = strnlen(folder, length < sizeof text ? length : sizeof text - 1);
+  memcpy(text, folder, length);
+  text[length] = '\0';
+  CopyText(BrowseDirectory, sizeof BrowseDirectory, text);
+  CopyText(Preferences.defaultBrowseDirectory, sizeof Preferences.defaultBrowseDirectory, text);
+  SettingsChanged = 1;
 }

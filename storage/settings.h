@@ -5,9 +5,8 @@
 // main window's end while SettingsChanged is set).
 //
 // This module owns Preferences, ProgramDirectory, SettingsPath, BrowseDirectory,
-// WorkingOfni and SettingsChanged (defined in settingsstate.cpp, so that code which only
-// uses them links without the window-system layer). It also sets the scanner's
-// DelimiterMode, which the engine owns (engine/scanner.h).
+// WorkingOfni and SettingsChanged. It also sets the scanner's DelimiterMode, which the
+// engine owns (engine/scanner.h).
 #ifndef PELMAR_STORAGE_SETTINGS_H
 #define PELMAR_STORAGE_SETTINGS_H
 

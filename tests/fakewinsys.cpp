@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-constexpr int kFakeControls = 16;     // controls the model holds
+constexpr int kFakeControls = 64;     // controls the model holds: every one of a dialog
+constexpr int kFakeLists = 2;         // list boxes the model holds
+constexpr size_t kFakeFieldSize = 512;  // a field text of at most 511 characters, as pelmar-sort's
 constexpr int kFakeListItems = 64;    // items of one list box
 constexpr size_t kFakeItemSize = 256;
 constexpr int kFakeMessages = 64;     // message boxes logged
@@ -22,10 +24,19 @@ constexpr int kFakeFoundFiles = 128;  // names one directory search holds
 struct FakeControl {
   WindowHandle dialog;
   int id;
-  int used;                                   // 1 once the control has been touched
-  char items[kFakeListItems][kFakeItemSize];  // list items, alphabetical
+  int used;                   // 1 once the control has been touched
+  char text[kFakeFieldSize];  // an edit field's text
+  int checked;                // a check box's state
+  int shown;                  // 1: shown, 0: hidden (only ShowControl changes it)
+  int repaints;               // RepaintControl calls
+  int list;                   // index into Lists + 1 once it is used as a list box; 0 before
+};
+
+// The items of one list box.
+struct FakeList {
+  char items[kFakeListItems][kFakeItemSize];  // alphabetical
   int itemCount;
-  int selection;                              // selected item, -1 for none
+  int selection;  // selected item, -1 for none
 };
 
 struct FakeWindow {
@@ -34,6 +45,8 @@ struct FakeWindow {
 };
 
 static FakeControl Controls[kFakeControls];
+static FakeList Lists[kFakeLists];
+static int ListCount = 0;
 static FakeMessage Messages[kFakeMessages];
 static int MessageCount = 0;
 static int Answers[kFakeAnswers];
@@ -42,7 +55,6 @@ static int AnswerNext = 0;
 static WindowHandle FocusDialog = nullptr;
 static int FocusId = 0;
 static FakeWindow Windows[kFakeWindows];
-static int FailMoves = 0;
 
 // The one directory search: names found, handed out from next.
 struct FakeSearch {
@@ -74,16 +86,31 @@ static FakeControl *FindControl(WindowHandle dialog, int id, int create) {
       control.dialog = dialog;
       control.id = id;
       control.used = 1;
-      control.selection = -1;
       return &control;
     }
   }
   assert(!"fake: too many controls");
-  return nullptr;
+  abort();
+}
+
+// The list box of a control; null when it has never been one and create is 0.
+static FakeList *FindList(WindowHandle dialog, int id, int create) {
+  FakeControl *control = FindControl(dialog, id, create);
+  if (control == nullptr) return nullptr;
+  if (control->list == 0) {
+    if (!create) return nullptr;
+    assert(ListCount < kFakeLists);
+    if (ListCount == kFakeLists) abort();
+    control->list = ++ListCount;
+    memset(&Lists[control->list - 1], 0, sizeof(FakeList));
+    Lists[control->list - 1].selection = -1;
+  }
+  return &Lists[control->list - 1];
 }
 
 void FakeReset() {
   memset(Controls, 0, sizeof Controls);
+  ListCount = 0;
   memset(Messages, 0, sizeof Messages);
   MessageCount = 0;
   AnswerCount = 0;
@@ -91,7 +118,6 @@ void FakeReset() {
   FocusDialog = nullptr;
   FocusId = 0;
   memset(Windows, 0, sizeof Windows);
-  FailMoves = 0;
   Search.open = 0;
 }
 
@@ -106,24 +132,39 @@ void FakeQueueAnswer(int answer) {
   if (AnswerCount < kFakeAnswers) Answers[AnswerCount++] = answer;
 }
 
-int FakeListCount(WindowHandle dialog, int control) {
+const char *FakeFieldText(WindowHandle dialog, int control) {
   FakeControl *found = FindControl(dialog, control, 0);
+  return found == nullptr ? "" : found->text;
+}
+
+int FakeControlShown(WindowHandle dialog, int control) {
+  FakeControl *found = FindControl(dialog, control, 0);
+  return found == nullptr ? 0 : found->shown;
+}
+
+int FakeRepaintCount(WindowHandle dialog, int control) {
+  FakeControl *found = FindControl(dialog, control, 0);
+  return found == nullptr ? 0 : found->repaints;
+}
+
+int FakeListCount(WindowHandle dialog, int control) {
+  FakeList *found = FindList(dialog, control, 0);
   return found == nullptr ? 0 : found->itemCount;
 }
 
 const char *FakeListItem(WindowHandle dialog, int control, int index) {
-  FakeControl *found = FindControl(dialog, control, 0);
+  FakeList *found = FindList(dialog, control, 0);
   if (found == nullptr || index < 0 || index >= found->itemCount) return nullptr;
   return found->items[index];
 }
 
 void FakeSelectListItem(WindowHandle dialog, int control, int index) {
-  FakeControl *found = FindControl(dialog, control, 1);
+  FakeList *found = FindList(dialog, control, 1);
   found->selection = index >= 0 && index < found->itemCount ? index : -1;
 }
 
 int FakeListSelection(WindowHandle dialog, int control) {
-  FakeControl *found = FindControl(dialog, control, 0);
+  FakeList *found = FindList(dialog, control, 0);
   return found == nullptr ? -1 : found->selection;
 }
 
@@ -141,7 +182,6 @@ void FakeSetWindowRect(WindowHandle window, ScreenRect rect) {
   assert(!"fake: too many windows");
 }
 
-void FakeFailFileMoves(int fail) { FailMoves = fail; }
 
 int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, int buttons) {
   if (MessageCount < kFakeMessages) {
@@ -154,10 +194,42 @@ int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, in
   return AnswerNext < AnswerCount ? Answers[AnswerNext++] : kAnswerOk;
 }
 
+size_t ReadFieldText(WindowHandle dialog, int control, char *text, size_t capacity) {
+  if (capacity == 0) return 0;
+  const char *source = FakeFieldText(dialog, control);
+  size_t length = strnlen(source, capacity - 1);
+  memcpy(text, source, length);
+  text[length] = '\0';
+  return length;
+}
+
+int32_t ReadFieldNumber(WindowHandle dialog, int control) { return FieldNumber(FakeFieldText(dialog, control)); }
+
+void WriteFieldText(WindowHandle dialog, int control, const char *text) {
+  FakeControl *field = FindControl(dialog, control, 1);
+  if (text == field->text) return;  // writing a field's own text back changes nothing
+  snprintf(field->text, sizeof field->text, "%s", text == nullptr ? "" : text);
+}
+
+void WriteFieldNumber(WindowHandle dialog, int control, uint32_t value) {
+  char digits[16];
+  snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(value));
+  WriteFieldText(dialog, control, digits);
+}
+
+int ReadCheckBox(WindowHandle dialog, int control) {
+  FakeControl *found = FindControl(dialog, control, 0);
+  return found != nullptr && found->checked ? 1 : 0;
+}
+
+void WriteCheckBox(WindowHandle dialog, int control, int checked) {
+  FindControl(dialog, control, 1)->checked = checked ? 1 : 0;
+}
+
 void AddListItem(WindowHandle dialog, int control, const char *text) {
-  FakeControl *list = FindControl(dialog, control, 1);
-  assert(list != nullptr && list->itemCount < kFakeListItems);
-  if (list == nullptr || list->itemCount == kFakeListItems) return;  // beyond what a test makes
+  FakeList *list = FindList(dialog, control, 1);
+  assert(list->itemCount < kFakeListItems);
+  if (list->itemCount == kFakeListItems) return;  // beyond what a test makes
   int at = list->itemCount;
   while (at > 0 && CompareItems(list->items[at - 1], text) > 0) {
     memcpy(list->items[at], list->items[at - 1], kFakeItemSize);
@@ -169,24 +241,28 @@ void AddListItem(WindowHandle dialog, int control, const char *text) {
 }
 
 void ResetList(WindowHandle dialog, int control) {
-  FakeControl *list = FindControl(dialog, control, 1);
+  FakeList *list = FindList(dialog, control, 1);
   list->itemCount = 0;
   list->selection = -1;
 }
 
 void GetListSelection(WindowHandle dialog, int control, char *text, size_t capacity) {
   if (capacity == 0) return;
-  FakeControl *list = FindControl(dialog, control, 0);
+  FakeList *list = FindList(dialog, control, 0);
   const char *item = list == nullptr || list->selection < 0 ? "" : list->items[list->selection];
   snprintf(text, capacity, "%s", item);
 }
 
-void ClearListSelection(WindowHandle dialog, int control) { FindControl(dialog, control, 1)->selection = -1; }
+void ClearListSelection(WindowHandle dialog, int control) { FindList(dialog, control, 1)->selection = -1; }
 
 void FocusControl(WindowHandle dialog, int control) {
   FocusDialog = dialog;
   FocusId = control;
 }
+
+void ShowControl(WindowHandle dialog, int control, int shown) { FindControl(dialog, control, 1)->shown = shown ? 1 : 0; }
+
+void RepaintControl(WindowHandle dialog, int control) { FindControl(dialog, control, 1)->repaints++; }
 
 int GetWorkingDirectory(char *path, size_t capacity) {
   char directory[256];
@@ -236,10 +312,6 @@ void EndSptSearch(SptSearch search) {
   if (search == &Search) Search.open = 0;
 }
 
-int MoveFileOver(const char *temporary, const char *target) {
-  if (FailMoves) return 1;
-  return rename(temporary, target) == 0 ? 0 : 1;
-}
 
 void GetWindowRectangle(WindowHandle window, ScreenRect *rect) {
   *rect = ScreenRect{0, 0, 0, 0};

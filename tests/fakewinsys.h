@@ -1,10 +1,11 @@
 // The recording fake of the window-system operations (shell/winsys.h) that the behaviour
-// tests link instead of Win32: dialog controls modelled in memory (list items kept in
-// alphabetical order, the selection, the focus), a log of every message box with its
-// owner, text, caption and buttons, and scripted answers. The file-system operations act
-// on the real current directory, so the code under test works on real files in the
-// test's own folder; the directory search gives names in reverse alphabetical order, so
-// that nothing can lean on the order the system happens to give.
+// tests link instead of Win32: dialogs modelled in memory (each control's text, check
+// state, visibility and repaint requests; list items kept in alphabetical order and the
+// selection; the focus), a log of every message box with its owner, text, caption and
+// buttons, and scripted answers. The file-system operations act on the real current
+// directory, so the code under test works on real files in the test's own folder; the
+// directory search gives names in reverse alphabetical order, so that nothing can lean
+// on the order the system happens to give.
 #ifndef PELMAR_TESTS_FAKEWINSYS_H
 #define PELMAR_TESTS_FAKEWINSYS_H
 
@@ -33,6 +34,12 @@ const FakeMessage *FakeMessageAt(int index);
 // The answer of the next message box; without a queued answer a box answers kAnswerOk.
 void FakeQueueAnswer(int answer);
 
+// A control's text (empty for one never written), whether it is shown, and how often its
+// repainting was asked for.
+const char *FakeFieldText(WindowHandle dialog, int control);
+int FakeControlShown(WindowHandle dialog, int control);
+int FakeRepaintCount(WindowHandle dialog, int control);
+
 // A dialog's list box: its items in order, and the selected index (-1 for none).
 int FakeListCount(WindowHandle dialog, int control);
 const char *FakeListItem(WindowHandle dialog, int control, int index);  // null past the last
@@ -46,7 +53,5 @@ int FakeFocusControl();
 // The rectangle GetWindowRectangle gives for window.
 void FakeSetWindowRect(WindowHandle window, ScreenRect rect);
 
-// 1: every MoveFileOver fails and changes nothing, as a locked target would.
-void FakeFailFileMoves(int fail);
 
 #endif

@@ -12,9 +12,9 @@
 
 #include "engine/errortext.h"
 #include "resources/resource.h"
-#include "sortdialog/textfields.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
+#include "tests/fakewinsys.h"
 
 namespace fs = std::filesystem;
 using Changes = std::vector<std::pair<int, std::string>>;
@@ -45,23 +45,23 @@ class Validation : public ::testing::Test {
     fs::remove_all(folder_);
   }
   void SetUp() override {
-    ClearTextFields(&texts_);
-    fields_ = TextDialogFields(&texts_);
+    FakeReset();
     BrowsedInput = 0;
     ASSERT_EQ(Validate({{IN, "in.dat"}, {OUT, "out.dat"}, {SIZE, "80"}, {P(1), "1"}, {L(1), "10"}}), 0);
     ResetParameterState();
     CopyText(WorkingOfni, kOfniSize, kInitialOfni);
   }
   int Validate(const Changes &changes = {}) {
-    for (const auto &change : changes) SetFieldText(&texts_, change.first, change.second.c_str());
-    return ValidateParameters(&fields_);
+    for (const auto &change : changes) WriteFieldText(kDialog, change.first, change.second.c_str());
+    return ValidateParameters(kDialog);
   }
-  std::string Field(int id) const { return FieldText(&texts_, id); }
+  std::string Field(int id) const { return FakeFieldText(kDialog, id); }
 
   static fs::path home_, folder_;
-  TextFieldsRecord texts_;
-  DialogFields fields_;
+  static int dialog_;
+  WindowHandle const kDialog = &dialog_;
 };
+int Validation::dialog_;
 fs::path Validation::home_, Validation::folder_;
 
 TEST_F(Validation, ReportsEachProblemInStageOrder) {
@@ -128,7 +128,7 @@ TEST_F(Validation, WorkedExampleGivesSevenLines) {
 }
 
 TEST_F(Validation, StoresWhatItReads) {
-  SetFieldCheck(&texts_, IDC_STATISTICS, 1);
+  WriteCheckBox(kDialog, IDC_STATISTICS, 1);
   ASSERT_EQ(Validate({{P(1), " 12 "}, {T(1), "C"}, {S(1), "dx"}, {P(2), "40"}, {L(2), "2"}, {T(2), "  "},
                       {P(4), "60"}, {L(4), "8"}, {T(4), "F"}}), 1);  // key 4 follows a gap
   const SortParameters &p = CurrentParameters;
@@ -188,7 +188,7 @@ TEST_F(Validation, BrowsedInputIsNeitherReadNorChecked) {
 TEST_F(Validation, LongTitlesStopAtTheStageLimits) {
   for (int k = 0; k < kMaxKeys; k++) snprintf(KeyTitles[k], kKeyTitleSize, "%-24s%d", "Title", k + 1);
   auto all = [this](int (*id)(int), const char *text) {
-    for (int k = 1; k <= kMaxKeys; k++) SetFieldText(&texts_, id(k), text);
+    for (int k = 1; k <= kMaxKeys; k++) WriteFieldText(kDialog, id(k), text);
   };
   all(P, "99x");  // two messages per key
   all(L, "99x");

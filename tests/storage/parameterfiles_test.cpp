@@ -1,14 +1,20 @@
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "resources/resource.h"
 #include "tests/storage/storagetest.h"
 
-using ParameterFilesTest = StorageTest;
+static StorageOutcome Outcome;  // what the operation run last reported
+static int MessagesReported;    // messages reported since the test began
 
-static int DialogToken;
-static WindowHandle const kDialog = &DialogToken;
+class ParameterFilesTest : public StorageTest {
+ protected:
+  void SetUp() override {
+    StorageTest::SetUp();
+    MessagesReported = 0;
+  }
+};
 static const char *const kDefaultTitles[kMaxKeys] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
 static const char kCannotOpen[] = "Internal Program Error:\n  Could NOT Open SPT File!\n";
 
@@ -51,18 +57,39 @@ static void SaveSet(const std::string &input, int32_t recordLength, int32_t keyP
   CurrentParameters.statisticsFlag = 0;
   CurrentParameters.keys[0] = KeyField{keyPosition, 5, 'a', 'a'};
   ASSERT_EQ(BuildParameterRecord(), 0);
-  SaveLastParameters(kDialog);
+  SaveLastParameters(&Outcome);
+  MessagesReported += Outcome.messageCount;
 }
 
-static std::vector<std::string> Listed() {
-  std::vector<std::string> items;
-  for (int i = 0; i < FakeListCount(kDialog, IDC_SAVED_LIST); i++) items.push_back(FakeListItem(kDialog, IDC_SAVED_LIST, i));
+// The identifiers the last operation reported, in the saved list's alphabetical order.
+static std::vector<std::string> Reported() {
+  std::vector<std::string> items(Outcome.identifiers, Outcome.identifiers + Outcome.identifierCount);
+  std::sort(items.begin(), items.end());
   return items;
 }
 
 static void Relist() {
-  ResetList(kDialog, IDC_SAVED_LIST);
-  ListUserEntries(kDialog);
+  ListUserEntries(&Outcome);
+  MessagesReported += Outcome.messageCount;
+}
+
+static int Load(const std::string &identifier) {
+  int result = LoadUserEntry(identifier.c_str(), &Outcome);
+  MessagesReported += Outcome.messageCount;
+  return result;
+}
+
+static int Remove(const std::string &identifier) {
+  int result = RemoveUserEntry(identifier.c_str(), &Outcome);
+  MessagesReported += Outcome.messageCount;
+  return result;
+}
+
+// Expects message index of the last operation to have exactly this text and caption.
+static void ExpectReported(int index, const char *text, const char *caption) {
+  ASSERT_LT(index, Outcome.messageCount) << "no message " << index;
+  EXPECT_STREQ(Outcome.messages[index].text, text);
+  EXPECT_STREQ(Outcome.messages[index].caption, caption);
 }
 
 TEST_F(ParameterFilesTest, LastParametersFileIsWrittenByteForByte) {
@@ -70,7 +97,7 @@ TEST_F(ParameterFilesTest, LastParametersFileIsWrittenByteForByte) {
   memset(CurrentParameters.inputName, 'Z', kNameSize);
   SaveSet(Folder("data") + "orders.txt", 80, 3);
   EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, RecordImage(Folder("data") + "orders.txt", 80, 3)));
-  EXPECT_EQ(FakeMessageCount(), 0);
+  EXPECT_EQ(Outcome.messageCount, 0);
   EXPECT_FALSE(FileExists("orders.spt"));  // user files are off
 }
 
@@ -108,19 +135,22 @@ TEST_F(ParameterFilesTest, UserFileBeforeAndAfterRemovingEntryB) {
   Preferences.createUserFiles = 1;
   std::string input = Folder("data") + "orders.txt";
   SaveSet(input, 80, 1);
-  EXPECT_EQ(FakeFocusControl(), IDC_SAVED_LIST);
+  EXPECT_EQ(Outcome.newEntry, 1);
+  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_a"});
   SaveSet(input, 80, 2);
+  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_b"});
   SaveSet(input, 80, 3);
+  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_c"});
   std::string a = RecordImage(input, 80, 1), b = RecordImage(input, 80, 2), c = RecordImage(input, 80, 3);
   EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(3, a + b + c));
   EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, c));
-  EXPECT_EQ(Listed(), (std::vector<std::string>{"orders_a", "orders_b", "orders_c"}));
 
-  EXPECT_EQ(RemoveUserEntry(kDialog, "orders_b"), 0);
+  EXPECT_EQ(Remove("orders_b"), 0);
   EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(2, a + c + c));  // the file keeps its length
-  EXPECT_EQ(Listed(), (std::vector<std::string>{"orders_a", "orders_b"}));
-  ASSERT_EQ(LoadUserEntry(kDialog, "orders_b"), 0);
+  EXPECT_EQ(Reported(), (std::vector<std::string>{"orders_a", "orders_b"}));
+  ASSERT_EQ(Load("orders_b"), 0);
   EXPECT_EQ(CurrentParameters.keys[0].position, 3);
+  EXPECT_EQ(MessagesReported, 0);
   EXPECT_EQ(FakeMessageCount(), 0);
 
   // A later append overwrites the meaningless bytes behind the last counted entry.
@@ -132,64 +162,65 @@ TEST_F(ParameterFilesTest, SavingTheSameParametersAgainRewritesInPlace) {
   Preferences.createUserFiles = 1;
   std::string input = Folder("data") + "orders.txt";
   SaveSet(input, 80, 1);
-  FakeSelectListItem(kDialog, IDC_SAVED_LIST, 0);
+  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_a"});
   CopyText(KeyTitles[0], kKeyTitleSize, "Customer:");
   SaveSet(input, 80, 1);
   const char *titles[kMaxKeys] = {"Customer:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
   EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(1, RecordImage(input, 80, 1, titles)));
-  EXPECT_EQ(Listed(), std::vector<std::string>{"orders_a"});
-  EXPECT_EQ(FakeListSelection(kDialog, IDC_SAVED_LIST), 0);  // a rewrite leaves the list alone
-  EXPECT_EQ(FakeMessageCount(), 0);
+  EXPECT_EQ(Outcome.newEntry, 0);  // a rewrite leaves the list alone
+  EXPECT_EQ(Outcome.identifierCount, 0);
+  EXPECT_EQ(MessagesReported, 0);
 }
 
 TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndAreListedUpToTilde) {
   Preferences.createUserFiles = 1;
   for (int i = 1; i <= 26; i++) SaveSet("orders", 80, i);
-  EXPECT_EQ(FakeMessageCount(), 0);
+  EXPECT_EQ(MessagesReported, 0);
   SaveSet("orders", 80, 27);
-  ASSERT_EQ(FakeMessageCount(), 1);
-  ExpectMessage(0, "Exceeded Max of 26 spt Entries!", "* * Warning * *");
-  EXPECT_EQ(FakeListCount(kDialog, IDC_SAVED_LIST), 26);
+  ASSERT_EQ(Outcome.messageCount, 1);
+  ExpectReported(0, "Exceeded Max of 26 spt Entries!", "* * Warning * *");
+  EXPECT_EQ(Outcome.newEntry, 1);
+  EXPECT_EQ(Outcome.identifierCount, 0);
   EXPECT_EQ(ReadFileBytes("orders.spt").substr(0, 4), std::string("\x1B\0\0\0", 4));
   Relist();
-  EXPECT_EQ(Listed().back(), "orders_{");
+  EXPECT_EQ(Reported().back(), "orders_{");
 
   // Entries 31 and on are kept but have no identifier: none may pass '~'.
   for (int i = 28; i <= 32; i++) SaveSet("orders", 80, i);
   Relist();
-  EXPECT_EQ(FakeListCount(kDialog, IDC_SAVED_LIST), 30);
-  EXPECT_EQ(Listed().back(), "orders_~");
-  ASSERT_EQ(LoadUserEntry(kDialog, "orders_~"), 0);
+  EXPECT_EQ(Outcome.identifierCount, 30);
+  EXPECT_EQ(Reported().back(), "orders_~");
+  ASSERT_EQ(Load("orders_~"), 0);
   EXPECT_EQ(CurrentParameters.keys[0].position, 30);
-  int shown = FakeMessageCount();
-  EXPECT_EQ(LoadUserEntry(kDialog, "orders_\x7F"), 1);
-  EXPECT_EQ(LoadUserEntry(kDialog, "orders_ab"), 1);
-  EXPECT_EQ(RemoveUserEntry(kDialog, "orders_\x7F"), 1);
-  EXPECT_EQ(FakeMessageCount(), shown);
+  int reported = MessagesReported;
+  EXPECT_EQ(Load("orders_\x7F"), 1);
+  EXPECT_EQ(Load("orders_ab"), 1);
+  EXPECT_EQ(Remove("orders_\x7F"), 1);
+  EXPECT_EQ(MessagesReported, reported);
   EXPECT_EQ(ReadFileBytes("orders.spt").substr(0, 4), std::string("\x20\0\0\0", 4));
 }
 
 TEST_F(ParameterFilesTest, RemoveDeletesTheOnlyEntryAndOtherwiseChangesNothingItCannotDo) {
   Preferences.createUserFiles = 1;
   SaveSet("solo.txt", 80, 1);
-  EXPECT_EQ(RemoveUserEntry(kDialog, "solo_a"), 0);
+  EXPECT_EQ(Remove("solo_a"), 0);
   EXPECT_FALSE(FileExists("solo.spt"));
-  EXPECT_TRUE(Listed().empty());
+  EXPECT_TRUE(Reported().empty());
 
   // The last entry cut short, an entry behind the count, the program's own file.
   std::string a = RecordImage("pair", 80, 1);
   std::string cut = FileImage(2, a + a.substr(0, 700));
   WriteFileBytes("pair.spt", cut);
-  EXPECT_EQ(RemoveUserEntry(kDialog, "pair_a"), 1);
-  EXPECT_EQ(RemoveUserEntry(kDialog, "pair_c"), 1);
+  EXPECT_EQ(Remove("pair_a"), 1);
+  EXPECT_EQ(Remove("pair_c"), 1);
   EXPECT_EQ(ReadFileBytes("pair.spt"), cut);
   SaveSet("spt.txt", 80, 1);
   std::string own = ReadFileBytes("spt.spt");
-  EXPECT_EQ(RemoveUserEntry(kDialog, "spt_a"), 1);
+  EXPECT_EQ(Remove("spt_a"), 1);
   EXPECT_EQ(ReadFileBytes("spt.spt"), own);
-  EXPECT_EQ(RemoveUserEntry(kDialog, "gone_a"), 1);
-  EXPECT_EQ(Listed(), std::vector<std::string>{"pair_a"});  // only whole entries are listed
-  EXPECT_EQ(FakeMessageCount(), 0);
+  EXPECT_EQ(Remove("gone_a"), 1);
+  EXPECT_EQ(Reported(), std::vector<std::string>{"pair_a"});  // only whole entries are listed
+  EXPECT_EQ(MessagesReported, 0);
 }
 
 TEST_F(ParameterFilesTest, BasesWithUnderscoresDotsOrNoExtension) {
@@ -200,11 +231,11 @@ TEST_F(ParameterFilesTest, BasesWithUnderscoresDotsOrNoExtension) {
   EXPECT_TRUE(FileExists("my_data.old.spt"));
   EXPECT_TRUE(FileExists("plain.spt"));
   Relist();
-  EXPECT_EQ(Listed(), (std::vector<std::string>{"my_data.old_a", "my_data.old_b", "plain_a"}));
-  ASSERT_EQ(LoadUserEntry(kDialog, "my_data.old_b"), 0);
+  EXPECT_EQ(Reported(), (std::vector<std::string>{"my_data.old_a", "my_data.old_b", "plain_a"}));
+  ASSERT_EQ(Load("my_data.old_b"), 0);
   EXPECT_EQ(CurrentParameters.keys[0].position, 2);
-  EXPECT_EQ(RemoveUserEntry(kDialog, "my_data.old_a"), 0);
-  EXPECT_EQ(Listed(), (std::vector<std::string>{"my_data.old_a", "plain_a"}));
+  EXPECT_EQ(Remove("my_data.old_a"), 0);
+  EXPECT_EQ(Reported(), (std::vector<std::string>{"my_data.old_a", "plain_a"}));
 }
 
 TEST_F(ParameterFilesTest, ListingSkipsSptSptAndEmptyFilesAndGoesOnPastCorruptOnes) {
@@ -213,29 +244,31 @@ TEST_F(ParameterFilesTest, ListingSkipsSptSptAndEmptyFilesAndGoesOnPastCorruptOn
   WriteFileBytes("bad.spt", FileImage(1, std::string(766, 'q')));
   WriteFileBytes("good.spt", FileImage(2, RecordImage("good", 80, 1) + RecordImage("good", 80, 2)));
   WriteFileBytes("another.spt", FileImage(1, RecordImage("another", 80, 1)));
-  ListUserEntries(kDialog);
-  EXPECT_EQ(FakeFocusDialog(), kDialog);
-  EXPECT_EQ(FakeFocusControl(), IDC_SAVED_LIST);
-  EXPECT_EQ(Listed(), (std::vector<std::string>{"another_a", "good_a", "good_b"}));
-  ASSERT_EQ(FakeMessageCount(), 1);
-  ExpectMessage(0, "Corrupted SPT File!", "  * * ERROR * *");
-  EXPECT_EQ(FakeMessageAt(0)->owner, kDialog);
+  Relist();
+  EXPECT_EQ(Reported(), (std::vector<std::string>{"another_a", "good_a", "good_b"}));
+  ASSERT_EQ(Outcome.messageCount, 1);
+  ExpectReported(0, "Corrupted SPT File!", "  * * ERROR * *");
+  EXPECT_EQ(FakeMessageCount(), 0);  // storage shows nothing itself
 }
 
 TEST_F(ParameterFilesTest, LoadRefusesMissingShortAndCorruptEntriesAndBoundsWhatItTakes) {
   SaveSet("keep.txt", 80, 9);
   SortParameters before = CurrentParameters;
-  EXPECT_EQ(LoadUserEntry(kDialog, "gone_a"), 1);
-  ExpectMessage(0, "gone.spt", "Could Not Open File!");
+  EXPECT_EQ(Load("gone_a"), 1);
+  ASSERT_EQ(Outcome.messageCount, 1);
+  ExpectReported(0, "gone.spt", "Could Not Open File!");
 
   std::string entry = RecordImage("t", 80, 1);
   WriteFileBytes("t.spt", FileImage(2, entry + entry.substr(0, 765)));
-  EXPECT_EQ(LoadUserEntry(kDialog, "t_b"), 1);  // short
-  EXPECT_EQ(LoadUserEntry(kDialog, "t_c"), 1);  // behind the count
+  for (const char *identifier : {"t_b", "t_c"}) {  // short, behind the count
+    EXPECT_EQ(Load(identifier), 1);
+    ASSERT_EQ(Outcome.messageCount, 1);
+    ExpectReported(0, "(b) Corrupted SPT File!", "  * * ERROR * *");
+  }
   WriteFileBytes("t.spt", FileImage(1, std::string(4, '\0') + entry.substr(4)));
-  EXPECT_EQ(LoadUserEntry(kDialog, "t_a"), 1);  // no magic
-  ASSERT_EQ(FakeMessageCount(), 4);
-  for (int i = 1; i < 4; i++) ExpectMessage(i, "(b) Corrupted SPT File!", "  * * ERROR * *");
+  EXPECT_EQ(Load("t_a"), 1);  // no magic
+  ExpectReported(0, "(b) Corrupted SPT File!", "  * * ERROR * *");
+  EXPECT_EQ(MessagesReported, 4);
   EXPECT_EQ(memcmp(&before, &CurrentParameters, sizeof before), 0);
 
   // Names filling their whole slots and titles of 30 characters come out bounded.
@@ -243,7 +276,7 @@ TEST_F(ParameterFilesTest, LoadRefusesMissingShortAndCorruptEntriesAndBoundsWhat
   wild.replace(4, 510, std::string(510, 'n'));
   wild.replace(586, 180, std::string(180, 't'));
   WriteFileBytes("t.spt", FileImage(1, wild));
-  ASSERT_EQ(LoadUserEntry(kDialog, "t_a"), 0);
+  ASSERT_EQ(Load("t_a"), 0);
   EXPECT_EQ(std::string(CurrentParameters.inputName), std::string(255, 'n'));
   EXPECT_EQ(std::string(CurrentParameters.outputName), std::string(255, 'n'));
   EXPECT_EQ(std::string(KeyTitles[5]), std::string(25, 't'));
@@ -255,22 +288,32 @@ TEST_F(ParameterFilesTest, FailedWritesAreReportedAndLeaveTheFilesAsTheyWere) {
   SaveSet("orders.txt", 80, 2);
   std::string user = ReadFileBytes("orders.spt"), last = ReadFileBytes("spt.spt");
 
+  // Each save fails twice, in order: the user file, then "spt.spt".
+  auto expectBothRefused = [] {
+    ASSERT_EQ(Outcome.messageCount, 2);
+    ExpectReported(0, kCannotOpen, "* * Warning * *");
+    ExpectReported(1, kCannotOpen, "* * Warning * *");
+    EXPECT_EQ(Outcome.identifierCount, 0);
+  };
   SetWriteFaultForTesting(500, 0);  // cut inside the first entry of either file
   SaveSet("orders.txt", 80, 3);
+  expectBothRefused();
   SetWriteFaultForTesting(-1, 1);
   SaveSet("orders.txt", 80, 3);
+  expectBothRefused();
   SetWriteFaultForTesting(-1, 0);
-  ASSERT_EQ(FakeMessageCount(), 4);
-  for (int i = 0; i < 4; i++) ExpectMessage(i, kCannotOpen, "* * Warning * *");
+  EXPECT_EQ(MessagesReported, 4);
   EXPECT_EQ(ReadFileBytes("orders.spt"), user);
   EXPECT_EQ(ReadFileBytes("spt.spt"), last);
   EXPECT_EQ(TemporaryFilesLeft(), 0);
-  EXPECT_EQ(Listed(), (std::vector<std::string>{"orders_a", "orders_b"}));
+  Relist();
+  EXPECT_EQ(Reported(), (std::vector<std::string>{"orders_a", "orders_b"}));
 
   // A count the file cannot hold leaves no place to append to.
   WriteFileBytes("orders.spt", FileImage(5, user.substr(4)));
   SaveSet("orders.txt", 80, 3);
-  ExpectMessage(4, "File Position Failure!", "Internal Program Error");
+  ASSERT_EQ(Outcome.messageCount, 1);
+  ExpectReported(0, "File Position Failure!", "Internal Program Error");
   EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(5, user.substr(4)));
 }
 
@@ -278,14 +321,14 @@ TEST_F(ParameterFilesTest, BasesLongerThan125CharactersAreRefused) {
   Preferences.createUserFiles = 1;
   std::string longest(125, 'b');
   SaveSet(Folder("d") + longest + ".txt", 80, 1);
-  EXPECT_EQ(Listed(), std::vector<std::string>{longest + "_a"});
-  ASSERT_EQ(LoadUserEntry(kDialog, (longest + "_a").c_str()), 0);
+  EXPECT_EQ(Reported(), std::vector<std::string>{longest + "_a"});
+  ASSERT_EQ(Load(longest + "_a"), 0);
 
   std::string tooLong(126, 'b');
   SaveSet(Folder("d") + tooLong + ".txt", 80, 1);
-  ASSERT_EQ(FakeMessageCount(), 1);
-  ExpectMessage(0, "Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n", "* * Warning * *");
+  ASSERT_EQ(Outcome.messageCount, 1);
+  ExpectReported(0, "Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n", "* * Warning * *");
   EXPECT_FALSE(FileExists((tooLong + ".spt").c_str()));
   EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, RecordImage(Folder("d") + tooLong + ".txt", 80, 1)));
-  EXPECT_EQ(FakeListCount(kDialog, IDC_SAVED_LIST), 1);
+  EXPECT_EQ(Outcome.identifierCount, 0);
 }

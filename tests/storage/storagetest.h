@@ -87,13 +87,4 @@ inline void PutLe32(std::string &bytes, size_t offset, int32_t value) {
   for (int i = 0; i < 4; i++) bytes[offset + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
 }
 
-// Expects message box number index to have exactly this text and caption.
-inline void ExpectMessage(int index, const char *text, const char *caption) {
-  const FakeMessage *message = FakeMessageAt(index);
-  ASSERT_NE(message, nullptr) << "no message box " << index;
-  EXPECT_STREQ(message->text, text);
-  EXPECT_STREQ(message->caption, caption);
-  EXPECT_EQ(message->buttons, kButtonsOk);
-}
-
 #endif

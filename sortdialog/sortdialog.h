@@ -1,0 +1,71 @@
+// The Sort dialog's portable logic: the current parameters shown in the fields and read
+// back, the saved-parameters list kept from what storage reports, saved entries loaded
+// and removed, and the SORT and Validate action, which pelmar-sort shares. Every call
+// names the dialog; its controls are reached only through the window-system operations
+// (shell/winsys.h), so the same logic runs over Win32, the tests' fake and pelmar-sort's
+// plain-text dialog.
+//
+// SORT and Validate: ValidateParameters (validation.h) with the dialog; on result 1 the
+// whole ErrorText is shown captioned "  * * ERROR * *"; otherwise RunSortAction.
+#ifndef PELMAR_SORTDIALOG_SORTDIALOG_H
+#define PELMAR_SORTDIALOG_SORTDIALOG_H
+
+#include "shell/winsys.h"
+#include "storage/parameterfiles.h"
+
+extern const char kMessageSortDone[];  // "Sort Is Done!", the message of a successful sort
+
+// Writes CurrentParameters into the fields: the names; the record size as a number, as
+// "variable" for -1, empty for 0 (any other value leaves the field as it is); the
+// statistics box checked when the flag is 1 (never unchecked here); each key's position
+// and length as numbers or empty when 0, its type and sequence letters as one-character
+// texts or empty when blank.
+void FillDialogFields(WindowHandle dialog);
+
+// Reads the fields back into CurrentParameters without checking them, when the dialog is
+// left: names, record size ("var" up to "variable" give -1, else the field number), each
+// key's position, length and letters as typed, the statistics box; sets ParametersLoaded.
+// The key count and validation's variable-length flag are not touched.
+void CaptureDialogFields(WindowHandle dialog);
+
+// Shows storage's messages in order, each with OK only, owned by dialog.
+void ShowStorageMessages(WindowHandle dialog, const StorageOutcome *outcome);
+
+// The dialog opening with user parameter files on: shows the saved list, its label and
+// the Remove button, and fills the list with every saved entry (focused).
+void ShowSavedEntries(WindowHandle dialog);
+
+// Makes the saved entry named by identifier the current parameters and shows them: the
+// fields filled, the six key labels repainted, the focus on the saved list. Returns 0, or
+// 1 when storage refused (its message shown; nothing changed).
+int LoadSavedEntry(WindowHandle dialog, const char *identifier);
+
+// The saved list's selection changed: LoadSavedEntry with the selected identifier.
+void LoadSelectedEntry(WindowHandle dialog);
+
+// The Remove command: refuses an empty selection and "spt_a", asks, and on OK removes
+// the entry, refills the list and says "Identifiers have been Resequenced!". The current
+// parameters and the fields stay as they are.
+void RemoveSelectedEntry(WindowHandle dialog);
+
+// How RunSortAction differs between its callers. The dialog's is kDialogSortAction.
+struct SortActionOptions {
+  int saveParameters;         // 1: save the set (fixed-length before the sort and for
+                              // Validate, variable-length after a successful sort); 0: never
+  const char *bareNameFolder; // StatisticsDirectory for an input name without a separator
+  void (*sortStarts)();       // called right before the sort runs; may be null
+  // Shows the sort's result (SortRun's, its messages in the ErrorText); null: a message
+  // box, the ErrorText captioned "  * * ERROR * *" or "Sort Is Done!" captioned "Status".
+  void (*showResult)(WindowHandle dialog, int result);
+};
+extern const SortActionOptions kDialogSortAction;  // save; bare names give an empty folder
+
+// After a passed validation: builds the parameter record, saves a fixed-length set, and
+// then either says "Sort Parameters are Valid" (validateOnly 1) or sorts: the statistics
+// folder is taken from the input name, the ErrorText emptied, SortRun run and its result
+// shown; a variable-length set is saved only after a successful sort. Storage's messages
+// are shown where they arise. Returns 1 when the dialog stays open because of it
+// (validateOnly, or a failed sort), 0 after a successful sort.
+int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions *options);
+
+#endif
