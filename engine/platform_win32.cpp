@@ -12,6 +12,11 @@
 
 static HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// The mapped input's view, for the guard to recognise faults inside it. A run maps one
+// input at a time.
+static const unsigned char *volatile gViewStart = nullptr;
+static volatile uint64_t gViewSize = 0;
+
 int OpenInputFile(const char *name, InputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
@@ -55,6 +60,8 @@ int MapInputFile(InputFile *file) {
   }
   file->mapping = reinterpret_cast<uintptr_t>(mapping);
   file->bytes = static_cast<const unsigned char *>(bytes);
+  gViewSize = file->size;
+  gViewStart = file->bytes;
   return 0;
 }
 
@@ -65,6 +72,7 @@ int InputFileChanged(const InputFile *file) {
 }
 
 void CloseInputFile(InputFile *file) {
+  if (file->bytes != nullptr && file->bytes == gViewStart) gViewStart = nullptr;
   if (file->bytes != nullptr) UnmapViewOfFile(file->bytes);
   if (file->mapping != 0) CloseHandle(reinterpret_cast<HANDLE>(file->mapping));
   if (file->handle != -1) CloseHandle(Handle(file->handle));
@@ -189,9 +197,57 @@ int ReplaceFileWith(const char *from, const char *to) {
 
 uint32_t ProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
-// The input is opened so that no one can shorten it while it is mapped, so a read of the
-// view cannot fault for that reason; the work runs unguarded.
-int RunGuarded(int (*work)(void *context), void *context) { return work(context); }
+// The guard. No one can shorten a file on Windows while a view of it is mapped, but a
+// read of the view can still fail: the network drive or the removable disk it lives on
+// goes away, or the disk fails. Windows raises EXCEPTION_IN_PAGE_ERROR then; Wine raises
+// an access violation at the address in the view (when a process outside Wine cuts the
+// file short). Either one, on a thread inside the guard, sends that thread back to where
+// its guard began, as the POSIX guard does for SIGBUS.
+
+// Where a fault on this thread goes: a __builtin_setjmp buffer while the thread runs
+// guarded work, else null. The builtin jump only restores registers: it unwinds nothing
+// that a system unwinder would have to walk through the faulting code.
+static thread_local void **gGuardJump = nullptr;
+
+[[noreturn]] static void LeaveFaultedWork() { __builtin_longjmp(gGuardJump, 1); }
+
+static int IsGuardedFault(const EXCEPTION_RECORD *record) {
+  if (record->ExceptionCode == EXCEPTION_IN_PAGE_ERROR) return 1;
+  if (record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record->NumberParameters < 2) return 0;
+  const uintptr_t address = static_cast<uintptr_t>(record->ExceptionInformation[1]);
+  const uintptr_t start = reinterpret_cast<uintptr_t>(gViewStart);
+  return start != 0 && address >= start && address - start < gViewSize;
+}
+
+// Recognises a guarded fault and resumes the thread, out of the exception's dispatch,
+// in LeaveFaultedWork; everything else goes on to the other handlers.
+static LONG CALLBACK OnGuardedFault(EXCEPTION_POINTERS *exception) {
+  if (gGuardJump == nullptr || !IsGuardedFault(exception->ExceptionRecord)) return EXCEPTION_CONTINUE_SEARCH;
+  CONTEXT *context = exception->ContextRecord;
+  context->Rsp = ((context->Rsp - 256) & ~DWORD64{15}) - 8;  // below the faulting frame, as after a call
+  context->Rip = reinterpret_cast<DWORD64>(&LeaveFaultedWork);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Runs work on this thread with the handler in place; -1 after a guarded fault.
+static int RunWithJump(int (*work)(void *context), void *context) {
+  void *jump[5];
+  volatile int result = -1;
+  if (__builtin_setjmp(jump) == 0) {
+    gGuardJump = jump;
+    result = work(context);
+  }
+  gGuardJump = nullptr;
+  return result;
+}
+
+int RunGuarded(int (*work)(void *context), void *context) {
+  void *handler = AddVectoredExceptionHandler(1, OnGuardedFault);
+  if (handler == nullptr) return work(context);
+  const int result = RunWithJump(work, context);
+  RemoveVectoredExceptionHandler(handler);
+  return result;
+}
 
 void ReadSystemLocalTime(LocalTime *time) {
   SYSTEMTIME local;

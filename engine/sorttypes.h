@@ -13,6 +13,25 @@ constexpr char kPathSeparator = '\\';  // between folder and file names in every
 constexpr char kPathSeparator = '/';
 #endif
 
+// Separators in paths we are given. Windows takes '/' as well as '\\' ("sub/x.dat" names
+// x.dat in sub): both end a folder name there.
+inline bool IsPathSeparator(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/';
+#else
+  return c == '/';
+#endif
+}
+
+// The last separator in path, or null.
+inline const char *FindLastSeparator(const char *path) {
+  const char *last = nullptr;
+  for (; *path != '\0'; path++) {
+    if (IsPathSeparator(*path)) last = path;
+  }
+  return last;
+}
+
 constexpr int kMaxKeys = 6;                 // keys per parameter set
 constexpr int kNameSize = 256;              // file name buffer: at most 255 characters and a NUL
 constexpr int kKeyTitleSize = 30;           // key title slot, in memory and in records

@@ -73,7 +73,7 @@ static void SaveParameters(WindowHandle dialog) {
 // The report's folder: the input name's text before its last separator, or folder for a
 // name without one.
 static void SetStatisticsDirectory(const char *inputName, const char *folder) {
-  const char *separator = strrchr(inputName, kPathSeparator);
+  const char *separator = FindLastSeparator(inputName);
   if (separator == nullptr) {
     CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder);
     return;

@@ -77,7 +77,7 @@ static int ReportIdentifier(StorageOutcome *outcome, const char identifier[kIden
 static size_t InputBase(const char *inputName, char *base, size_t capacity) {
   char name[kNameSize];
   CopyText(name, sizeof name, inputName);
-  const char *separator = strrchr(name, kPathSeparator);
+  const char *separator = FindLastSeparator(name);
   const char *component = separator == nullptr ? name : separator + 1;
   const char *dot = strrchr(component, '.');
   size_t length = dot == nullptr ? strlen(component) : static_cast<size_t>(dot - component);
@@ -106,7 +106,9 @@ static int ParseIdentifier(const char *identifier, char fileName[kFileNameSize],
   if (letter < 'a' || letter >= 'a' + kAddressableEntries) return 1;
   size_t baseLength = static_cast<size_t>(underscore - identifier);
   if (baseLength > static_cast<size_t>(kMaxBaseLength)) return 1;
-  if (memchr(identifier, kPathSeparator, baseLength) != nullptr) return 1;
+  for (size_t i = 0; i < baseLength; i++) {
+    if (IsPathSeparator(identifier[i])) return 1;
+  }
   snprintf(fileName, kFileNameSize, "%.*s%s", static_cast<int>(baseLength), identifier, kFileExtension);
   *index = letter - 'a';
   return 0;
@@ -419,7 +421,7 @@ int LoadLastParameters() {
   if (!restored) return 1;
   TakeParameters(&record);
   ParametersLoaded = 1;
-  const char *separator = strrchr(CurrentParameters.inputName, kPathSeparator);
+  const char *separator = FindLastSeparator(CurrentParameters.inputName);
   if (Preferences.useLastPath != 0 && separator != nullptr) {
     RememberBrowseFolder(CurrentParameters.inputName, static_cast<size_t>(separator - CurrentParameters.inputName) + 1);
   }

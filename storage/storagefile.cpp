@@ -21,7 +21,7 @@ static int FaultClose = 0;         // test hook: 1 makes the temporary file's cl
 // link). Returns the open stream with its name in temporary, or null.
 static FILE *CreateTemporaryFor(const char *name, char *temporary, size_t capacity) {
   static uint32_t counter = 0;  // names this process has tried
-  const char *separator = strrchr(name, kPathSeparator);
+  const char *separator = FindLastSeparator(name);
   const int folder = separator == nullptr ? 0 : static_cast<int>(separator - name) + 1;
   for (int attempt = 0; attempt < kTemporaryNameTries; attempt++) {
     const int length = snprintf(temporary, capacity, "%.*s%s%u-%u%s", folder, name, kTemporaryPrefix,

@@ -1,15 +1,14 @@
 // pelmar-sort end to end: the built program run in a fresh folder, its exit status,
 // standard output and standard error, and the files it leaves.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/engine/testfiles.h"
+#include "engine/sorttypes.h"
+#include "tests/testfiles.h"
 
 namespace {
 
@@ -22,29 +21,13 @@ struct Outcome {
 // Runs pelmar-sort with arguments in folder.
 Outcome RunProgram(const TempFolder &folder, std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), PELMAR_SORT_PROGRAM);
-  std::vector<char *> argv;
-  for (auto &a : arguments) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  const std::string outPath = folder.File(".stdout"), errPath = folder.File(".stderr");
-  pid_t child = fork();
-  if (child == 0) {
-    if (chdir(folder.path.c_str()) != 0) _exit(126);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  Outcome outcome = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outPath), ReadFile(errPath)};
-  unlink(outPath.c_str());
-  unlink(errPath.c_str());
+  Outcome outcome;
+  outcome.status = RunProgramIn(folder.path, arguments, &outcome.out, &outcome.err);
   return outcome;
 }
 
 const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *\n";
+const std::string kReport = kPathSeparator + std::string("SortStat.txt");  // after its folder
 
 // A settings file with "Create User .spt Files" on and the given delimiter.
 std::string SettingsBytes(int userFiles, int delimiter) {
@@ -98,16 +81,16 @@ TEST(PelmarSort, SortsFixedRecordsAndSaysSo) {
 
 TEST(PelmarSort, StatisticsGoBesideTheInput) {
   TempFolder folder;
-  ASSERT_EQ(mkdir(folder.File("data").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(folder.File("data")));
   WriteFile(folder.File("data/in.dat"), "bbaa");
   Outcome outcome = RunProgram(folder, {"-i", "data/in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2,a", "--stats"});
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out, "Sort Is Done!\ndata/SortStat.txt\n");
+  EXPECT_EQ(outcome.out, "Sort Is Done!\ndata" + kReport + "\n");
   const std::string report = ReadFile(folder.File("data/SortStat.txt"));
   EXPECT_NE(report.find("\r\n  Input File: data/in.dat\r\n Output File: out.dat\r\n"), std::string::npos);
 
   outcome = RunProgram(folder, {"-i", "out.dat", "-o", "back.dat", "-s", "2", "-k", "1,2,a,d", "--stats"});
-  EXPECT_EQ(outcome.out, "Sort Is Done!\n./SortStat.txt\n");
+  EXPECT_EQ(outcome.out, "Sort Is Done!\n." + kReport + "\n");
   EXPECT_TRUE(FileExists(folder.File("SortStat.txt")));
 }
 
@@ -132,7 +115,7 @@ TEST(PelmarSort, RefusedParametersShowTheWholeErrorText) {
 TEST(PelmarSort, FailedSortShowsTheRunsMessages) {
   TempFolder folder;
   WriteFile(folder.File("in.dat"), "bbaa");
-  ASSERT_EQ(symlink("in.dat", folder.File("link.dat").c_str()), 0);
+  ASSERT_TRUE(MakeLink(folder.File("in.dat"), folder.File("link.dat")));
   Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "link.dat", "-s", "2", "-k", "1,2"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "");
@@ -155,7 +138,7 @@ TEST(PelmarSort, SavedSetsRunAgainWithLast) {
   Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "2,1,a,d", "--save"});
   ASSERT_EQ(outcome.status, 0);
   EXPECT_EQ(ReadFile(folder.File("spt.spt")).size(), 4u + 766u);
-  unlink(folder.File("out.dat").c_str());
+  RemoveFile(folder.File("out.dat"));
   outcome = RunProgram(folder, {"--last"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(ReadFile(folder.File("out.dat")), "b2a1");
@@ -186,7 +169,7 @@ TEST(PelmarSort, UserEntriesAreListedAndRun) {
   Outcome list = RunProgram(folder, {"--list"});
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "orders_a\norders_b\n");
-  unlink(folder.File("o2.dat").c_str());
+  RemoveFile(folder.File("o2.dat"));
   Outcome saved = RunProgram(folder, {"--saved", "orders_b"});
   EXPECT_EQ(saved.status, 0) << saved.err;
   EXPECT_EQ(ReadFile(folder.File("o2.dat")), "c0a1b2");
@@ -206,7 +189,7 @@ TEST(PelmarSort, DelimiterComesFromTheOptionOrTheSettings) {
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(ReadFile(folder.File("out.txt")), "aa\r\nmm\r\nzz\r\n");
   WriteFile(folder.File("Pelmar.ini"), SettingsBytes(0, 2));
-  unlink(folder.File("out.txt").c_str());
+  RemoveFile(folder.File("out.txt"));
   outcome = RunProgram(folder, {"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2,a,d"});
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(ReadFile(folder.File("out.txt")), "zz\r\nmm\r\naa\r\n");

@@ -1,7 +1,6 @@
 #include "sortdialog/sortdialog.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include "sortdialog/validation.h"
 #include "storage/settings.h"
 #include "tests/fakewinsys.h"
+#include "tests/testfiles.h"
 
 namespace fs = std::filesystem;
 
@@ -27,21 +27,12 @@ static const char kError[] = "  * * ERROR * *";
 class SortDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::current_path();
-    folder_ = fs::temp_directory_path() / ("pelmar-sortdialog-" + std::to_string(getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    fs::current_path(folder_);
     std::ofstream("in.dat", std::ios::binary) << "dd4\ncc3\nbb2\naa1\n";
     std::ofstream("lines.txt", std::ios::binary) << "line b\r\nline a\r\n";
     FakeReset();
     LoadSettings();
     ResetParameterState();
     BrowsedInput = 0;
-  }
-  void TearDown() override {
-    fs::current_path(home_);
-    fs::remove_all(folder_);
   }
 
   // Types a set with one key into the fields and validates it.
@@ -80,7 +71,7 @@ class SortDialog : public ::testing::Test {
 
   static int dialog_;
   WindowHandle const kDialog = &dialog_;
-  fs::path home_, folder_;
+  TempCurrentFolder folder_;
 };
 int SortDialog::dialog_;
 

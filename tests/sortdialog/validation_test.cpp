@@ -1,7 +1,6 @@
 #include "sortdialog/validation.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 #include "tests/fakewinsys.h"
+#include "tests/testfiles.h"
 
 namespace fs = std::filesystem;
 using Changes = std::vector<std::pair<int, std::string>>;
@@ -32,17 +32,15 @@ constexpr int S(int key) { return IDC_KEY_SEQUENCE(key - 1); }
 class Validation : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    home_ = fs::current_path();
-    folder_ = fs::temp_directory_path() / ("pelmar-validation-" + std::to_string(getpid()));
-    fs::create_directories(folder_ / "folder.dir");
+    folder_ = new TempCurrentFolder;
+    fs::create_directories("folder.dir");
     for (auto file : {std::make_pair("in.dat", 800), {"odd.dat", 801}, {"one.dat", 80}, {"empty.dat", 0}}) {
-      std::ofstream(folder_ / file.first) << std::string(file.second, 'r');
+      std::ofstream(file.first) << std::string(file.second, 'r');
     }
-    fs::current_path(folder_);
   }
   static void TearDownTestSuite() {
-    fs::current_path(home_);
-    fs::remove_all(folder_);
+    delete folder_;
+    folder_ = nullptr;
   }
   void SetUp() override {
     FakeReset();
@@ -57,12 +55,12 @@ class Validation : public ::testing::Test {
   }
   std::string Field(int id) const { return FakeFieldText(kDialog, id); }
 
-  static fs::path home_, folder_;
+  static TempCurrentFolder *folder_;
   static int dialog_;
   WindowHandle const kDialog = &dialog_;
 };
 int Validation::dialog_;
-fs::path Validation::home_, Validation::folder_;
+TempCurrentFolder *Validation::folder_;
 
 TEST_F(Validation, ReportsEachProblemInStageOrder) {
   const std::string longName = std::string(247, 'o') + ".txt";  // 251 characters

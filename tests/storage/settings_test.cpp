@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "engine/platform.h"
 #include "engine/scanner.h"
 #include "tests/storage/storagetest.h"
 
@@ -15,9 +16,8 @@ static std::string DefaultImage() {
 }
 
 TEST_F(SettingsTest, FirstRunKeepsDefaultsAndWritesTheDefaultRecord) {
-  char here[256];
-  ASSERT_NE(getcwd(here, sizeof here), nullptr);
-  EXPECT_STREQ(ProgramDirectory, here);
+  const std::string here = std::filesystem::current_path().string();
+  EXPECT_EQ(std::string(ProgramDirectory), here);
   EXPECT_EQ(std::string(SettingsPath), std::string(here) + kPathSeparator + "Pelmar.ini");
   EXPECT_STREQ(BrowseDirectory, "C:\\");
   EXPECT_STREQ(WorkingOfni, "Srt");
@@ -128,8 +128,8 @@ TEST_F(SettingsTest, RewritesNeverWriteThroughLinksOrIntoExistingFiles) {
   WriteFileBytes("Pelmar.tmp", "a user's own file");
   const int kTaken = 4096;  // more names than this test process will ever try
   for (int k = 0; k < kTaken; k++) {
-    std::string name = "Pelmar-" + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp";
-    ASSERT_EQ(symlink("victim", name.c_str()), 0);
+    std::string name = "Pelmar-" + std::to_string(ProcessNumber()) + "-" + std::to_string(k) + ".tmp";
+    ASSERT_TRUE(MakeLink("victim", name));
   }
   Preferences.goToSortDialog = 1;
   EXPECT_EQ(WriteSettings(nullptr), 1);
@@ -137,7 +137,7 @@ TEST_F(SettingsTest, RewritesNeverWriteThroughLinksOrIntoExistingFiles) {
   EXPECT_EQ(ReadFileBytes("victim"), "keep me");
   EXPECT_EQ(TemporaryFilesLeft(), kTaken + 1);
   for (int k = 0; k < kTaken; k++) {
-    unlink(("Pelmar-" + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp").c_str());
+    RemoveFile("Pelmar-" + std::to_string(ProcessNumber()) + "-" + std::to_string(k) + ".tmp");
   }
   EXPECT_EQ(WriteSettings(nullptr), 0);
   EXPECT_EQ(ReadFileBytes("Pelmar.ini")[262], 1);

@@ -4,11 +4,9 @@
 #ifndef PELMAR_TESTS_STORAGE_STORAGETEST_H
 #define PELMAR_TESTS_STORAGE_STORAGETEST_H
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -17,36 +15,20 @@
 #include "storage/settings.h"
 #include "storage/storagefile.h"
 #include "tests/fakewinsys.h"
+#include "tests/testfiles.h"
 
 class StorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(getcwd(previous_, sizeof previous_), nullptr);
-    char pattern[] = "/tmp/pelmar-storage-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    ASSERT_EQ(chdir(pattern), 0);
     FakeReset();
     SetWriteFaultForTesting(-1, 0);
     LoadSettings();
     ResetParameterState();
   }
 
-  void TearDown() override {
-    SetWriteFaultForTesting(-1, 0);
-    ASSERT_EQ(chdir(previous_), 0);
-    if (DIR *directory = opendir(folder_.c_str())) {
-      while (struct dirent *entry = readdir(directory)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") remove((folder_ + "/" + name).c_str());
-      }
-      closedir(directory);
-    }
-    rmdir(folder_.c_str());
-  }
+  void TearDown() override { SetWriteFaultForTesting(-1, 0); }
 
-  char previous_[4096];
-  std::string folder_;
+  TempCurrentFolder folder_;
 };
 
 inline std::string ReadFileBytes(const char *name) {
@@ -66,17 +48,12 @@ inline void WriteFileBytes(const char *name, const std::string &bytes) {
   ASSERT_EQ(fclose(file), 0);
 }
 
-inline bool FileExists(const char *name) { return access(name, F_OK) == 0; }
-
 // Names in the current folder that end in ".tmp": what a rewrite could have left behind.
 inline int TemporaryFilesLeft() {
   int count = 0;
-  if (DIR *directory = opendir(".")) {
-    while (struct dirent *entry = readdir(directory)) {
-      std::string name = entry->d_name;
-      count += name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
-    }
-    closedir(directory);
+  for (const auto &entry : std::filesystem::directory_iterator(".")) {
+    const std::string name = entry.path().filename().string();
+    count += name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
   }
   return count;
 }
