@@ -62,15 +62,6 @@ static int Report(StorageOutcome *outcome, const char *text, const char *caption
   return 0;
 }
 
-// Adds an identifier; returns 1 when it did not fit (and was left out).
-static int ReportIdentifier(StorageOutcome *outcome, const char identifier[kIdentifierSize]) {
-  if (outcome->identifierCount == kOutcomeIdentifiers) {
-    outcome->truncated = 1;
-    return 1;
-  }
-  CopyText(outcome->identifiers[outcome->identifierCount++], kIdentifierSize, identifier);
-  return 0;
-}
 
 // The base of an input file name: its last path component up to the component's last
 // '.', or the whole component when it has none. Returns the base's length.
@@ -106,7 +97,10 @@ static int ParseIdentifier(const char *identifier, char fileName[kFileNameSize],
   if (letter < 'a' || letter >= 'a' + kAddressableEntries) return 1;
   size_t baseLength = static_cast<size_t>(underscore - identifier);
   if (baseLength > static_cast<size_t>(kMaxBaseLength)) return 1;
-  if (memchr(identifier, kPathSeparator, baseLength) != nullptr) return 1;
+  // Neither separator: Windows takes '/' in a path as well as '\\'.
+  if (memchr(identifier, kPathSeparator, baseLength) != nullptr || memchr(identifier, '/', baseLength) != nullptr) {
+    return 1;
+  }
   snprintf(fileName, kFileNameSize, "%.*s%s", static_cast<int>(baseLength), identifier, kFileExtension);
   *index = letter - 'a';
   return 0;
@@ -146,18 +140,19 @@ static int WriteSingleEntryFile(const char *fileName, const unsigned char record
   return RewriteFile(fileName, 0, patches, 2);
 }
 
-// Reports the identifiers of one opened user parameter file. Returns 1 when the outcome
-// is full.
-static int ListFileEntries(StorageOutcome *outcome, FILE *file, const char *base, size_t baseLength) {
+// Hands found the identifiers of one opened user parameter file.
+static void ListFileEntries(StorageOutcome *outcome, FILE *file, const char *base, size_t baseLength,
+                            IdentifierFound found, void *context) {
   long length = FileLength(file);
   unsigned char count[kCountSize];
-  if (length < kCountSize || ReadFileAt(file, 0, count, sizeof count) != 0) return 0;  // no entries
+  if (length < kCountSize || ReadFileAt(file, 0, count, sizeof count) != 0) return;  // no entries
   int32_t entries = GetInt32(count);
-  if (entries == 0) return 0;
+  if (entries == 0) return;
   unsigned char magic[4];
   if (entries < 0 || length < EntryOffset(1) || ReadFileAt(file, kCountSize, magic, sizeof magic) != 0 ||
       memcmp(magic, "plm", 4) != 0) {
-    return Report(outcome, kMessageCorrupted, kCaptionError);
+    Report(outcome, kMessageCorrupted, kCaptionError);
+    return;
   }
   // Only entries the file holds whole, and only those an identifier can name.
   long long present = (length - kCountSize) / static_cast<long long>(kParameterRecordSize);
@@ -166,9 +161,8 @@ static int ListFileEntries(StorageOutcome *outcome, FILE *file, const char *base
   char identifier[kIdentifierSize];
   for (int i = 0; i < listed; i++) {
     MakeIdentifier(base, baseLength, i, identifier);
-    if (ReportIdentifier(outcome, identifier) != 0) return 1;
+    found(context, identifier);
   }
-  return 0;
 }
 
 // RemoveUserEntry without the relisting.
@@ -178,18 +172,18 @@ static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
   if (strcmp(fileName, kLastParametersFile) == 0) return 1;  // the program's own file
   if (EnterProgramDirectory() != 0) return 1;
-  FILE *file = fopen(fileName, "r+b");
+  FILE *file = OpenStorageFile(fileName, "r+b");
   if (file == nullptr) return 1;
   long length = FileLength(file);
   unsigned char count[kCountSize];
   if (ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count)) {
-    fclose(file);
+    CloseStorageFile(file);
     return 1;
   }
   int32_t newCount = GetInt32(count) - 1;
   if (newCount == 0) {
-    fclose(file);
-    if (remove(fileName) != 0) {
+    CloseStorageFile(file);
+    if (RemoveStorageFile(fileName) != 0) {
       Report(outcome, kMessageCannotOpen, kCaptionWarning);
       return 1;
     }
@@ -201,10 +195,10 @@ static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
   long long lastAt = EntryOffset(newCount);
   if (moves && (lastAt + static_cast<long long>(kParameterRecordSize) > length ||
                 ReadFileAt(file, static_cast<long>(lastAt), last, sizeof last) != 0)) {
-    fclose(file);
+    CloseStorageFile(file);
     return 1;
   }
-  fclose(file);
+  CloseStorageFile(file);
   PutInt32(count, newCount);
   FilePatch patches[2] = {{0, count, sizeof count},
                           {static_cast<long>(EntryOffset(index)), last, sizeof last}};
@@ -232,7 +226,7 @@ static int StoreUserEntry(StorageOutcome *outcome) {
     Report(outcome, kMessageCannotOpen, kCaptionWarning);
     return 1;
   }
-  FILE *file = fopen(fileName, "r+b");
+  FILE *file = OpenStorageFile(fileName, "r+b");
   int32_t oldCount = 0;
   if (file == nullptr) {
     outcome->newEntry = 1;
@@ -252,7 +246,7 @@ static int StoreUserEntry(StorageOutcome *outcome) {
       ParameterRecord entry;
       if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) break;
       if (DecodeParameterRecord(stored, &entry) != 0 || !SameParameters(&entry, &JobRecord)) continue;
-      fclose(file);
+      CloseStorageFile(file);
       FilePatch patch = {static_cast<long>(EntryOffset(i)), record, sizeof record};
       if (RewriteFile(fileName, 1, &patch, 1) != 0) {
         Report(outcome, kMessageCannotOpen, kCaptionWarning);
@@ -265,11 +259,11 @@ static int StoreUserEntry(StorageOutcome *outcome) {
     // The entries must end inside the file: a count the file cannot hold is a position
     // the append cannot reach.
     if (length < 0 || (length >= kCountSize && (oldCount < 0 || EntryOffset(oldCount) > length))) {
-      fclose(file);
+      CloseStorageFile(file);
       Report(outcome, kMessagePosition, kCaptionInternal);
       return 1;
     }
-    fclose(file);
+    CloseStorageFile(file);
     PutInt32(count, oldCount + 1);
     FilePatch patches[2] = {{0, count, sizeof count},
                             {static_cast<long>(EntryOffset(oldCount)), record, sizeof record}};
@@ -282,15 +276,14 @@ static int StoreUserEntry(StorageOutcome *outcome) {
   if (oldCount >= kEntryWarningCount) {
     Report(outcome, kMessageTooMany, kCaptionWarning);
   } else {
-    char identifier[kIdentifierSize];
-    MakeIdentifier(base, baseLength, oldCount, identifier);
-    ReportIdentifier(outcome, identifier);
+    MakeIdentifier(base, baseLength, oldCount, outcome->identifiers[0]);
+    outcome->identifierCount = 1;
   }
   return 0;
 }
 
 // ListUserEntries, reporting into an outcome that may already hold reports.
-static void FindUserEntries(StorageOutcome *outcome) {
+static void FindUserEntries(StorageOutcome *outcome, IdentifierFound found, void *context) {
   if (EnterProgramDirectory() != 0) return;
   SptSearch search = BeginSptSearch();
   if (search == nullptr) return;
@@ -301,11 +294,10 @@ static void FindUserEntries(StorageOutcome *outcome) {
     if (length < kExtensionLength || strcmp(name + length - kExtensionLength, kFileExtension) != 0) continue;
     size_t baseLength = length - kExtensionLength;
     if (baseLength > static_cast<size_t>(kMaxBaseLength)) continue;  // no identifier can name it
-    FILE *file = fopen(name, "rb");
+    FILE *file = OpenStorageFile(name, "rb");
     if (file == nullptr) continue;
-    int full = ListFileEntries(outcome, file, name, baseLength);
-    fclose(file);
-    if (full) break;
+    ListFileEntries(outcome, file, name, baseLength, found, context);
+    CloseStorageFile(file);
   }
   EndSptSearch(search);
 }
@@ -351,19 +343,19 @@ int SaveUserEntry(StorageOutcome *outcome) {
 
 int SaveLastParameters(StorageOutcome *outcome) {
   ClearOutcome(outcome);
-  if (Preferences.createUserFiles != 0) StoreUserEntry(outcome);
+  const int userFailed = Preferences.createUserFiles != 0 && StoreUserEntry(outcome) != 0;
   unsigned char record[kParameterRecordSize];
   EncodeParameterRecord(&JobRecord, record);
   if (EnterProgramDirectory() != 0 || WriteSingleEntryFile(kLastParametersFile, record) != 0) {
     Report(outcome, kMessageCannotOpen, kCaptionWarning);
     return 1;
   }
-  return 0;
+  return userFailed;
 }
 
-void ListUserEntries(StorageOutcome *outcome) {
+void ListUserEntries(StorageOutcome *outcome, IdentifierFound found, void *context) {
   ClearOutcome(outcome);
-  FindUserEntries(outcome);
+  FindUserEntries(outcome, found, context);
 }
 
 int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
@@ -371,7 +363,7 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
   char fileName[kFileNameSize];
   int index;
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
-  FILE *file = EnterProgramDirectory() == 0 ? fopen(fileName, "rb") : nullptr;
+  FILE *file = EnterProgramDirectory() == 0 ? OpenStorageFile(fileName, "rb") : nullptr;
   if (file == nullptr) {
     Report(outcome, fileName, kCaptionCannotOpen);
     return 1;
@@ -385,7 +377,7 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
   int corrupted = ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count) ||
                   ReadFileAt(file, static_cast<long>(EntryOffset(index)), bytes, sizeof bytes) != 0 ||
                   DecodeParameterRecord(bytes, &record) != 0;
-  fclose(file);
+  CloseStorageFile(file);
   if (corrupted) {
     Report(outcome, kMessageCorruptedEntry, kCaptionError);
     return 1;
@@ -394,11 +386,17 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
   return 0;
 }
 
-int RemoveUserEntry(const char *identifier, StorageOutcome *outcome) {
+int RemoveUserEntry(const char *identifier, StorageOutcome *outcome, IdentifierFound found, void *context) {
   ClearOutcome(outcome);
   int result = RemoveEntry(identifier, outcome);
-  FindUserEntries(outcome);
+  FindUserEntries(outcome, found, context);
   return result;
+}
+
+int IsEntryIdentifier(const char *text) {
+  char fileName[kFileNameSize];
+  int index;
+  return ParseIdentifier(text, fileName, &index) == 0;
 }
 
 int LoadLastParameters() {
@@ -408,14 +406,14 @@ int LoadLastParameters() {
   } else {
     snprintf(path, sizeof path, "%s%c%s", ProgramDirectory, kPathSeparator, kLastParametersFile);
   }
-  FILE *file = fopen(path, "rb");
+  FILE *file = OpenStorageFile(path, "rb");
   if (file == nullptr) return 1;
   unsigned char bytes[kParameterRecordSize];
   ParameterRecord record;
   memset(&record, 0, sizeof record);
   int restored = Preferences.createUserFiles == 0 && ReadFileAt(file, kCountSize, bytes, sizeof bytes) == 0 &&
                  DecodeParameterRecord(bytes, &record) == 0;
-  fclose(file);
+  CloseStorageFile(file);
   if (!restored) return 1;
   TakeParameters(&record);
   ParametersLoaded = 1;

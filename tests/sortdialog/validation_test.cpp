@@ -1,6 +1,7 @@
 #include "sortdialog/validation.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -39,6 +40,7 @@ class Validation : public ::testing::Test {
       std::ofstream(folder_ / file.first) << std::string(file.second, 'r');
     }
     fs::current_path(folder_);
+    mkfifo("pipe.dat", 0600);  // a FIFO: opening it for its size must not wait for a writer
   }
   static void TearDownTestSuite() {
     fs::current_path(home_);
@@ -110,6 +112,7 @@ TEST_F(Validation, ReportsEachProblemInStageOrder) {
       {{{IN, "empty.dat"}}, "\n\nempty.dat File is Empty - No Records to Sort!\n"},
       {{{IN, "missing.dat"}}, "\n\nCould NOT Open Input File: missing.dat!\n"},
       {{{IN, "folder.dir"}}, "\n\nCould NOT Open Input File: folder.dir!\n"},
+      {{{IN, "pipe.dat"}}, "\n\nCould NOT Open Input File: pipe.dat!\n"},
   };
   for (const auto &c : cases) {
     SetUp();
@@ -156,6 +159,10 @@ TEST_F(Validation, WritesRepairsBackIntoTheFields) {
   SetUp();
   EXPECT_EQ(Validate({{IN, "C.txt"}, {OUT, "C.txt"}, {SIZE, "0080"}}), 1);  // C.txt does not exist
   EXPECT_EQ(std::string(CurrentParameters.outputName) + " " + Field(OUT), "CSrt.txt CSrt.txt");
+  CopyText(WorkingOfni, kOfniSize, "");  // an empty identifier from the settings: the default serves
+  EXPECT_EQ(Validate({{OUT, "C.txt"}}), 1);
+  EXPECT_EQ(Field(OUT), "CSrt.txt");
+  CopyText(WorkingOfni, kOfniSize, kInitialOfni);
   EXPECT_EQ(Validate({{IN, "ab"}, {SIZE, "0080"}}), 1);  // stopped after the names
   EXPECT_EQ(Field(SIZE), "0080");
   EXPECT_EQ(Validate({{IN, "in.dat"}, {OUT, "IN.dat"}, {SIZE, "80"}}), 0);  // letter case counts
