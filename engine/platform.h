@@ -111,6 +111,10 @@ FILE *CreateExclusiveFile(const char *name);
 // one folder. Returns 0, or 1 when nothing changed.
 int ReplaceFileWith(const char *from, const char *to);
 
+// 1 when something (a file, a folder, a link) has this name, and when that cannot be told;
+// 0 only when the name is surely free. Not a file operation of the fault simulation.
+int PathExists(const char *name);
+
 // A number that differs between processes running at the same time.
 uint32_t ProcessNumber();
 

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "storage/settings.h"
+#include "engine/platform.h"
 #include "shell/winsys.h"
+#include "storage/settings.h"
 #include "storage/storagefile.h"
 
 static const char kLastParametersFile[] = "spt.spt";  // the program's own parameter file
@@ -229,6 +230,12 @@ static int StoreUserEntry(StorageOutcome *outcome) {
   FILE *file = OpenStorageFile(fileName, "r+b");
   int32_t oldCount = 0;
   if (file == nullptr) {
+    // Only a file that is not there is made anew: one that exists but did not open (in
+    // use, not ours to write) keeps its entries.
+    if (PathExists(fileName)) {
+      Report(outcome, kMessageCannotOpen, kCaptionWarning);
+      return 1;
+    }
     outcome->newEntry = 1;
     if (WriteSingleEntryFile(fileName, record) != 0) {
       Report(outcome, kMessageCannotOpen, kCaptionWarning);
@@ -237,14 +244,21 @@ static int StoreUserEntry(StorageOutcome *outcome) {
   } else {
     long length = FileLength(file);
     unsigned char count[kCountSize];
-    // A file too short for its count holds no entries; the new one goes first.
-    if (length >= kCountSize && ReadFileAt(file, 0, count, sizeof count) == 0) oldCount = GetInt32(count);
+    // A file too short for its count holds no entries; the new one goes first. A count or
+    // an entry the file holds but that cannot be read stops the save: writing on would
+    // overwrite entries unseen.
+    int unreadable = length >= kCountSize && ReadFileAt(file, 0, count, sizeof count) != 0;
+    if (length >= kCountSize && !unreadable) oldCount = GetInt32(count);
+    const long long present = length >= kCountSize ? (length - kCountSize) / static_cast<long long>(kParameterRecordSize) : 0;
 
     // The same parameters stored before are rewritten in place, new titles and all.
     unsigned char stored[kParameterRecordSize];
-    for (int32_t i = 0; i < oldCount; i++) {
+    for (int32_t i = 0; i < oldCount && i < present && !unreadable; i++) {
       ParameterRecord entry;
-      if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) break;
+      if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) {
+        unreadable = 1;
+        break;
+      }
       if (DecodeParameterRecord(stored, &entry) != 0 || !SameParameters(&entry, &JobRecord)) continue;
       CloseStorageFile(file);
       FilePatch patch = {static_cast<long>(EntryOffset(i)), record, sizeof record};
@@ -253,6 +267,11 @@ static int StoreUserEntry(StorageOutcome *outcome) {
         return 1;
       }
       return 0;
+    }
+    if (unreadable) {
+      CloseStorageFile(file);
+      Report(outcome, kMessageCannotOpen, kCaptionWarning);
+      return 1;
     }
 
     outcome->newEntry = 1;
