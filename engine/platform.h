@@ -137,7 +137,10 @@ int FileOperationFails(int operation);
 // calloc that the fault simulation can make fail.
 void *AllocateZeroed(size_t count, size_t size);
 
-void SetFileFaultForTesting(uint64_t failingOperation);
+// With persistent 1, the chosen operation and every one after it fail, as a full disk or
+// a lost device would have them. With a kind (kFileOpen ...), only operations of that
+// kind are counted and failed.
+void SetFileFaultForTesting(uint64_t failingOperation, int persistent = 0, int kind = -1);
 void SetAllocationFaultForTesting(uint64_t failingAllocation);
 uint64_t FileOperationsCounted();
 uint64_t AllocationsCounted();

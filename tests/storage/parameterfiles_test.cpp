@@ -314,14 +314,11 @@ TEST_F(ParameterFilesTest, FailedWritesAreReportedAndLeaveTheFilesAsTheyWere) {
     ExpectReported(1, kCannotOpen, "* * Warning * *");
     EXPECT_EQ(Outcome.identifierCount, 0);
   };
-  SetWriteFaultForTesting(500, 0);  // cut inside the first entry of either file
+  SetFileFaultForTesting(1, 1);  // every file operation fails from the first on
   SaveSet("orders.txt", 80, 3);
   expectBothRefused();
-  SetWriteFaultForTesting(-1, 1);
-  SaveSet("orders.txt", 80, 3);
-  expectBothRefused();
-  SetWriteFaultForTesting(-1, 0);
-  EXPECT_EQ(MessagesReported, 4);
+  SetFileFaultForTesting(0);
+  EXPECT_EQ(MessagesReported, 2);
   EXPECT_EQ(ReadFileBytes("orders.spt"), user);
   EXPECT_EQ(ReadFileBytes("spt.spt"), last);
   EXPECT_EQ(TemporaryFilesLeft(), 0);

@@ -103,22 +103,6 @@ TEST_F(SettingsTest, FilesWithoutMagicOrWithUnterminatedTextsAreTamed) {
   EXPECT_EQ(DelimiterMode, kDelimiterBoth);
 }
 
-TEST_F(SettingsTest, FailedWriteLeavesTheFileAsItWas) {
-  ASSERT_EQ(WriteSettings(nullptr), 0);
-  Preferences.goToSortDialog = 1;
-  SetWriteFaultForTesting(100, 0);
-  EXPECT_EQ(WriteSettings(nullptr), 1);
-  SetWriteFaultForTesting(-1, 1);
-  EXPECT_EQ(WriteSettings(nullptr), 1);
-  SetWriteFaultForTesting(-1, 0);
-  EXPECT_EQ(ReadFileBytes("Pelmar.ini"), DefaultImage());
-  EXPECT_EQ(TemporaryFilesLeft(), 0);
-  EXPECT_EQ(FakeMessageCount(), 0);
-
-  ASSERT_EQ(WriteSettings(nullptr), 0);
-  EXPECT_EQ(ReadFileBytes("Pelmar.ini")[262], 1);
-}
-
 // A rewrite goes through a file it creates new: it never writes through a link or into a
 // file that has the name it tries (a user's own, or another save's), and fails cleanly
 // when it finds no free name.

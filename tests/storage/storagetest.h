@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/platform.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 #include "storage/storagefile.h"
@@ -27,13 +28,13 @@ class StorageTest : public ::testing::Test {
     folder_ = pattern;
     ASSERT_EQ(chdir(pattern), 0);
     FakeReset();
-    SetWriteFaultForTesting(-1, 0);
+    SetFileFaultForTesting(0);
     LoadSettings();
     ResetParameterState();
   }
 
   void TearDown() override {
-    SetWriteFaultForTesting(-1, 0);
+    SetFileFaultForTesting(0);
     ASSERT_EQ(chdir(previous_), 0);
     if (DIR *directory = opendir(folder_.c_str())) {
       while (struct dirent *entry = readdir(directory)) {
