@@ -1,4 +1,5 @@
 #include <cstring>
+#include <vector>
 
 #include "engine/scanner.h"
 #include "tests/storage/storagetest.h"
@@ -55,9 +56,9 @@ TEST_F(SettingsTest, EverySwitchOnWithFourCharacterOfniAndNegativeWindowRoundTri
   EXPECT_EQ(Preferences.windowBottom, 350);
   EXPECT_EQ(Preferences.windowLeft, -8);
   EXPECT_EQ(Preferences.windowRight, 556);
-  EXPECT_EQ(Preferences.goToSortDialog + Preferences.createUserFiles + Preferences.stayInSortDialog +
-                Preferences.useLastPath + Preferences.enableKeyTitling,
-            5);
+  const PreferenceRecord &r = Preferences;
+  EXPECT_EQ((std::vector<int>{r.goToSortDialog, r.createUserFiles, r.stayInSortDialog, r.useLastPath, r.enableKeyTitling}),
+            (std::vector<int>{1, 1, 1, 1, 1}));
   // "Use Last Path for Browse" is on: the stored folder is not used at start-up.
   EXPECT_STREQ(BrowseDirectory, "C:\\");
   EXPECT_STREQ(Preferences.defaultBrowseDirectory, "C:\\");
