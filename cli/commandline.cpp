@@ -5,24 +5,33 @@
 
 #include "engine/scanner.h"
 
-// The option an argument names, long or short, and its value: "--input=x", "--input x"
-// and "-i x" all give "input" and "x".
+// The options, each with its long and short name.
+enum OptionName {
+  kInput, kOutput, kSize, kKey, kTitle, kStats, kDelimiter, kSave, kSaved, kLast, kList,
+  kPreferences, kSet, kHelp, kVersion
+};
+
 struct OptionSpec {
+  OptionName name;
   const char *longName;
   char shortName;   // 0: none
   bool takesValue;
 };
 
 static const OptionSpec kOptions[] = {
-    {"input", 'i', true},   {"output", 'o', true}, {"size", 's', true},      {"key", 'k', true},
-    {"title", 't', true},   {"stats", 0, false},   {"delimiter", 0, true},   {"save", 0, false},
-    {"saved", 0, true},     {"last", 0, false},    {"list", 0, false},       {"help", 'h', false},
-    {"version", 0, false},
+    {kInput, "input", 'i', true},        {kOutput, "output", 'o', true},   {kSize, "size", 's', true},
+    {kKey, "key", 'k', true},            {kTitle, "title", 't', true},     {kStats, "stats", 0, false},
+    {kDelimiter, "delimiter", 0, true},  {kSave, "save", 0, false},        {kSaved, "saved", 0, true},
+    {kLast, "last", 0, false},           {kList, "list", 0, false},        {kPreferences, "preferences", 0, false},
+    {kSet, "set", 0, true},              {kHelp, "help", 'h', false},      {kVersion, "version", 0, false},
 };
 
+// The option an argument names and the value written into it, if any: "--input=x" gives
+// input and "x", "-ix" gives input and "x", "--input" and "-i" give input and null.
 static const OptionSpec *FindOption(const char *argument, const char **inlineValue) {
   *inlineValue = nullptr;
-  if (argument[0] == '-' && argument[1] == '-') {
+  if (argument[0] != '-' || argument[1] == '\0') return nullptr;
+  if (argument[1] == '-') {
     const char *name = argument + 2;
     const char *equals = strchr(name, '=');
     const size_t length = equals != nullptr ? static_cast<size_t>(equals - name) : strlen(name);
@@ -34,9 +43,10 @@ static const OptionSpec *FindOption(const char *argument, const char **inlineVal
     }
     return nullptr;
   }
-  if (argument[0] == '-' && argument[1] != '\0' && argument[2] == '\0') {
-    for (const OptionSpec &option : kOptions) {
-      if (option.shortName == argument[1]) return &option;
+  for (const OptionSpec &option : kOptions) {
+    if (option.shortName == argument[1]) {
+      if (argument[2] != '\0') *inlineValue = argument + 2;
+      return &option;
     }
   }
   return nullptr;
@@ -68,53 +78,31 @@ static int ReadTitle(const char *value, CommandLine *line, char *error, size_t e
     snprintf(error, errorSize, "a key title has at most %d characters", kKeyTitleMaxLength);
     return 1;
   }
-  line->titles[value[0] - '1'] = value + 2;
+  if (value[2] != '\0') line->titles[value[0] - '1'] = value + 2;
   return 0;
 }
 
-int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size_t errorSize) {
-  memset(line, 0, sizeof *line);
-  line->delimiter = -1;
-  bool fieldGiven = false;  // --input, --output, --size or --key
-  int actions = 0;          // --saved, --last, --list
-  for (int i = 1; i < argc; i++) {
-    const char *inlineValue;
-    const OptionSpec *option = FindOption(argv[i], &inlineValue);
-    if (option == nullptr) {
-      snprintf(error, errorSize, argv[i][0] == '-' ? "unknown option '%s'" : "unexpected argument '%s'", argv[i]);
-      return 2;
-    }
-    const char *value = nullptr;
-    if (option->takesValue) {
-      if (inlineValue != nullptr) {
-        value = inlineValue;
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        snprintf(error, errorSize, "option '--%s' needs a value", option->longName);
-        return 2;
-      }
-    } else if (inlineValue != nullptr) {
-      snprintf(error, errorSize, "option '--%s' takes no value", option->longName);
-      return 2;
-    }
-    const char *name = option->longName;
-    if (strcmp(name, "help") == 0) {
-      line->action = kActionHelp;
+// --delimiter both|cr|lf. Returns 0, or 1 for another word.
+static int ReadDelimiter(const char *value, CommandLine *line, char *error, size_t errorSize) {
+  static const char *const kWords[] = {"both", "cr", "lf"};  // by delimiter mode
+  for (int mode = kDelimiterBoth; mode <= kDelimiterLf; mode++) {
+    if (strcmp(value, kWords[mode]) == 0) {
+      line->delimiter = mode;
       return 0;
-    } else if (strcmp(name, "version") == 0) {
-      line->action = kActionVersion;
-      return 0;
-    } else if (strcmp(name, "input") == 0) {
-      line->input = value;
-      fieldGiven = true;
-    } else if (strcmp(name, "output") == 0) {
-      line->output = value;
-      fieldGiven = true;
-    } else if (strcmp(name, "size") == 0) {
-      line->size = value;
-      fieldGiven = true;
-    } else if (strcmp(name, "key") == 0) {
+    }
+  }
+  snprintf(error, errorSize, "--delimiter takes both, cr or lf, not '%s'", value);
+  return 1;
+}
+
+// Takes one option and its value. Returns 0, or 2 with the reason in error.
+static int TakeOption(const OptionSpec *option, const char *value, CommandLine *line, int *actions,
+                      bool *fieldGiven, char *error, size_t errorSize) {
+  switch (option->name) {
+    case kInput: line->input = value; *fieldGiven = true; break;
+    case kOutput: line->output = value; *fieldGiven = true; break;
+    case kSize: line->size = value; *fieldGiven = true; break;
+    case kKey:
       if (line->keyCount == kMaxKeys) {
         snprintf(error, errorSize, "at most %d keys", kMaxKeys);
         return 2;
@@ -124,42 +112,61 @@ int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size
         return 2;
       }
       line->keyCount++;
-      fieldGiven = true;
-    } else if (strcmp(name, "title") == 0) {
-      if (ReadTitle(value, line, error, errorSize) != 0) return 2;
-    } else if (strcmp(name, "stats") == 0) {
-      line->statistics = 1;
-    } else if (strcmp(name, "delimiter") == 0) {
-      if (strcmp(value, "both") == 0) {
-        line->delimiter = kDelimiterBoth;
-      } else if (strcmp(value, "cr") == 0) {
-        line->delimiter = kDelimiterCr;
-      } else if (strcmp(value, "lf") == 0) {
-        line->delimiter = kDelimiterLf;
-      } else {
-        snprintf(error, errorSize, "--delimiter takes both, cr or lf, not '%s'", value);
+      *fieldGiven = true;
+      break;
+    case kTitle: return ReadTitle(value, line, error, errorSize) != 0 ? 2 : 0;
+    case kStats: line->statistics = 1; break;
+    case kDelimiter: return ReadDelimiter(value, line, error, errorSize) != 0 ? 2 : 0;
+    case kSave: line->save = 1; break;
+    case kSaved: line->action = kActionSaved; line->identifier = value; (*actions)++; break;
+    case kLast: line->action = kActionLast; (*actions)++; break;
+    case kList: line->action = kActionList; (*actions)++; break;
+    case kPreferences: line->action = kActionPreferences; (*actions)++; break;
+    case kSet: line->action = kActionSet; line->setting = value; (*actions)++; break;
+    case kHelp: line->action = kActionHelp; break;
+    case kVersion: line->action = kActionVersion; break;
+  }
+  return 0;
+}
+
+int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size_t errorSize) {
+  memset(line, 0, sizeof *line);
+  line->delimiter = -1;
+  bool fieldGiven = false;  // --input, --output, --size or --key
+  int actions = 0;          // --saved, --last, --list, --preferences, --set
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; i++) {
+    if (!optionsEnded && strcmp(argv[i], "--") == 0) {
+      optionsEnded = true;
+      continue;
+    }
+    const char *inlineValue = nullptr;
+    const OptionSpec *option = optionsEnded ? nullptr : FindOption(argv[i], &inlineValue);
+    if (option == nullptr) {
+      const bool looksLikeOption = !optionsEnded && argv[i][0] == '-';
+      snprintf(error, errorSize, looksLikeOption ? "unknown option '%s'" : "unexpected argument '%s'", argv[i]);
+      return 2;
+    }
+    const char *value = inlineValue;
+    if (option->takesValue && value == nullptr) {
+      if (i + 1 == argc) {
+        snprintf(error, errorSize, "option '--%s' needs a value", option->longName);
         return 2;
       }
-    } else if (strcmp(name, "save") == 0) {
-      line->save = 1;
-    } else if (strcmp(name, "saved") == 0) {
-      line->action = kActionSaved;
-      line->identifier = value;
-      actions++;
-    } else if (strcmp(name, "last") == 0) {
-      line->action = kActionLast;
-      actions++;
-    } else if (strcmp(name, "list") == 0) {
-      line->action = kActionList;
-      actions++;
+      value = argv[++i];
+    } else if (!option->takesValue && value != nullptr) {
+      snprintf(error, errorSize, "option '--%s' takes no value", option->longName);
+      return 2;
     }
+    if (TakeOption(option, value, line, &actions, &fieldGiven, error, errorSize) != 0) return 2;
+    if (line->action == kActionHelp || line->action == kActionVersion) return 0;
   }
   if (actions > 1) {
-    snprintf(error, errorSize, "--saved, --last and --list go one at a time");
+    snprintf(error, errorSize, "--saved, --last, --list, --preferences and --set go one at a time");
     return 2;
   }
   if (actions == 1 && fieldGiven) {
-    snprintf(error, errorSize, "--saved, --last and --list take no --input, --output, --size or --key");
+    snprintf(error, errorSize, "--saved, --last, --list, --preferences and --set take no --input, --output, --size or --key");
     return 2;
   }
   if (line->action == kActionSort && !fieldGiven) {

@@ -1,5 +1,7 @@
 // pelmar-sort's command line: what it asks for, read from argv. Field options keep their
 // texts as typed; the checks are validation's, exactly as for the Sort dialog's fields.
+// Options take their values as "--input x", "--input=x", "-i x" or "-ix"; "--" ends the
+// options.
 #ifndef PELMAR_CLI_COMMANDLINE_H
 #define PELMAR_CLI_COMMANDLINE_H
 
@@ -7,12 +9,14 @@
 
 #include "engine/sorttypes.h"
 
-constexpr int kActionSort = 0;     // sort the typed parameters
-constexpr int kActionSaved = 1;    // sort a saved entry (--saved ID)
-constexpr int kActionLast = 2;     // sort the last-used set (--last)
-constexpr int kActionList = 3;     // list the saved entries
+constexpr int kActionSort = 0;         // sort the typed parameters
+constexpr int kActionSaved = 1;        // sort a saved entry (--saved ID)
+constexpr int kActionLast = 2;         // sort the last-used set (--last)
+constexpr int kActionList = 3;         // list the saved entries
 constexpr int kActionHelp = 4;
 constexpr int kActionVersion = 5;
+constexpr int kActionPreferences = 6;  // show the preferences (--preferences)
+constexpr int kActionSet = 7;          // change one preference (--set NAME=VALUE)
 
 constexpr int kKeyParts = 4;          // POS,LEN,TYPE,SEQ
 constexpr size_t kPartSize = 512;     // a part of at most 511 characters is kept whole
@@ -25,10 +29,12 @@ struct CommandLine {
   int keyCount;                             // --key options given, 0 to 6
   char keys[kMaxKeys][kKeyParts][kPartSize];  // each key's parts as typed; left-out parts empty
   const char *titles[kMaxKeys];             // --title K=TEXT: key K's new title, or null
+                                            // (an empty TEXT leaves the title as it is)
   int statistics;                           // --stats
   int delimiter;                            // --delimiter: 0 both, 1 cr, 2 lf; -1 when not given
   int save;                                 // --save
   const char *identifier;                   // --saved ID
+  const char *setting;                      // --set NAME=VALUE, as typed
 };
 
 // Reads argv. Returns 0, or 2 with a one-line reason in error (without the program name)

@@ -4,10 +4,15 @@
 // validation, then the SORT action, which saves only with --save.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+
+#include <string>
+#include <vector>
 
 #include "cli/commandline.h"
 #include "cli/progress.h"
@@ -18,6 +23,7 @@
 #include "engine/statreport.h"
 #include "resources/resource.h"
 #include "resources/version.h"
+#include "shell/preferences.h"
 #include "shell/winsys.h"
 #include "sortdialog/sortdialog.h"
 #include "sortdialog/validation.h"
@@ -26,39 +32,52 @@
 
 static const char kUsage[] =
     "Usage:\n"
-    "  pelmar-sort --input IN --output OUT --size N|variable [--key POS,LEN[,TYPE[,SEQ]]]...\n"
+    "  pelmar-sort --input IN --output OUT --size N|variable --key POS,LEN[,TYPE[,SEQ]]...\n"
     "              [--title K=TEXT]... [--stats] [--delimiter both|cr|lf] [--save]\n"
     "  pelmar-sort --saved ID | --last      run a saved parameter set (an entry identifier\n"
     "                                       such as orders_b, or the last-used set)\n"
     "  pelmar-sort --list                   list the entry identifiers of the user parameter files\n"
+    "  pelmar-sort --preferences            show the preferences kept in Pelmar.ini\n"
+    "  pelmar-sort --set NAME=VALUE         change one of them (see Preferences below)\n"
     "  pelmar-sort --help | --version\n"
     "\n"
     "Sorts a file of fixed-length records (N bytes each, 1 to 4300) or of text lines\n"
     "(variable) by up to six keys and writes the records, unchanged, in key order.\n"
     "\n"
-    "Options:\n"
-    "  -i, --input IN           the file to sort\n"
-    "  -o, --output OUT         the sorted file; an OUT equal to IN gets the output file\n"
-    "                           name identifier (\"Srt\" unless Pelmar.ini says otherwise)\n"
-    "                           before its extension\n"
+    "Options (values as \"-i x\", \"-ix\", \"--input x\" or \"--input=x\"; \"--\" ends them):\n"
+    "  -i, --input IN           the file to sort; its name has a '.' and 4 characters or more\n"
+    "  -o, --output OUT         the sorted file; its name has exactly one '.', so ./out.dat\n"
+    "                           or sorted are refused (write out.dat, or sorted.dat). An\n"
+    "                           OUT equal to IN gets the output file name identifier\n"
+    "                           (\"Srt\" unless Pelmar.ini says otherwise) before its extension\n"
     "  -s, --size N|variable    record length in bytes, or text lines (any beginning of\n"
     "                           \"variable\" from \"var\" on)\n"
     "  -k, --key POS,LEN,TYPE,SEQ\n"
     "                           a key: 1-based byte position, length in bytes, type (c when\n"
     "                           left out), sequence a ascending (when left out) or d\n"
-    "                           descending; up to six keys, the most significant first\n"
+    "                           descending; one to six keys, the most significant first\n"
     "  -t, --title K=TEXT       names key K (1 to 6), at most 25 characters, in messages\n"
-    "                           and the statistics report\n"
+    "                           and the statistics report; an empty TEXT changes nothing\n"
     "      --stats              write SortStat.txt in the input file's folder\n"
     "      --delimiter MODE     line ends of text lines: both (CR LF), cr or lf; without it\n"
     "                           Pelmar.ini in the current directory decides, else both\n"
     "      --save               save the set as the last-used one (spt.spt), and in the input\n"
-    "                           file's user parameter file when Pelmar.ini turns those on\n"
+    "                           file's user parameter file when user-files is on\n"
     "\n"
     "Key types, the numbers stored least significant byte first:\n"
     "  c  characters, letter case ignored      a  bytes, as they are\n"
-    "  i  signed integer of 2, 4, 6 or 8 bytes u  unsigned integer of 2, 4, 6 or 8 bytes\n"
+    "  i  signed integer of an even number of bytes (2, 4, 6, 8 ...)\n"
+    "  u  unsigned integer of an even number of bytes (2, 4, 6, 8 ...)\n"
     "  f  IEEE real of 4 or 8 bytes            (text lines take c and a only)\n"
+    "\n"
+    "Preferences (--set NAME=VALUE), checked as the Preferences dialog's Done checks them:\n"
+    "  browse-folder=FOLDER     where the input file dialog opens (more than 2 characters;\n"
+    "                           not used while last-path is on)\n"
+    "  ofni=TEXT                output file name identifier: 1 to 4 letters, digits, - _ ~\n"
+    "  delimiter=both|cr|lf     line ends of text lines, from the next run on\n"
+    "  user-files=on|off        keep named sets per input file: --save adds, --list shows\n"
+    "  go-to-sort=on|off, stay=on|off, last-path=on|off, key-titling=on|off\n"
+    "                           switches of the Windows program\n"
     "\n"
     "Examples:\n"
     "  pelmar-sort -i accounts.dat -o by-balance.dat -s 32 -k 17,4,i,d -k 1,16,c\n"
@@ -70,11 +89,12 @@ static const char kUsage[] =
     "Relative names are taken from the current directory, which also holds Pelmar.ini and\n"
     "the parameter files. Records are always written whole; text lines end in CR LF.\n"
     "\n"
-    "Exit status: 0 sorted (or listed); 1 the parameters were refused or the sort failed,\n"
-    "with the messages on standard error; 2 the command line was not understood.\n";
+    "Exit status: 0 done; 1 the parameters were refused, the sort failed or something could\n"
+    "not be saved, with the messages on standard error; 2 the command line was not understood.\n";
 
 static const char kVersion[] = "pelmar-sort " PELMAR_VERSION "\n";
 static const char kLastEntry[] = "spt_a";  // the entry identifier of "spt.spt" itself
+static const char kLastParametersName[] = "spt.spt";
 
 // The whole error text, as the dialog would show it, ended by a line break.
 static void PrintErrorText() {
@@ -110,11 +130,146 @@ static void StartSortProgress() {
 
 // Alphabetical order, as the Sort dialog's list keeps its items: letters compared
 // without regard to case, ties by byte value.
-static int CompareIdentifiers(const void *a, const void *b) {
-  const char *x = static_cast<const char *>(a);
-  const char *y = static_cast<const char *>(b);
-  int order = strcasecmp(x, y);
-  return order != 0 ? order : strcmp(x, y);
+static bool IdentifierBefore(const std::string &a, const std::string &b) {
+  int order = strcasecmp(a.c_str(), b.c_str());
+  return order != 0 ? order < 0 : a < b;
+}
+
+static void CollectIdentifier(void *list, const char *identifier) {
+  static_cast<std::vector<std::string> *>(list)->push_back(identifier);
+}
+
+// The identifiers of every saved entry, in the Sort dialog's order; storage's messages
+// (a corrupted file) go to standard error.
+static std::vector<std::string> SavedIdentifiers() {
+  static StorageOutcome outcome;
+  std::vector<std::string> identifiers;
+  ListUserEntries(&outcome, CollectIdentifier, &identifiers);
+  ShowStorageMessages(nullptr, &outcome);
+  std::sort(identifiers.begin(), identifiers.end(), IdentifierBefore);
+  return identifiers;
+}
+
+// An identifier as a shell word: as it is when every character is plain, else in single
+// quotes (orders_| becomes 'orders_|'), so that a listed name can be pasted after --saved.
+static void PrintShellWord(const std::string &word) {
+  bool plain = !word.empty() && word[0] != '~';
+  for (char c : word) {
+    if (!isalnum(static_cast<unsigned char>(c)) && strchr("_-.,+@%:/~", c) == nullptr) plain = false;
+  }
+  if (plain) {
+    printf("%s\n", word.c_str());
+    return;
+  }
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  printf("%s'\n", quoted.c_str());
+}
+
+// A preference that --preferences shows and --set changes: its name, the Preferences
+// dialog's control, and for a switch the record's field.
+struct PreferenceName {
+  const char *name;
+  int control;
+  int32_t PreferenceRecord::*field;  // null for the three texts
+};
+static const PreferenceName kPreferenceNames[] = {
+    {"browse-folder", IDC_PREF_BROWSE_DIR, nullptr},
+    {"ofni", IDC_PREF_OFNI, nullptr},
+    {"delimiter", IDC_PREF_DELIMITER, nullptr},
+    {"user-files", IDC_PREF_USER_FILES, &PreferenceRecord::createUserFiles},
+    {"go-to-sort", IDC_PREF_GO_TO_SORT, &PreferenceRecord::goToSortDialog},
+    {"stay", IDC_PREF_STAY, &PreferenceRecord::stayInSortDialog},
+    {"last-path", IDC_PREF_LAST_PATH, &PreferenceRecord::useLastPath},
+    {"key-titling", IDC_PREF_KEY_TITLING, &PreferenceRecord::enableKeyTitling},
+};
+
+// One preference as NAME=VALUE.
+static void PrintPreference(const PreferenceName &preference) {
+  static const char *const kDelimiterWords[] = {"both", "cr", "lf"};
+  if (preference.field != nullptr) {
+    printf("%s=%s\n", preference.name, Preferences.*preference.field == 1 ? "on" : "off");
+  } else if (preference.control == IDC_PREF_BROWSE_DIR) {
+    printf("%s=%s\n", preference.name, Preferences.defaultBrowseDirectory);
+  } else if (preference.control == IDC_PREF_OFNI) {
+    printf("%s=%s\n", preference.name, Preferences.ofni);
+  } else {
+    printf("%s=%s\n", preference.name, kDelimiterWords[DelimiterMode]);
+  }
+}
+
+// --set NAME=VALUE: the value goes into the Preferences dialog's field, the dialog's Done
+// check takes it over, and the record is written with the stored window position.
+// Returns the exit status.
+static int SetPreference(const char *setting) {
+  const char *equals = strchr(setting, '=');
+  const PreferenceName *preference = nullptr;
+  for (const PreferenceName &candidate : kPreferenceNames) {
+    if (equals != nullptr && strlen(candidate.name) == static_cast<size_t>(equals - setting) &&
+        strncmp(candidate.name, setting, strlen(candidate.name)) == 0) {
+      preference = &candidate;
+    }
+  }
+  if (preference == nullptr) {
+    fprintf(stderr, "pelmar-sort: --set takes NAME=VALUE with a NAME that --preferences shows, not '%s'\n", setting);
+    return 2;
+  }
+  const char *value = equals + 1;
+  PreferencesDialogOpen(nullptr, nullptr);
+  if (preference->field != nullptr) {
+    const bool on = strcmp(value, "on") == 0, off = strcmp(value, "off") == 0;
+    if (!on && !off) {
+      fprintf(stderr, "pelmar-sort: %s takes on or off, not '%s'\n", preference->name, value);
+      return 2;
+    }
+    WriteCheckBox(nullptr, preference->control, on ? 1 : 0);
+    PreferencesDialogCommand(nullptr, nullptr, preference->control);
+  } else {
+    WriteFieldText(nullptr, preference->control, value);
+  }
+  if (CheckPreferences(nullptr) != 0) return 1;  // the dialog's message is shown
+  if (preference->control == IDC_PREF_OFNI && strncmp(Preferences.ofni, value, kOfniSize) != 0) {
+    char trimmed[kPartSize];
+    CopyText(trimmed, sizeof trimmed, value);
+    if (TrimBlanks(trimmed) == 0 || strcmp(Preferences.ofni, trimmed) != 0) return 1;  // refused, and said why
+  }
+  if (preference->control == IDC_PREF_BROWSE_DIR && strcmp(BrowseDirectory, value) != 0) {
+    fprintf(stderr, "pelmar-sort: browse-folder %s\n",
+            Preferences.useLastPath != 0 ? "is not used while last-path is on" : "needs more than 2 characters");
+    return 1;
+  }
+  if (WriteSettingsRecord() != 0) {
+    fprintf(stderr, "pelmar-sort: could not write %s\n", SettingsPath);
+    return 1;
+  }
+  if (preference->control == IDC_PREF_DELIMITER) DelimiterMode = Preferences.delimiter;
+  PrintPreference(*preference);
+  return 0;
+}
+
+// The entry a --saved or --last names, into the fields. Returns 0, or the exit status.
+static int LoadNamedEntry(const CommandLine *line) {
+  if (line->action == kActionLast) {
+    FILE *last = fopen(kLastParametersName, "rb");
+    if (last == nullptr) {
+      fprintf(stderr, "pelmar-sort: no parameters were saved here yet (a sort with --save saves them)\n");
+      return 1;
+    }
+    fclose(last);
+    return LoadSavedEntry(nullptr, kLastEntry) != 0 ? 1 : 0;
+  }
+  const char *identifier = line->identifier;
+  if (!IsEntryIdentifier(identifier)) {
+    fprintf(stderr, "pelmar-sort: '%.*s' is not an entry identifier: a base name, '_' and a letter, as --list shows them\n",
+            kIdentifierSize, identifier);
+    return 2;
+  }
+  if (LoadSavedEntry(nullptr, identifier) == 0) return 0;
+  const std::vector<std::string> listed = SavedIdentifiers();
+  if (std::find(listed.begin(), listed.end(), identifier) == listed.end()) {
+    fprintf(stderr, "pelmar-sort: there is no saved entry %s (--list shows those there are)\n", identifier);
+  }
+  return 1;
 }
 
 // Puts the typed options into the fields.
@@ -140,7 +295,8 @@ static int ValidateAndSort(int save) {
   // a bare input name puts the report in the current directory, and the result goes to
   // the terminal.
   SortActionOptions options = {save, ".", StartSortProgress, PrintSortResult};
-  return RunSortAction(nullptr, 0, &options);
+  const int result = RunSortAction(nullptr, 0, &options);
+  return result != 0 || ParametersSaveFailed ? 1 : 0;
 }
 
 int main(int argc, char **argv) {
@@ -164,19 +320,22 @@ int main(int argc, char **argv) {
   LoadSettings();
   if (line.delimiter >= 0) DelimiterMode = line.delimiter;
 
-  if (line.action == kActionList) {
-    static StorageOutcome listing;
-    ListUserEntries(&listing);
-    ShowStorageMessages(nullptr, &listing);
-    qsort(listing.identifiers, static_cast<size_t>(listing.identifierCount), kIdentifierSize, CompareIdentifiers);
-    for (int i = 0; i < listing.identifierCount; i++) printf("%s\n", listing.identifiers[i]);
-    return 0;
-  }
-
-  if (line.action == kActionSaved || line.action == kActionLast) {
-    if (LoadSavedEntry(nullptr, line.action == kActionLast ? kLastEntry : line.identifier) != 0) return 1;
-  } else {
-    FillTypedFields(&line);
+  switch (line.action) {
+    case kActionList:
+      for (const std::string &identifier : SavedIdentifiers()) PrintShellWord(identifier);
+      return 0;
+    case kActionPreferences:
+      for (const PreferenceName &preference : kPreferenceNames) PrintPreference(preference);
+      return 0;
+    case kActionSet:
+      return SetPreference(line.setting);
+    case kActionSaved:
+    case kActionLast:
+      if (int status = LoadNamedEntry(&line)) return status;
+      break;
+    default:
+      FillTypedFields(&line);
+      break;
   }
   for (int k = 0; k < kMaxKeys; k++) {
     if (line.titles[k] != nullptr) CopyText(KeyTitles[k], kKeyTitleSize, line.titles[k]);

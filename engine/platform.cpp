@@ -17,11 +17,15 @@ static int gFailClose = 0;            // test hook: the close reports a failure
 // one that fails (0: none).
 static std::atomic<uint64_t> gFileOperations{0};
 static uint64_t gFailingOperation = 0;
+static int gFailPersistently = 0;
+static int gFaultKind = -1;  // the only kind counted, or -1 for all
 static std::atomic<uint64_t> gAllocations{0};
 static uint64_t gFailingAllocation = 0;
 
-int FileOperationFails(int) {
-  return ++gFileOperations == gFailingOperation;
+int FileOperationFails(int kind) {
+  if (gFaultKind >= 0 && kind != gFaultKind) return 0;
+  const uint64_t operation = ++gFileOperations;
+  return gFailingOperation != 0 && (operation == gFailingOperation || (gFailPersistently && operation > gFailingOperation));
 }
 
 void *AllocateZeroed(size_t count, size_t size) {
@@ -29,9 +33,11 @@ void *AllocateZeroed(size_t count, size_t size) {
   return calloc(count, size);
 }
 
-void SetFileFaultForTesting(uint64_t failingOperation) {
+void SetFileFaultForTesting(uint64_t failingOperation, int persistent, int kind) {
   gFileOperations = 0;
+  gFaultKind = kind;
   gFailingOperation = failingOperation;
+  gFailPersistently = persistent;
 }
 
 void SetAllocationFaultForTesting(uint64_t failingAllocation) {

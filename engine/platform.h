@@ -111,6 +111,10 @@ FILE *CreateExclusiveFile(const char *name);
 // one folder. Returns 0, or 1 when nothing changed.
 int ReplaceFileWith(const char *from, const char *to);
 
+// 1 when something (a file, a folder, a link) has this name, and when that cannot be told;
+// 0 only when the name is surely free. Not a file operation of the fault simulation.
+int PathExists(const char *name);
+
 // A number that differs between processes running at the same time.
 uint32_t ProcessNumber();
 
@@ -133,7 +137,10 @@ int FileOperationFails(int operation);
 // calloc that the fault simulation can make fail.
 void *AllocateZeroed(size_t count, size_t size);
 
-void SetFileFaultForTesting(uint64_t failingOperation);
+// With persistent 1, the chosen operation and every one after it fail, as a full disk or
+// a lost device would have them. With a kind (kFileOpen ...), only operations of that
+// kind are counted and failed.
+void SetFileFaultForTesting(uint64_t failingOperation, int persistent = 0, int kind = -1);
 void SetAllocationFaultForTesting(uint64_t failingAllocation);
 uint64_t FileOperationsCounted();
 uint64_t AllocationsCounted();

@@ -161,6 +161,11 @@ int ReplaceFileWith(const char *from, const char *to) {
   return rename(from, to) == 0 ? 0 : 1;
 }
 
+int PathExists(const char *name) {
+  struct stat status;
+  return lstat(name, &status) == 0 || errno != ENOENT;
+}
+
 uint32_t ProcessNumber() { return static_cast<uint32_t>(getpid()); }
 
 static void OnMappingFault(int signalNumber) {

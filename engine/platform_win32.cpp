@@ -195,6 +195,12 @@ int ReplaceFileWith(const char *from, const char *to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
 }
 
+int PathExists(const char *name) {
+  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return 1;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
 uint32_t ProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
 // The guard. No one can shorten a file on Windows while a view of it is mapped, but a

@@ -27,6 +27,7 @@ const char kMessageSortDone[] = "Sort Is Done!";
 const SortActionOptions kDialogSortAction = {1, "", nullptr, nullptr};
 
 static StorageOutcome Outcome;  // what the storage operation running now reported
+int ParametersSaveFailed = 0;
 
 // A number above 0 as digits; anything else empties the field.
 static void WriteCount(WindowHandle dialog, int id, int32_t value) {
@@ -53,17 +54,15 @@ static void AddIdentifiers(WindowHandle dialog, const StorageOutcome *outcome) {
   for (int i = 0; i < outcome->identifierCount; i++) AddListItem(dialog, IDC_SAVED_LIST, outcome->identifiers[i]);
 }
 
-// A listing's report into the emptied saved list: focus, identifiers, messages.
-static void FillSavedList(WindowHandle dialog, const StorageOutcome *outcome) {
-  FocusControl(dialog, IDC_SAVED_LIST);
-  AddIdentifiers(dialog, outcome);
-  ShowStorageMessages(dialog, outcome);
+// A listing hands each identifier it finds straight to the dialog's saved list.
+static void AddToSavedList(void *dialog, const char *identifier) {
+  AddListItem(static_cast<WindowHandle>(dialog), IDC_SAVED_LIST, identifier);
 }
 
 // Saves the parameter record as the last-used set (and as a user entry when those are
 // on). A new entry clears the list's selection; its identifier joins the list, focused.
 static void SaveParameters(WindowHandle dialog) {
-  SaveLastParameters(&Outcome);
+  ParametersSaveFailed = SaveLastParameters(&Outcome);
   if (Outcome.newEntry) ClearListSelection(dialog, IDC_SAVED_LIST);
   if (Outcome.identifierCount > 0) FocusControl(dialog, IDC_SAVED_LIST);
   AddIdentifiers(dialog, &Outcome);
@@ -151,8 +150,9 @@ void ShowSavedEntries(WindowHandle dialog) {
   ShowControl(dialog, IDC_SAVED_LIST, 1);
   ShowControl(dialog, IDC_SAVED_LABEL, 1);
   ShowControl(dialog, IDC_REMOVE_ENTRY, 1);
-  ListUserEntries(&Outcome);
-  FillSavedList(dialog, &Outcome);
+  FocusControl(dialog, IDC_SAVED_LIST);
+  ListUserEntries(&Outcome, AddToSavedList, dialog);
+  ShowStorageMessages(dialog, &Outcome);
 }
 
 int LoadSavedEntry(WindowHandle dialog, const char *identifier) {
@@ -188,14 +188,16 @@ void RemoveSelectedEntry(WindowHandle dialog) {
     ShowMessageBox(dialog, kMessageRemovalCanceled, kCaptionStatus, kButtonsOk);
     return;
   }
-  RemoveUserEntry(identifier, &Outcome);
   ResetList(dialog, IDC_SAVED_LIST);
-  FillSavedList(dialog, &Outcome);
+  FocusControl(dialog, IDC_SAVED_LIST);
+  RemoveUserEntry(identifier, &Outcome, AddToSavedList, dialog);
+  ShowStorageMessages(dialog, &Outcome);
   ShowMessageBox(dialog, kMessageResequenced, kCaptionRemoved, kButtonsOk);
 }
 
 int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions *options) {
   const SortParameters *p = &CurrentParameters;
+  ParametersSaveFailed = 0;
   BuildParameterRecord();
   // A fixed-length set is saved before the sort, and for Validate too: it is known good.
   if (options->saveParameters && p->recordLength > 0) SaveParameters(dialog);

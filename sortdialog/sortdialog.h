@@ -48,6 +48,10 @@ void LoadSelectedEntry(WindowHandle dialog);
 // parameters and the fields stay as they are.
 void RemoveSelectedEntry(WindowHandle dialog);
 
+// 1 when RunSortAction's last save could not store the set everywhere it was to go (the
+// reasons were shown); 0 after a save that stored it, and before any.
+extern int ParametersSaveFailed;
+
 // How RunSortAction differs between its callers. The dialog's is kDialogSortAction.
 struct SortActionOptions {
   int saveParameters;         // 1: save the set (fixed-length before the sort and for

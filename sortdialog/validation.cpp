@@ -103,7 +103,7 @@ static void AppendName(char *name, size_t capacity, size_t *used, const char *te
 }
 
 // Stage 3: an output name equal to the input name becomes the input name with the OFNI
-// before its '.', also in the output field. Both hold exactly one '.' here. A result
+// ("Srt" when it is empty) before its '.', also in the output field. Both hold exactly one '.' here. A result
 // longer than 255 characters is cut; stage 5 refuses it anyway.
 static void RenameEqualOutput(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
@@ -114,7 +114,9 @@ static void RenameEqualOutput(WindowHandle dialog) {
   size_t used = 0;
   name[0] = '\0';
   AppendName(name, sizeof name, &used, p->inputName, static_cast<size_t>(dot - p->inputName));
-  AppendName(name, sizeof name, &used, WorkingOfni, strnlen(WorkingOfni, kOfniSize - 1));
+  // An empty identifier (a settings file may hold one) would leave the names equal.
+  const char *ofni = WorkingOfni[0] != '\0' ? WorkingOfni : kInitialOfni;
+  AppendName(name, sizeof name, &used, ofni, strnlen(ofni, kOfniSize - 1));
   AppendName(name, sizeof name, &used, dot, strlen(dot));
   CopyText(p->outputName, kNameSize, name);
   WriteFieldText(dialog, IDC_OUTPUT_NAME, p->outputName);

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "storage/settings.h"
+#include "engine/platform.h"
 #include "shell/winsys.h"
+#include "storage/settings.h"
 #include "storage/storagefile.h"
 
 static const char kLastParametersFile[] = "spt.spt";  // the program's own parameter file
@@ -62,15 +63,6 @@ static int Report(StorageOutcome *outcome, const char *text, const char *caption
   return 0;
 }
 
-// Adds an identifier; returns 1 when it did not fit (and was left out).
-static int ReportIdentifier(StorageOutcome *outcome, const char identifier[kIdentifierSize]) {
-  if (outcome->identifierCount == kOutcomeIdentifiers) {
-    outcome->truncated = 1;
-    return 1;
-  }
-  CopyText(outcome->identifiers[outcome->identifierCount++], kIdentifierSize, identifier);
-  return 0;
-}
 
 // The base of an input file name: its last path component up to the component's last
 // '.', or the whole component when it has none. Returns the base's length.
@@ -148,18 +140,19 @@ static int WriteSingleEntryFile(const char *fileName, const unsigned char record
   return RewriteFile(fileName, 0, patches, 2);
 }
 
-// Reports the identifiers of one opened user parameter file. Returns 1 when the outcome
-// is full.
-static int ListFileEntries(StorageOutcome *outcome, FILE *file, const char *base, size_t baseLength) {
+// Hands found the identifiers of one opened user parameter file.
+static void ListFileEntries(StorageOutcome *outcome, FILE *file, const char *base, size_t baseLength,
+                            IdentifierFound found, void *context) {
   long length = FileLength(file);
   unsigned char count[kCountSize];
-  if (length < kCountSize || ReadFileAt(file, 0, count, sizeof count) != 0) return 0;  // no entries
+  if (length < kCountSize || ReadFileAt(file, 0, count, sizeof count) != 0) return;  // no entries
   int32_t entries = GetInt32(count);
-  if (entries == 0) return 0;
+  if (entries == 0) return;
   unsigned char magic[4];
   if (entries < 0 || length < EntryOffset(1) || ReadFileAt(file, kCountSize, magic, sizeof magic) != 0 ||
       memcmp(magic, "plm", 4) != 0) {
-    return Report(outcome, kMessageCorrupted, kCaptionError);
+    Report(outcome, kMessageCorrupted, kCaptionError);
+    return;
   }
   // Only entries the file holds whole, and only those an identifier can name.
   long long present = (length - kCountSize) / static_cast<long long>(kParameterRecordSize);
@@ -168,9 +161,8 @@ static int ListFileEntries(StorageOutcome *outcome, FILE *file, const char *base
   char identifier[kIdentifierSize];
   for (int i = 0; i < listed; i++) {
     MakeIdentifier(base, baseLength, i, identifier);
-    if (ReportIdentifier(outcome, identifier) != 0) return 1;
+    found(context, identifier);
   }
-  return 0;
 }
 
 // RemoveUserEntry without the relisting.
@@ -180,18 +172,18 @@ static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
   if (strcmp(fileName, kLastParametersFile) == 0) return 1;  // the program's own file
   if (EnterProgramDirectory() != 0) return 1;
-  FILE *file = fopen(fileName, "r+b");
+  FILE *file = OpenStorageFile(fileName, "r+b");
   if (file == nullptr) return 1;
   long length = FileLength(file);
   unsigned char count[kCountSize];
   if (ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count)) {
-    fclose(file);
+    CloseStorageFile(file);
     return 1;
   }
   int32_t newCount = GetInt32(count) - 1;
   if (newCount == 0) {
-    fclose(file);
-    if (remove(fileName) != 0) {
+    CloseStorageFile(file);
+    if (RemoveStorageFile(fileName) != 0) {
       Report(outcome, kMessageCannotOpen, kCaptionWarning);
       return 1;
     }
@@ -203,10 +195,10 @@ static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
   long long lastAt = EntryOffset(newCount);
   if (moves && (lastAt + static_cast<long long>(kParameterRecordSize) > length ||
                 ReadFileAt(file, static_cast<long>(lastAt), last, sizeof last) != 0)) {
-    fclose(file);
+    CloseStorageFile(file);
     return 1;
   }
-  fclose(file);
+  CloseStorageFile(file);
   PutInt32(count, newCount);
   FilePatch patches[2] = {{0, count, sizeof count},
                           {static_cast<long>(EntryOffset(index)), last, sizeof last}};
@@ -234,9 +226,15 @@ static int StoreUserEntry(StorageOutcome *outcome) {
     Report(outcome, kMessageCannotOpen, kCaptionWarning);
     return 1;
   }
-  FILE *file = fopen(fileName, "r+b");
+  FILE *file = OpenStorageFile(fileName, "r+b");
   int32_t oldCount = 0;
   if (file == nullptr) {
+    // Only a file that is not there is made anew: one that exists but did not open (in
+    // use, not ours to write) keeps its entries.
+    if (PathExists(fileName)) {
+      Report(outcome, kMessageCannotOpen, kCaptionWarning);
+      return 1;
+    }
     outcome->newEntry = 1;
     if (WriteSingleEntryFile(fileName, record) != 0) {
       Report(outcome, kMessageCannotOpen, kCaptionWarning);
@@ -245,16 +243,23 @@ static int StoreUserEntry(StorageOutcome *outcome) {
   } else {
     long length = FileLength(file);
     unsigned char count[kCountSize];
-    // A file too short for its count holds no entries; the new one goes first.
-    if (length >= kCountSize && ReadFileAt(file, 0, count, sizeof count) == 0) oldCount = GetInt32(count);
+    // A file too short for its count holds no entries; the new one goes first. A count or
+    // an entry the file holds but that cannot be read stops the save: writing on would
+    // overwrite entries unseen.
+    int unreadable = length >= kCountSize && ReadFileAt(file, 0, count, sizeof count) != 0;
+    if (length >= kCountSize && !unreadable) oldCount = GetInt32(count);
+    const long long present = length >= kCountSize ? (length - kCountSize) / static_cast<long long>(kParameterRecordSize) : 0;
 
     // The same parameters stored before are rewritten in place, new titles and all.
     unsigned char stored[kParameterRecordSize];
-    for (int32_t i = 0; i < oldCount; i++) {
+    for (int32_t i = 0; i < oldCount && i < present && !unreadable; i++) {
       ParameterRecord entry;
-      if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) break;
+      if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) {
+        unreadable = 1;
+        break;
+      }
       if (DecodeParameterRecord(stored, &entry) != 0 || !SameParameters(&entry, &JobRecord)) continue;
-      fclose(file);
+      CloseStorageFile(file);
       FilePatch patch = {static_cast<long>(EntryOffset(i)), record, sizeof record};
       if (RewriteFile(fileName, 1, &patch, 1) != 0) {
         Report(outcome, kMessageCannotOpen, kCaptionWarning);
@@ -262,16 +267,21 @@ static int StoreUserEntry(StorageOutcome *outcome) {
       }
       return 0;
     }
+    if (unreadable) {
+      CloseStorageFile(file);
+      Report(outcome, kMessageCannotOpen, kCaptionWarning);
+      return 1;
+    }
 
     outcome->newEntry = 1;
     // The entries must end inside the file: a count the file cannot hold is a position
     // the append cannot reach.
     if (length < 0 || (length >= kCountSize && (oldCount < 0 || EntryOffset(oldCount) > length))) {
-      fclose(file);
+      CloseStorageFile(file);
       Report(outcome, kMessagePosition, kCaptionInternal);
       return 1;
     }
-    fclose(file);
+    CloseStorageFile(file);
     PutInt32(count, oldCount + 1);
     FilePatch patches[2] = {{0, count, sizeof count},
                             {static_cast<long>(EntryOffset(oldCount)), record, sizeof record}};
@@ -284,15 +294,14 @@ static int StoreUserEntry(StorageOutcome *outcome) {
   if (oldCount >= kEntryWarningCount) {
     Report(outcome, kMessageTooMany, kCaptionWarning);
   } else {
-    char identifier[kIdentifierSize];
-    MakeIdentifier(base, baseLength, oldCount, identifier);
-    ReportIdentifier(outcome, identifier);
+    MakeIdentifier(base, baseLength, oldCount, outcome->identifiers[0]);
+    outcome->identifierCount = 1;
   }
   return 0;
 }
 
 // ListUserEntries, reporting into an outcome that may already hold reports.
-static void FindUserEntries(StorageOutcome *outcome) {
+static void FindUserEntries(StorageOutcome *outcome, IdentifierFound found, void *context) {
   if (EnterProgramDirectory() != 0) return;
   SptSearch search = BeginSptSearch();
   if (search == nullptr) return;
@@ -303,11 +312,10 @@ static void FindUserEntries(StorageOutcome *outcome) {
     if (length < kExtensionLength || strcmp(name + length - kExtensionLength, kFileExtension) != 0) continue;
     size_t baseLength = length - kExtensionLength;
     if (baseLength > static_cast<size_t>(kMaxBaseLength)) continue;  // no identifier can name it
-    FILE *file = fopen(name, "rb");
+    FILE *file = OpenStorageFile(name, "rb");
     if (file == nullptr) continue;
-    int full = ListFileEntries(outcome, file, name, baseLength);
-    fclose(file);
-    if (full) break;
+    ListFileEntries(outcome, file, name, baseLength, found, context);
+    CloseStorageFile(file);
   }
   EndSptSearch(search);
 }
@@ -353,19 +361,19 @@ int SaveUserEntry(StorageOutcome *outcome) {
 
 int SaveLastParameters(StorageOutcome *outcome) {
   ClearOutcome(outcome);
-  if (Preferences.createUserFiles != 0) StoreUserEntry(outcome);
+  const int userFailed = Preferences.createUserFiles != 0 && StoreUserEntry(outcome) != 0;
   unsigned char record[kParameterRecordSize];
   EncodeParameterRecord(&JobRecord, record);
   if (EnterProgramDirectory() != 0 || WriteSingleEntryFile(kLastParametersFile, record) != 0) {
     Report(outcome, kMessageCannotOpen, kCaptionWarning);
     return 1;
   }
-  return 0;
+  return userFailed;
 }
 
-void ListUserEntries(StorageOutcome *outcome) {
+void ListUserEntries(StorageOutcome *outcome, IdentifierFound found, void *context) {
   ClearOutcome(outcome);
-  FindUserEntries(outcome);
+  FindUserEntries(outcome, found, context);
 }
 
 int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
@@ -373,7 +381,7 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
   char fileName[kFileNameSize];
   int index;
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
-  FILE *file = EnterProgramDirectory() == 0 ? fopen(fileName, "rb") : nullptr;
+  FILE *file = EnterProgramDirectory() == 0 ? OpenStorageFile(fileName, "rb") : nullptr;
   if (file == nullptr) {
     Report(outcome, fileName, kCaptionCannotOpen);
     return 1;
@@ -387,7 +395,7 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
   int corrupted = ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count) ||
                   ReadFileAt(file, static_cast<long>(EntryOffset(index)), bytes, sizeof bytes) != 0 ||
                   DecodeParameterRecord(bytes, &record) != 0;
-  fclose(file);
+  CloseStorageFile(file);
   if (corrupted) {
     Report(outcome, kMessageCorruptedEntry, kCaptionError);
     return 1;
@@ -396,11 +404,17 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
   return 0;
 }
 
-int RemoveUserEntry(const char *identifier, StorageOutcome *outcome) {
+int RemoveUserEntry(const char *identifier, StorageOutcome *outcome, IdentifierFound found, void *context) {
   ClearOutcome(outcome);
   int result = RemoveEntry(identifier, outcome);
-  FindUserEntries(outcome);
+  FindUserEntries(outcome, found, context);
   return result;
+}
+
+int IsEntryIdentifier(const char *text) {
+  char fileName[kFileNameSize];
+  int index;
+  return ParseIdentifier(text, fileName, &index) == 0;
 }
 
 int LoadLastParameters() {
@@ -410,14 +424,14 @@ int LoadLastParameters() {
   } else {
     snprintf(path, sizeof path, "%s%c%s", ProgramDirectory, kPathSeparator, kLastParametersFile);
   }
-  FILE *file = fopen(path, "rb");
+  FILE *file = OpenStorageFile(path, "rb");
   if (file == nullptr) return 1;
   unsigned char bytes[kParameterRecordSize];
   ParameterRecord record;
   memset(&record, 0, sizeof record);
   int restored = Preferences.createUserFiles == 0 && ReadFileAt(file, kCountSize, bytes, sizeof bytes) == 0 &&
                  DecodeParameterRecord(bytes, &record) == 0;
-  fclose(file);
+  CloseStorageFile(file);
   if (!restored) return 1;
   TakeParameters(&record);
   ParametersLoaded = 1;

@@ -29,7 +29,6 @@ constexpr int kMaxBaseLength = 125;       // longest base that forms an identifi
 constexpr int kEntryWarningCount = 26;    // entries a user file is meant for; more are stored with a warning
 constexpr int kAddressableEntries = 30;   // entries with an identifier: 'a' to '~'; later ones are kept, unlisted
 constexpr int kOutcomeMessages = 16;      // messages one operation reports; more are left out
-constexpr int kOutcomeIdentifiers = 512;  // identifiers one listing reports; more are left out
 constexpr size_t kOutcomeTextSize = kNameSize + 8;  // a message: one of ours, or a file name
 
 // One message to show.
@@ -38,19 +37,21 @@ struct StorageMessage {
   const char *caption;          // one of this module's captions
 };
 
-// What one operation did, for the caller to show. Each operation empties it first. It
-// is large (about 70 KB): callers keep one, not one per call on the stack.
+// What one operation did, for the caller to show. Each operation empties it first.
+// Listings hand their identifiers to an IdentifierFound function instead, however many.
 struct StorageOutcome {
-  int newEntry;         // a save: 1 when the set matched no stored entry, so a new entry
-                        // was made or tried (a selection in the saved list no longer applies)
-  int identifierCount;  // identifiers that follow
-  char identifiers[kOutcomeIdentifiers][kIdentifierSize];  // added by a save, or found by
-                                                           // a listing in the order found
-  int messageCount;     // messages that follow
+  int newEntry;                        // a save: 1 when the set matched no stored entry, so a
+                                       // new entry was made or tried (a selection in the
+                                       // saved list no longer applies)
+  int identifierCount;                 // 1 when a save added an identifier, else 0
+  char identifiers[1][kIdentifierSize];  // the identifier a save added
+  int messageCount;                    // messages that follow
   StorageMessage messages[kOutcomeMessages];  // to show in this order
-  int truncated;        // 1: there were more identifiers or messages than it holds; the
-                        // listing stopped at the first that did not fit
+  int truncated;                       // 1: there were more messages than it holds
 };
+
+// Receives each identifier a listing finds, in the order found.
+typedef void (*IdentifierFound)(void *context, const char *identifier);
 
 extern SortParameters CurrentParameters;         // the current sort parameter set
 extern char KeyTitles[kMaxKeys][kKeyTitleSize];  // the six key titles; "Key 1:" to "Key 6:" by default
@@ -84,14 +85,15 @@ int SaveUserEntry(StorageOutcome *outcome);
 
 // Runs SaveUserEntry when user files are on, then writes "spt.spt" whole with the count
 // 1 and JobRecord. Reports SaveUserEntry's outcome, then "spt.spt"'s failure if any (so
-// up to two messages). Returns 0, or 1 when "spt.spt" could not be written (the previous
-// file stays as it was).
+// up to two messages). Returns 0, or 1 when the set was not stored everywhere it was to
+// go: "spt.spt" could not be written (the previous file stays as it was), or the user
+// entry was not stored.
 int SaveLastParameters(StorageOutcome *outcome);
 
-// Reports the identifiers of the entries of every user parameter file in the program
+// Hands found the identifiers of the entries of every user parameter file in the program
 // directory. "spt.spt" is never listed. A file whose first entry lacks the magic reports
 // "Corrupted SPT File!" and no identifier; listing goes on with the next file.
-void ListUserEntries(StorageOutcome *outcome);
+void ListUserEntries(StorageOutcome *outcome, IdentifierFound found, void *context);
 
 // Makes the entry named by identifier the current parameters and key titles. Returns 0;
 // the caller then shows them (fills the dialog's fields, repaints the key labels and
@@ -103,11 +105,15 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome);
 
 // Removes the entry named by identifier: the last entry takes its place, the count is
 // lowered and the file keeps its length; removing the only entry deletes the file. Then
-// lists the entries again (as ListUserEntries): the caller empties the saved list and
-// fills it with the identifiers reported. Returns 0 when the entry was removed, 1 when
-// every file is as it was (silently when the file does not open or does not hold the
-// entry, or for an entry of "spt.spt"; a failed write is reported).
-int RemoveUserEntry(const char *identifier, StorageOutcome *outcome);
+// lists the entries again (as ListUserEntries): the caller empties the saved list before
+// and found fills it. Returns 0 when the entry was removed, 1 when every file is as it
+// was (silently when the file does not open or does not hold the entry, or for an entry
+// of "spt.spt"; a failed write is reported).
+int RemoveUserEntry(const char *identifier, StorageOutcome *outcome, IdentifierFound found, void *context);
+
+// 1 when text has the form of an entry identifier: at most 127 characters, a base of at
+// most 125 without a path separator, an underscore and one character from 'a' to '~'.
+int IsEntryIdentifier(const char *text);
 
 // Start-up: with user files off, takes the current parameters and key titles from the
 // record of "spt.spt" and sets ParametersLoaded; with "Use Last Path for Browse" on, the

@@ -120,6 +120,10 @@ int WriteSettings(WindowHandle mainWindow) {
   Preferences.windowBottom = rect.bottom;
   Preferences.windowLeft = rect.left;
   Preferences.windowRight = rect.right;
+  return WriteSettingsRecord();
+}
+
+int WriteSettingsRecord() {
   unsigned char bytes[kPreferenceRecordSize];
   EncodePreferenceRecord(&Preferences, bytes);
   FilePatch whole = {0, bytes, sizeof bytes};

@@ -87,6 +87,10 @@ void LoadSettings();
 // or 1 when the file could not be written (it is then unchanged; callers report nothing).
 int WriteSettings(WindowHandle mainWindow);
 
+// Writes the record whole as it stands, the stored window position included. Returns 0,
+// or 1 when the file could not be written (it is then unchanged).
+int WriteSettingsRecord();
+
 // Makes folder (its first length characters) the browse directory and the default
 // browse directory, and sets SettingsChanged so that the settings are written at exit.
 void RememberBrowseFolder(const char *folder, size_t length);

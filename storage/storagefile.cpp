@@ -13,8 +13,6 @@ static const char kTemporarySuffix[] = ".tmp";      // never ".spt": a listing m
 constexpr size_t kChunkSize = 4096;                 // bytes copied per step of a rewrite
 constexpr int kTemporaryNameTries = 64;             // names tried before a rewrite gives up
 
-static long FaultAfterBytes = -1;  // test hook: bytes a rewrite may write before it fails
-static int FaultClose = 0;         // test hook: 1 makes the temporary file's close fail
 
 // Creates the temporary file for name: in name's folder, named by the prefix, this
 // process's number, a counter and the suffix, created new (never an existing file or a
@@ -43,18 +41,6 @@ static int ExistsReadOnly(const char *name) {
   if (file == nullptr) return 1;
   CloseStorageFile(file);
   return 0;
-}
-
-// Writes one chunk of the temporary file; the test hook may cut it short.
-static int WriteChunk(FILE *file, const unsigned char *bytes, size_t count, long *written) {
-  size_t allowed = count;
-  if (FaultAfterBytes >= 0) {
-    long room = FaultAfterBytes - *written;
-    allowed = room <= 0 ? 0 : (static_cast<size_t>(room) < count ? static_cast<size_t>(room) : count);
-  }
-  size_t done = FileOperationFails(kFileWrite) ? 0 : fwrite(bytes, 1, allowed, file);
-  *written += static_cast<long>(done);
-  return done == count ? 0 : 1;
 }
 
 FILE *OpenStorageFile(const char *name, const char *mode) {
@@ -109,7 +95,6 @@ int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchC
     return 1;
   }
   int failed = 0;
-  long written = 0;
   unsigned char chunk[kChunkSize];
   for (long at = 0; at < newLength && !failed; at += static_cast<long>(kChunkSize)) {
     long size = newLength - at < static_cast<long>(kChunkSize) ? newLength - at : static_cast<long>(kChunkSize);
@@ -126,16 +111,13 @@ int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchC
         memcpy(chunk + (from - at), patches[p].bytes + (from - patches[p].offset), static_cast<size_t>(to - from));
       }
     }
-    if (!failed && WriteChunk(out, chunk, static_cast<size_t>(size), &written) != 0) failed = 1;
+    if (!failed && (FileOperationFails(kFileWrite) || fwrite(chunk, 1, static_cast<size_t>(size), out) != static_cast<size_t>(size))) {
+      failed = 1;
+    }
   }
   if (old != nullptr) CloseStorageFile(old);
-  if (CloseStorageFile(out) != 0 || FaultClose) failed = 1;
+  if (CloseStorageFile(out) != 0) failed = 1;
   if (!failed && ReplaceFileWith(temporary, name) != 0) failed = 1;
   if (failed) remove(temporary);  // not counted: a fault here would only leave litter behind
   return failed;
-}
-
-void SetWriteFaultForTesting(long failAfterBytes, int failClose) {
-  FaultAfterBytes = failAfterBytes;
-  FaultClose = failClose;
 }

@@ -36,8 +36,5 @@ int ReadFileAt(FILE *file, long offset, unsigned char *bytes, size_t count);
 // cannot be written, or writing, closing or replacing failed.
 int RewriteFile(const char *name, int keep, const FilePatch *patches, int patchCount);
 
-// Test hook: makes every rewrite fail after failAfterBytes bytes of the temporary file
-// (-1: never), and/or at the temporary file's close. (-1, 0) restores normal writing.
-void SetWriteFaultForTesting(long failAfterBytes, int failClose);
 
 #endif

@@ -19,6 +19,7 @@ constexpr int kFakeMessages = 64;     // message boxes logged
 constexpr int kFakeAnswers = 16;
 constexpr int kFakeWindows = 4;
 constexpr int kFakeFoundFiles = 128;  // names one directory search holds
+constexpr int kFakeEvents = 64;      // window events logged
 
 // One control of a dialog.
 struct FakeControl {
@@ -55,6 +56,15 @@ static int AnswerNext = 0;
 static WindowHandle FocusDialog = nullptr;
 static int FocusId = 0;
 static FakeWindow Windows[kFakeWindows];
+static FakeEvent Events[kFakeEvents];
+static int EventCount = 0;
+
+static void LogEvent(WindowHandle window, const char *format, int a, int b) {
+  if (EventCount == kFakeEvents) return;  // beyond what a test makes
+  Events[EventCount].window = window;
+  snprintf(Events[EventCount].text, sizeof Events[EventCount].text, format, a, b);
+  EventCount++;
+}
 
 // The one directory search: names found, handed out from next.
 struct FakeSearch {
@@ -118,8 +128,20 @@ void FakeReset() {
   FocusDialog = nullptr;
   FocusId = 0;
   memset(Windows, 0, sizeof Windows);
+  EventCount = 0;
   Search.open = 0;
 }
+
+int FakeEventCount() { return EventCount; }
+
+const FakeEvent *FakeEventAt(int index) { return index >= 0 && index < EventCount ? &Events[index] : nullptr; }
+
+void MoveWindowTo(WindowHandle window, int32_t left, int32_t top) { LogEvent(window, "move %d,%d", left, top); }
+void FocusWindow(WindowHandle window) { LogEvent(window, "focus", 0, 0); }
+void MinimizeWindow(WindowHandle window) { LogEvent(window, "minimize", 0, 0); }
+void RestoreWindow(WindowHandle window) { LogEvent(window, "restore", 0, 0); }
+void EndModalDialog(WindowHandle dialog, int result) { LogEvent(dialog, "end %d", result, 0); }
+void PostCommand(WindowHandle window, int command) { LogEvent(window, "post %d", command, 0); }
 
 int FakeMessageCount() { return MessageCount; }
 

@@ -53,5 +53,14 @@ int FakeFocusControl();
 // The rectangle GetWindowRectangle gives for window.
 void FakeSetWindowRect(WindowHandle window, ScreenRect rect);
 
+// What was done to windows, in order: "move X,Y", "focus" (FocusWindow), "minimize",
+// "restore", "end RESULT" (EndModalDialog) and "post COMMAND", each with its window.
+struct FakeEvent {
+  WindowHandle window;
+  char text[32];
+};
+int FakeEventCount();
+const FakeEvent *FakeEventAt(int index);  // null past the last
+
 
 #endif

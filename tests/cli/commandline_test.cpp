@@ -56,8 +56,8 @@ TEST(ParseCommandLine, RefusesWhatItCannotUse) {
       {{"-t", "1=" + std::string(26, 'x'), "-i", "a.b"}, "a key title has at most 25 characters"},
       {{"--delimiter", "crlf", "-i", "a.b"}, "--delimiter takes both, cr or lf, not 'crlf'"},
       {{"--stats=yes"}, "option '--stats' takes no value"},
-      {{"--saved", "a_b", "--last"}, "--saved, --last and --list go one at a time"},
-      {{"--last", "-i", "a.b"}, "--saved, --last and --list take no --input, --output, --size or --key"},
+      {{"--saved", "a_b", "--last"}, "--saved, --last, --list, --preferences and --set go one at a time"},
+      {{"--last", "-i", "a.b"}, "--saved, --last, --list, --preferences and --set take no --input, --output, --size or --key"},
       {{}, "nothing to sort: give --input, --output, --size and --key, or --saved or --last"},
   };
   for (const auto &c : cases) {
@@ -82,6 +82,20 @@ TEST(ParseCommandLine, ActionsTitlesAndSwitches) {
   ASSERT_EQ(Parse({"--frobnicate", "--help"}, &line), 2);  // read in order: the unknown option first
   ASSERT_EQ(Parse({"-i", "x", "-h"}, &line), 0);
   EXPECT_EQ(line.action, kActionHelp);
+
+  // Values attached to short options, "--" ending the options, an empty title ignored.
+  ASSERT_EQ(Parse({"-ix.dat", "-k1,2", "-t1=", "--", }, &line), 0);
+  EXPECT_STREQ(line.input, "x.dat");
+  EXPECT_STREQ(line.keys[0][1], "2");
+  EXPECT_EQ(line.titles[0], nullptr);
+  std::string error;
+  EXPECT_EQ(Parse({"-i", "x.dat", "--", "-o"}, &line, &error), 2);
+  EXPECT_EQ(error, "unexpected argument '-o'");
+  EXPECT_EQ(Parse({"-hx"}, &line, &error), 2);
+  EXPECT_EQ(error, "option '--help' takes no value");
+  ASSERT_EQ(Parse({"--set", "ofni=Mrg"}, &line), 0);
+  EXPECT_EQ(line.action, kActionSet);
+  EXPECT_STREQ(line.setting, "ofni=Mrg");
 }
 
 namespace {

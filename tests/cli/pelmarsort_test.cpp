@@ -94,42 +94,19 @@ TEST(PelmarSort, StatisticsGoBesideTheInput) {
   EXPECT_TRUE(FileExists(folder.File("SortStat.txt")));
 }
 
-TEST(PelmarSort, RefusedParametersShowTheWholeErrorText) {
+// Refused parameters and a failed sort: the whole error text on standard error, status 1.
+TEST(PelmarSort, RefusedOrFailedSortsPrintTheWholeErrorText) {
   TempFolder folder;
   WriteFile(folder.File("in.dat"), std::string(800, 'x'));
-  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "80", "-k", ",10", "-k", "20,4,x"});
+  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "80", "-k", "1,3,u", "-t", "1=Amount"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err,
-            "Key 1: Key Position Must be > 0!\n\n"
-            "Key 1: Key Position - Invalid for Key 1: Key Length!\n\n"
-            "Invalid Input in Key 2: Key Type Field!\n\n"
-            "Key Declaration Must be Sequential!\n");
-  EXPECT_FALSE(FileExists(folder.File("out.dat")));
-
-  outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "80", "-k", "1,3,u", "-t", "1=Amount"});
-  EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "Amount Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n");
-}
 
-TEST(PelmarSort, FailedSortShowsTheRunsMessages) {
-  TempFolder folder;
-  WriteFile(folder.File("in.dat"), "bbaa");
-  ASSERT_TRUE(MakeLink(folder.File("in.dat"), folder.File("link.dat")));
-  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "link.dat", "-s", "2", "-k", "1,2"});
+  outcome = RunProgram(folder, {"-i", "in.dat", "-o", "no/out.dat", "-s", "80", "-k", "1,3"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, std::string("\n Output File Is the Input File: link.dat!\n") + kTerminated);
-  EXPECT_EQ(ReadFile(folder.File("in.dat")), "bbaa");
-}
-
-TEST(PelmarSort, OutputNamedLikeTheInputGetsTheIdentifier) {
-  TempFolder folder;
-  WriteFile(folder.File("in.dat"), "bbaa");
-  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "in.dat", "-s", "2", "-k", "1,2"});
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(ReadFile(folder.File("in.dat")), "bbaa");
-  EXPECT_EQ(ReadFile(folder.File("inSrt.dat")), "aabb");
+  EXPECT_EQ(outcome.err, std::string("\n Could NOT Open Output File: no/out.dat!\n") + kTerminated);
 }
 
 TEST(PelmarSort, SavedSetsRunAgainWithLast) {
@@ -157,7 +134,7 @@ TEST(PelmarSort, SavedSetsRunAgainWithLast) {
 
   outcome = RunProgram(TempFolder(), {"--last"});  // nothing saved there
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.err, "Could Not Open File!\nspt.spt\n");
+  EXPECT_EQ(outcome.err, "pelmar-sort: no parameters were saved here yet (a sort with --save saves them)\n");
 }
 
 TEST(PelmarSort, UserEntriesAreListedAndRun) {
@@ -175,7 +152,67 @@ TEST(PelmarSort, UserEntriesAreListedAndRun) {
   EXPECT_EQ(ReadFile(folder.File("o2.dat")), "c0a1b2");
   Outcome missing = RunProgram(folder, {"--saved", "orders_c"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "  * * ERROR * *\n(b) Corrupted SPT File!\n");
+  EXPECT_EQ(missing.err,
+            "  * * ERROR * *\n(b) Corrupted SPT File!\n"
+            "pelmar-sort: there is no saved entry orders_c (--list shows those there are)\n");
+  for (const std::string &wrong : {std::string("orders"), std::string(""), std::string("../x_a"), std::string(500, 'x')}) {
+    Outcome refused = RunProgram(folder, {"--saved", wrong});
+    EXPECT_EQ(refused.status, 2) << wrong;
+    EXPECT_EQ(refused.err.find('\n'), refused.err.size() - 1) << refused.err;
+  }
+
+  // Every identifier is listed, quoted where a shell would read it otherwise ('&' is one
+  // that Windows takes in a file name too, unlike '|').
+  WriteFile(folder.File("o&k.dat"), "b2a1c0");
+  for (int i = 0; i < 3; i++) {
+    ASSERT_EQ(RunProgram(folder, {"-i", "o&k.dat", "-o", "o3.dat", "-s", "2", "-k", std::to_string(i % 2 + 1) + ",1",
+                                  "--save", "-t", "1=T" + std::to_string(i)}).status, 0);
+  }
+  EXPECT_EQ(RunProgram(folder, {"--list"}).out, "'o&k_a'\n'o&k_b'\norders_a\norders_b\n");
+}
+
+// --set goes through the Preferences dialog's checks and keeps the stored window position.
+TEST(PelmarSort, PreferencesAreShownAndSetOneAtATime) {
+  TempFolder folder;
+  std::string settings = SettingsBytes(0, 0);
+  settings[274] = 7;  // window top
+  WriteFile(folder.File("Pelmar.ini"), settings);
+  Outcome shown = RunProgram(folder, {"--preferences"});
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_EQ(shown.out,
+            "browse-folder=C:\\\nofni=Srt\ndelimiter=both\nuser-files=off\ngo-to-sort=off\nstay=off\n"
+            "last-path=off\nkey-titling=off\n");
+  EXPECT_EQ(RunProgram(folder, {"--set", "user-files=on"}).out, "user-files=on\n");
+  EXPECT_EQ(RunProgram(folder, {"--set", "ofni= Mrg "}).out, "ofni=Mrg\n");
+  EXPECT_EQ(RunProgram(folder, {"--set", "delimiter=LF only"}).out, "delimiter=lf\n");
+  std::string expected = settings;
+  expected.replace(258, 4, std::string("Mrg\0", 4));
+  expected[266] = 1;
+  expected[294] = 2;
+  EXPECT_EQ(ReadFile(folder.File("Pelmar.ini")), expected);
+
+  Outcome refused = RunProgram(folder, {"--set", "ofni=ab$"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "  * * ERROR * *\nInvalid Characters in O F N I!\n");
+  refused = RunProgram(folder, {"--set", "delimiter=b"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "  * * ERROR * *\nInvalid Entry in\nVariable Length Record Delimeter Field!\n");
+  EXPECT_EQ(RunProgram(folder, {"--set", "browse-folder=D:"}).status, 1);
+  EXPECT_EQ(RunProgram(folder, {"--set", "stay=maybe"}).status, 2);
+  EXPECT_EQ(RunProgram(folder, {"--set", "colour=red"}).status, 2);
+  EXPECT_EQ(ReadFile(folder.File("Pelmar.ini")), expected);
+}
+
+// A save that could not be written is a failure, though the sort itself succeeded.
+TEST(PelmarSort, SaveThatCouldNotBeWrittenFailsTheCommand) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "bbaa");
+  ASSERT_TRUE(std::filesystem::create_directory(folder.File("spt.spt")));  // no file can take its place
+  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "Sort Is Done!\n");
+  EXPECT_EQ(outcome.err, "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n");
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "aabb");
 }
 
 TEST(PelmarSort, DelimiterComesFromTheOptionOrTheSettings) {

@@ -10,7 +10,7 @@
 
 #include "engine/errortext.h"
 #include "engine/sortrun.h"
-#include "storage/storagefile.h"
+#include "engine/platform.h"
 #include "resources/resource.h"
 #include "sortdialog/validation.h"
 #include "storage/settings.h"
@@ -94,7 +94,7 @@ TEST_F(SortDialog, FixedLengthSetIsSavedBeforeTheSortAndByValidate) {
 
   // The save comes first: its warning is shown before the result.
   FakeReset();
-  SetWriteFaultForTesting(-1, 1);  // every rewrite fails at its close
+  SetFileFaultForTesting(1, 1, kFileRename);  // no saved file can take its new form
   Enter("in.dat", "out.dat", "4", "1", "2");
   EXPECT_EQ(RunSortAction(kDialog, 0, &kDialogSortAction), 0);
   EXPECT_EQ(Shown(), (std::vector<std::string>{std::string("* * Warning * *|") + kCannotOpen, "Status|Sort Is Done!"}));
@@ -110,11 +110,11 @@ TEST_F(SortDialog, VariableLengthSetIsSavedOnlyAfterASuccessfulSort) {
   EXPECT_FALSE(fs::exists("spt.spt"));
 
   FakeReset();
-  SetWriteFaultForTesting(-1, 1);  // every rewrite fails at its close
+  SetFileFaultForTesting(1, 1, kFileRename);  // no saved file can take its new form
   Enter("lines.txt", "out.txt", "var", "1", "6");
   EXPECT_EQ(RunSortAction(kDialog, 0, &kDialogSortAction), 0);
   EXPECT_EQ(Shown(), (std::vector<std::string>{"Status|Sort Is Done!", std::string("* * Warning * *|") + kCannotOpen}));
-  SetWriteFaultForTesting(-1, 0);
+  SetFileFaultForTesting(0);
   EXPECT_EQ(RunSortAction(kDialog, 0, &kDialogSortAction), 0);
   EXPECT_EQ(Read("spt.spt").size(), 4u + 766u);
   EXPECT_EQ(Read("out.txt"), "line a\r\nline b\r\n");

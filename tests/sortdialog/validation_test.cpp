@@ -1,6 +1,9 @@
 #include "sortdialog/validation.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstring>
 #include <filesystem>
@@ -37,6 +40,9 @@ class Validation : public ::testing::Test {
     for (auto file : {std::make_pair("in.dat", 800), {"odd.dat", 801}, {"one.dat", 80}, {"empty.dat", 0}}) {
       std::ofstream(file.first) << std::string(file.second, 'r');
     }
+#ifndef _WIN32
+    mkfifo("pipe.dat", 0600);  // a FIFO: opening it for its size must not wait for a writer
+#endif
   }
   static void TearDownTestSuite() {
     delete folder_;
@@ -108,6 +114,7 @@ TEST_F(Validation, ReportsEachProblemInStageOrder) {
       {{{IN, "empty.dat"}}, "\n\nempty.dat File is Empty - No Records to Sort!\n"},
       {{{IN, "missing.dat"}}, "\n\nCould NOT Open Input File: missing.dat!\n"},
       {{{IN, "folder.dir"}}, "\n\nCould NOT Open Input File: folder.dir!\n"},
+      {{{IN, "pipe.dat"}}, "\n\nCould NOT Open Input File: pipe.dat!\n"},
   };
   for (const auto &c : cases) {
     SetUp();
@@ -131,8 +138,11 @@ TEST_F(Validation, StoresWhatItReads) {
                       {P(4), "60"}, {L(4), "8"}, {T(4), "F"}}), 1);  // key 4 follows a gap
   const SortParameters &p = CurrentParameters;
   EXPECT_STREQ(p.inputName, "in.dat");
-  EXPECT_EQ(p.recordLength * 100 + p.statisticsFlag * 10 + p.keyCount, 8012);
-  EXPECT_EQ(p.keys[0].position + p.keys[3].position, 72);
+  EXPECT_EQ(p.recordLength, 80);
+  EXPECT_EQ(p.statisticsFlag, 1);
+  EXPECT_EQ(p.keyCount, 2);
+  EXPECT_EQ(p.keys[0].position, 12);
+  EXPECT_EQ(p.keys[3].position, 60);
   const KeyField *k = p.keys;
   EXPECT_EQ(std::string({k[0].type, k[0].sequence, k[1].type, k[1].sequence, k[3].type, k[3].sequence}), "cdca  ");
 }
@@ -154,6 +164,10 @@ TEST_F(Validation, WritesRepairsBackIntoTheFields) {
   SetUp();
   EXPECT_EQ(Validate({{IN, "C.txt"}, {OUT, "C.txt"}, {SIZE, "0080"}}), 1);  // C.txt does not exist
   EXPECT_EQ(std::string(CurrentParameters.outputName) + " " + Field(OUT), "CSrt.txt CSrt.txt");
+  CopyText(WorkingOfni, kOfniSize, "");  // an empty identifier from the settings: the default serves
+  EXPECT_EQ(Validate({{OUT, "C.txt"}}), 1);
+  EXPECT_EQ(Field(OUT), "CSrt.txt");
+  CopyText(WorkingOfni, kOfniSize, kInitialOfni);
   EXPECT_EQ(Validate({{IN, "ab"}, {SIZE, "0080"}}), 1);  // stopped after the names
   EXPECT_EQ(Field(SIZE), "0080");
   EXPECT_EQ(Validate({{IN, "in.dat"}, {OUT, "IN.dat"}, {SIZE, "80"}}), 0);  // letter case counts

@@ -6,6 +6,8 @@
 #include "tests/storage/storagetest.h"
 
 static StorageOutcome Outcome;  // what the operation run last reported
+static std::vector<std::string> Listing;  // what the last listing found
+static bool LastWasListing;               // the last operation listed (else it saved)
 static int MessagesReported;    // messages reported since the test began
 
 class ParameterFilesTest : public StorageTest {
@@ -57,19 +59,26 @@ static void SaveSet(const std::string &input, int32_t recordLength, int32_t keyP
   CurrentParameters.statisticsFlag = 0;
   CurrentParameters.keys[0] = KeyField{keyPosition, 5, 'a', 'a'};
   ASSERT_EQ(BuildParameterRecord(), 0);
+  LastWasListing = false;
   SaveLastParameters(&Outcome);
   MessagesReported += Outcome.messageCount;
 }
 
+
+static void Collect(void *, const char *identifier) { Listing.push_back(identifier); }
+
 // The identifiers the last operation reported, in the saved list's alphabetical order.
 static std::vector<std::string> Reported() {
-  std::vector<std::string> items(Outcome.identifiers, Outcome.identifiers + Outcome.identifierCount);
+  std::vector<std::string> items = Listing;
+  if (!LastWasListing) items.assign(Outcome.identifiers, Outcome.identifiers + Outcome.identifierCount);
   std::sort(items.begin(), items.end());
   return items;
 }
 
 static void Relist() {
-  ListUserEntries(&Outcome);
+  Listing.clear();
+  LastWasListing = true;
+  ListUserEntries(&Outcome, Collect, nullptr);
   MessagesReported += Outcome.messageCount;
 }
 
@@ -80,7 +89,9 @@ static int Load(const std::string &identifier) {
 }
 
 static int Remove(const std::string &identifier) {
-  int result = RemoveUserEntry(identifier.c_str(), &Outcome);
+  Listing.clear();
+  LastWasListing = true;
+  int result = RemoveUserEntry(identifier.c_str(), &Outcome, Collect, nullptr);
   MessagesReported += Outcome.messageCount;
   return result;
 }
@@ -185,10 +196,18 @@ TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndAreListedUpToTilde) {
   Relist();
   EXPECT_EQ(Reported().back(), "orders_{");
 
+  // However many there are, a listing hands over every identifier.
+  std::string thirty;
+  for (int i = 0; i < kAddressableEntries; i++) thirty += RecordImage("many", 80, i + 1);
+  for (int f = 0; f < 20; f++) WriteFileBytes(("many" + std::to_string(f) + ".spt").c_str(), FileImage(30, thirty));
+  Relist();
+  EXPECT_EQ(Reported().size(), 20u * 30u + 27u);
+  for (int f = 0; f < 20; f++) remove(("many" + std::to_string(f) + ".spt").c_str());
+
   // Entries 31 and on are kept but have no identifier: none may pass '~'.
   for (int i = 28; i <= 32; i++) SaveSet("orders", 80, i);
   Relist();
-  EXPECT_EQ(Outcome.identifierCount, 30);
+  EXPECT_EQ(Reported().size(), 30u);
   EXPECT_EQ(Reported().back(), "orders_~");
   ASSERT_EQ(Load("orders_~"), 0);
   EXPECT_EQ(CurrentParameters.keys[0].position, 30);
@@ -295,14 +314,11 @@ TEST_F(ParameterFilesTest, FailedWritesAreReportedAndLeaveTheFilesAsTheyWere) {
     ExpectReported(1, kCannotOpen, "* * Warning * *");
     EXPECT_EQ(Outcome.identifierCount, 0);
   };
-  SetWriteFaultForTesting(500, 0);  // cut inside the first entry of either file
+  SetFileFaultForTesting(1, 1);  // every file operation fails from the first on
   SaveSet("orders.txt", 80, 3);
   expectBothRefused();
-  SetWriteFaultForTesting(-1, 1);
-  SaveSet("orders.txt", 80, 3);
-  expectBothRefused();
-  SetWriteFaultForTesting(-1, 0);
-  EXPECT_EQ(MessagesReported, 4);
+  SetFileFaultForTesting(0);
+  EXPECT_EQ(MessagesReported, 2);
   EXPECT_EQ(ReadFileBytes("orders.spt"), user);
   EXPECT_EQ(ReadFileBytes("spt.spt"), last);
   EXPECT_EQ(TemporaryFilesLeft(), 0);

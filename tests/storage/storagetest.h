@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/platform.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 #include "storage/storagefile.h"
@@ -21,12 +22,12 @@ class StorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     FakeReset();
-    SetWriteFaultForTesting(-1, 0);
+    SetFileFaultForTesting(0);
     LoadSettings();
     ResetParameterState();
   }
 
-  void TearDown() override { SetWriteFaultForTesting(-1, 0); }
+  void TearDown() override { SetFileFaultForTesting(0); }
 
   TempCurrentFolder folder_;
 };
