@@ -48,7 +48,7 @@ wine_tests() {
   WINEPREFIX=$(mktemp -d)
   export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
-  wineboot -i >/dev/null 2>&1
+  wineboot -i >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX" >&2; exit 1; }
   cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   wineserver -w     # wineboot returns before the prefix is ready: wait for its server to end
   wineserver -p 60  # then one server for all the test processes
@@ -57,7 +57,7 @@ wine_tests() {
   # of a test open (which would keep CTest waiting).
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   cd "$top/build-win"
-  ctest --output-on-failure
+  ctest --output-on-failure --timeout 300  # a test that waits on Wine fails instead of hanging CI
 }
 
 case "${1:-}" in
