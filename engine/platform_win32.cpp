@@ -210,6 +210,10 @@ uint32_t ProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); 
 // file short). Either one, on a thread inside the guard, sends that thread back to where
 // its guard began, as the POSIX guard does for SIGBUS.
 
+#if !defined(__x86_64__)
+#error "the guard resumes a faulted thread through the x86-64 registers"
+#endif
+
 // Where a fault on this thread goes: a __builtin_setjmp buffer while the thread runs
 // guarded work, else null. The builtin jump only restores registers: it unwinds nothing
 // that a system unwinder would have to walk through the faulting code.
@@ -217,9 +221,12 @@ static thread_local void **gGuardJump = nullptr;
 
 [[noreturn]] static void LeaveFaultedWork() { __builtin_longjmp(gGuardJump, 1); }
 
+// A fault of a read inside the input's view. Both records give the address read second.
 static int IsGuardedFault(const EXCEPTION_RECORD *record) {
-  if (record->ExceptionCode == EXCEPTION_IN_PAGE_ERROR) return 1;
-  if (record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record->NumberParameters < 2) return 0;
+  const DWORD code = record->ExceptionCode;
+  if ((code != EXCEPTION_IN_PAGE_ERROR && code != EXCEPTION_ACCESS_VIOLATION) || record->NumberParameters < 2) {
+    return 0;
+  }
   const uintptr_t address = static_cast<uintptr_t>(record->ExceptionInformation[1]);
   const uintptr_t start = reinterpret_cast<uintptr_t>(gViewStart);
   return start != 0 && address >= start && address - start < gViewSize;

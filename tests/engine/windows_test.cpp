@@ -76,8 +76,11 @@ namespace {
 
 const unsigned char *gView;
 
+// What Windows raises when a page of the view cannot be read in (its drive went away):
+// read, the address, and the reason.
 int RaiseInPageError(void *) {
-  RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 0, nullptr);
+  const ULONG_PTR information[3] = {0, reinterpret_cast<ULONG_PTR>(gView + 100), 0xC000020C};
+  RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, information);
   return 0;
 }
 
