@@ -135,6 +135,21 @@ void EndModalDialog(WindowHandle dialog, int result);
 // Posts command to window: it arrives after the handler now running has returned.
 void PostCommand(WindowHandle window, int command);
 
+// Destroys a top-level window; its own end (the main window's: settings, quit) runs.
+void DestroyTopWindow(WindowHandle window);
+
+// Replaces the caption of a window or dialog.
+void WriteWindowTitle(WindowHandle window, const char *title);
+
+// Paints now every window of the program that waits to be painted, and nothing else:
+// input stays queued. Called during a long operation on the window system's own thread
+// (elsewhere it does nothing), so the windows keep painting without a second thread.
+void PaintWaitingWindows();
+
+// How a control reported a command, as the dialog's logic is given it.
+constexpr int kNotifyClicked = 0;           // a button was clicked (also Escape, closing)
+constexpr int kNotifySelectionChanged = 1;  // a list box's selection changed
+
 // ---- Open-file dialog ----
 
 // What the open-file dialog offers.
