@@ -3,7 +3,7 @@
 // buttons, fields, the real open-file dialog), reads every message box's caption and
 // text, and checks the windows and the files the program leaves.
 //   uidriver PELMAR.EXE WORKDIR [CASE...]
-// WORKDIR holds people.dat, big.dat and reference\ (pelmar-sort's results of the same
+// WORKDIR holds people.dat, big.dat (eight million 16-byte records) and reference\ (pelmar-sort's results of the same
 // jobs, made by tests/ui/run.sh). Each case runs in WORKDIR\caseN. With no CASE every
 // case runs. With a file WORKDIR\shots, the driver stops at the screenshot points: it
 // creates WORKDIR\NAME.ready and waits for WORKDIR\NAME.done. Exit code: failed checks.
@@ -597,7 +597,8 @@ static void Preferences() {
 }
 
 // 6. A restart restores the last parameters and the window's place; an exit with nothing
-// changed leaves Pelmar.ini as it was, even after the window moved.
+// changed leaves Pelmar.ini as it was, even after the window moved. "Go to Sort Dialog on
+// Startup" opens the dialog without any action.
 static void Restart() {
   NewFolder("case6", {"people.dat"});
   Settings settings;
@@ -619,13 +620,18 @@ static void Restart() {
   Exit(window);
   Check(ReadFile(InFolder("Pelmar.ini")) == ini, "Pelmar.ini changed by an exit with nothing changed");
 
+  // Again, now with "Go to Sort Dialog on Startup" on: the dialog opens by itself.
+  settings.goToSort = 1;
+  WriteFile(InFolder("Pelmar.ini"), SettingsBytes(settings));
   window = Start();
   if (window == nullptr) return;
-  RECT rect;
-  GetWindowRect(window, &rect);
-  Check(rect.left == 40 && rect.top == 60, "restarted at %ld,%ld", rect.left, rect.top);
-  dialog = OpenSortDialog(window);
+  dialog = WaitOwned(window, kSortTitle);
+  Check(dialog != nullptr, "the Sort dialog did not open on start-up");
   if (dialog == nullptr) return;
+  Sleep(50);
+  RECT rect;
+  GetWindowRect(dialog, &rect);
+  Check(rect.left == 44 && rect.top == 82, "restarted: the dialog at %ld,%ld", rect.left, rect.top);
   Check(Field(dialog, IDC_INPUT_NAME) == "people.dat" && Field(dialog, IDC_RECORD_SIZE) == "32" &&
             Field(dialog, IDC_KEY_POSITION(0)) == "17" && Field(dialog, IDC_KEY_TYPE(0)) == "i",
         "restored fields \"%s\" \"%s\" \"%s\"", Field(dialog, IDC_INPUT_NAME).c_str(),
