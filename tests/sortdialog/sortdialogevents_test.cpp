@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/errortext.h"
+#include "engine/progress.h"
 #include "resources/resource.h"
 #include "sortdialog/sortdialog.h"
 #include "sortdialog/validation.h"
@@ -226,6 +227,9 @@ TEST_F(SortDialogEvents, SortLeavesUnlessAskedToStayAndValidateStays) {
   EXPECT_TRUE(Logged(kDialog, "end 0"));
   EXPECT_TRUE(Logged(kOwner, "restore"));
   EXPECT_EQ(ParametersLoaded, 1);  // the fields were captured on the way out
+  // A short sort leaves the caption alone, and no progress function behind it.
+  EXPECT_FALSE(Logged(kDialog, "title"));
+  EXPECT_EQ(SortProgress, nullptr);
   std::ifstream sorted("data/sorted.txt", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sorted), {}), "aa1\nbb2\ncc3\ndd4\n");
 }

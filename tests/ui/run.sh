@@ -23,9 +23,9 @@ work=$(mktemp -d /tmp/pelmar-ui-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/reference"
 cp "$top/samples/people.dat" "$work/"
-# Eight million 16-byte records: a sort of more than a second, long enough to show its
-# progress (two million took a third of a second).
-head -c $((8000000 * 16)) /dev/urandom > "$work/big.dat"
+# Twelve million 16-byte records: a sort of about two seconds, long enough to show its
+# progress with room to spare (two million took a third of a second).
+head -c $((12000000 * 16)) /dev/urandom > "$work/big.dat"
 (
   cd "$work/reference"
   cp ../people.dat .

@@ -3,7 +3,7 @@
 // buttons, fields, the real open-file dialog), reads every message box's caption and
 // text, and checks the windows and the files the program leaves.
 //   uidriver PELMAR.EXE WORKDIR [CASE...]
-// WORKDIR holds people.dat, big.dat (eight million 16-byte records) and reference\ (pelmar-sort's results of the same
+// WORKDIR holds people.dat, big.dat (twelve million 16-byte records) and reference\ (pelmar-sort's results of the same
 // jobs, made by tests/ui/run.sh). Each case runs in WORKDIR\caseN. With no CASE every
 // case runs. With a file WORKDIR\shots, the driver stops at the screenshot points: it
 // creates WORKDIR\NAME.ready and waits for WORKDIR\NAME.done. Exit code: failed checks.
