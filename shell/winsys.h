@@ -138,7 +138,8 @@ void PostCommand(WindowHandle window, int command);
 // Destroys a top-level window; its own end (the main window's: settings, quit) runs.
 void DestroyTopWindow(WindowHandle window);
 
-// Replaces the caption of a window or dialog.
+// Replaces the caption of a window or dialog. Called on any other thread than the window
+// system's own it does nothing (that thread may be waiting for the caller).
 void WriteWindowTitle(WindowHandle window, const char *title);
 
 // Paints now every window of the program that waits to be painted, and nothing else:
@@ -163,8 +164,8 @@ struct OpenFileRequest {
 
 // Lets the user choose an existing file (path and file must exist, no read-only box, no
 // test creation). Returns 1 with its full path in path (at most capacity-1 characters), or
-// 0 when the user cancelled or the dialog failed (path empty). Choosing a file may move
-// the current directory to the file's folder.
+// 0 when the user cancelled or the dialog failed (path empty). Choosing a file makes the
+// file's folder the current directory; a cancelled dialog may move it too.
 int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *path, size_t capacity);
 
 // ---- File system ----

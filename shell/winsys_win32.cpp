@@ -151,7 +151,9 @@ void PostCommand(WindowHandle window, int command) {
 
 void DestroyTopWindow(WindowHandle window) { DestroyWindow(Window(window)); }
 
-void WriteWindowTitle(WindowHandle window, const char *title) { SetWindowTextA(Window(window), title); }
+void WriteWindowTitle(WindowHandle window, const char *title) {
+  if (GetCurrentThreadId() == WindowThread()) SetWindowTextA(Window(window), title);
+}
 
 void PaintWaitingWindows() {
   if (GetCurrentThreadId() != WindowThread()) return;
@@ -179,5 +181,13 @@ int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *pat
     return 0;
   }
   path[capacity - 1] = '\0';
+  // Windows leaves the chosen file's folder current; Wine's dialog may leave the folder it
+  // opened in when a whole path was typed. The callers rely on the file's folder.
+  char folder[MAX_PATH + 1];
+  size_t length = dialog.nFileOffset < sizeof folder ? dialog.nFileOffset : 0;
+  memcpy(folder, path, length);
+  if (length > 3 && folder[length - 1] == '\\') length--;  // "C:\" keeps its separator
+  folder[length] = '\0';
+  if (length > 0) SetCurrentDirectoryA(folder);
   return 1;
 }

@@ -670,6 +670,43 @@ static void LongSort() {
   Exit(window);
 }
 
+// 8. With "Use Last Path for Browse" on, a file chosen in a new folder makes it the browse
+// folder, and the exit writes Pelmar.ini with it and the window's rectangle.
+static void LastPath() {
+  NewFolder("case8", {"people.dat"});
+  Settings settings;
+  settings.lastPath = 1;
+  WriteFile(InFolder("Pelmar.ini"), SettingsBytes(settings));
+  HWND window = Start();
+  if (window == nullptr) return;
+  HWND dialog = OpenSortDialog(window);
+  if (dialog == nullptr) return;
+  Command(dialog, IDC_BROWSE);
+  HWND browse = WaitOwned(window, kBrowseTitle);
+  Check(browse != nullptr, "no open-file dialog");
+  if (browse == nullptr) return;
+  Sleep(100);
+  SetField(browse, kFileNameBox, InFolder("people.dat").c_str());
+  PostMessageA(GetDlgItem(browse, IDOK), BM_CLICK, 0, 0);
+  Check(WaitFor([&] { return !IsWindow(browse); }), "the open-file dialog stays");
+  Check(WaitFor([&] { return Field(dialog, IDC_INPUT_NAME) == InFolder("people.dat"); }), "input name \"%s\"",
+        Field(dialog, IDC_INPUT_NAME).c_str());
+  LeaveSortDialog(window, dialog);
+  SetWindowPos(window, nullptr, 120, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Sleep(100);
+  RECT rect;
+  GetWindowRect(window, &rect);
+  Exit(window);
+  const std::string folder = Folder();
+  settings.browse = folder.c_str();
+  settings.window = rect;
+  const std::string written = ReadFile(InFolder("Pelmar.ini")), expected = SettingsBytes(settings);
+  size_t at = 0;
+  while (at < written.size() && at < expected.size() && written[at] == expected[at]) at++;
+  Check(written == expected, "Pelmar.ini after a new browse folder: %d bytes, the first difference at %d (%s)",
+        static_cast<int>(written.size()), static_cast<int>(at), written.size() > 4 ? written.c_str() + 4 : "");
+}
+
 int main(int argc, char **argv) {
   if (argc < 3) {
     fprintf(stderr, "usage: uidriver PELMAR.EXE WORKDIR [case...]\n");
@@ -682,7 +719,7 @@ int main(int argc, char **argv) {
     const char *name;
     void (*run)();
   } cases[] = {{"1", FirstStart}, {"2", MainJob},  {"3", Validation}, {"4", SavedSets},
-               {"5", Preferences}, {"6", Restart}, {"7", LongSort}};
+               {"5", Preferences}, {"6", Restart}, {"7", LongSort}, {"8", LastPath}};
   for (const auto &c : cases) {
     bool wanted = argc == 3;
     for (int i = 3; i < argc; i++) wanted = wanted || strcmp(argv[i], c.name) == 0;
