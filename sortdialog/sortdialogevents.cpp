@@ -70,6 +70,7 @@ static int LastClickedLabel;       // the key label clicked last, 0 to 5
 static WindowHandle SortingDialog;
 static std::chrono::steady_clock::time_point SortStart;
 static int ProgressShown;  // 1 once the caption shows the progress
+static char ProgressCaption[kCaptionSize];  // what it shows
 
 static void ShowOk(WindowHandle dialog, const char *text, const char *caption) {
   ShowMessageBox(dialog, text, caption, kButtonsOk);
@@ -152,7 +153,10 @@ static void ShowSortProgress(int phase, uint64_t done, uint64_t total) {
   if (elapsed < std::chrono::milliseconds(kProgressDelayMs)) return;
   char caption[kCaptionSize];
   FormatSortProgress(phase, done, total, caption, sizeof caption);
-  WriteWindowTitle(SortingDialog, caption);
+  if (!ProgressShown || strcmp(caption, ProgressCaption) != 0) {  // a caption redrawn only when it changes
+    WriteWindowTitle(SortingDialog, caption);
+    CopyText(ProgressCaption, sizeof ProgressCaption, caption);
+  }
   ProgressShown = 1;
   PaintWaitingWindows();
 }
