@@ -7,7 +7,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 cd "$top"
 
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev)
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev
+          g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth imagemagick)
 
 setup() {
   local missing=()
@@ -37,6 +38,10 @@ case "${1:-}" in
     (cd build && ctest --output-on-failure)
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
+    # pelmar.exe: its own checks, then end to end under Wine against pelmar-sort's results.
+    build build-win-gui -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DPELMAR_TESTS=OFF
+    (cd build-win-gui && ctest --output-on-failure)
+    tests/ui/run.sh build-win-gui build/cli/pelmar-sort
     ;;
   demo)
     setup
