@@ -135,6 +135,22 @@ void EndModalDialog(WindowHandle dialog, int result);
 // Posts command to window: it arrives after the handler now running has returned.
 void PostCommand(WindowHandle window, int command);
 
+// Destroys a top-level window; its own end (the main window's: settings, quit) runs.
+void DestroyTopWindow(WindowHandle window);
+
+// Replaces the caption of a window or dialog. Called on any other thread than the window
+// system's own it does nothing (that thread may be waiting for the caller).
+void WriteWindowTitle(WindowHandle window, const char *title);
+
+// Paints now every window of the program that waits to be painted, and nothing else:
+// input stays queued. Called during a long operation on the window system's own thread
+// (elsewhere it does nothing), so the windows keep painting without a second thread.
+void PaintWaitingWindows();
+
+// How a control reported a command, as the dialog's logic is given it.
+constexpr int kNotifyClicked = 0;           // a button was clicked (also Escape, closing)
+constexpr int kNotifySelectionChanged = 1;  // a list box's selection changed
+
 // ---- Open-file dialog ----
 
 // What the open-file dialog offers.
@@ -148,8 +164,8 @@ struct OpenFileRequest {
 
 // Lets the user choose an existing file (path and file must exist, no read-only box, no
 // test creation). Returns 1 with its full path in path (at most capacity-1 characters), or
-// 0 when the user cancelled or the dialog failed (path empty). Choosing a file may move
-// the current directory to the file's folder.
+// 0 when the user cancelled or the dialog failed (path empty). Choosing a file makes the
+// file's folder the current directory; a cancelled dialog may move it too.
 int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *path, size_t capacity);
 
 // ---- File system ----

@@ -72,4 +72,37 @@ extern const SortActionOptions kDialogSortAction;  // save; bare names give an e
 // (validateOnly, or a failed sort), 0 after a successful sort.
 int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions *options);
 
+// ---- The dialog's events: opening, label painting, commands ----
+// The dialog procedure hands each event to one of these; they reach the dialog only
+// through shell/winsys.h. The dialog is run modally from template 1, owned by the main
+// window (the owner given at opening).
+
+constexpr int kBrowsePathSize = 260;  // the open-file dialog's room: a path of 259 characters
+
+// Opening: the dialog placed 4 pixels right of and 22 below the owner's top-left corner,
+// the owner minimised without activation, the title editor closed; with "Create User .spt
+// Files" on the saved list (fields empty), otherwise the fields filled when parameters
+// are loaded; the focus on the dialog.
+void SortDialogOpen(WindowHandle dialog, WindowHandle owner);
+
+// The text of an owner-drawn label (the key rows show the current key titles; the saved
+// list's label only while user files are on), or null for one that is not painted.
+const char *SortDialogLabelText(int control);
+
+// A command from control with its notification code (kNotifyClicked, or
+// kNotifySelectionChanged from the saved list). Returns 1 when handled, 0 when the
+// command is left to the window system.
+int SortDialogCommand(WindowHandle dialog, int control, int code);
+
+// The open-file dialog for the input file, owned by owner, starting in the browse
+// directory. Returns 1 when a file was chosen (BrowsedInput set, the input name its full
+// path, cut to the name's slot; the whole path, up to 259 characters, kept for the output
+// name), 0 when cancelled (BrowsedInput cleared). With "Use Last Path for Browse" on, a
+// new folder becomes the default browse directory, to be written at exit.
+int BrowseInputFile(WindowHandle owner);
+
+// The caption shown while a sort goes on: the program's title, the phase and how much of
+// it is done, e.g. "      Pelmar v1.0 - Sorting: merging groups 45%".
+void FormatSortProgress(int phase, uint64_t done, uint64_t total, char *text, size_t capacity);
+
 #endif

@@ -66,6 +66,8 @@ static void LogEvent(WindowHandle window, const char *format, int a, int b) {
   EventCount++;
 }
 
+static void FakeResetWindows();  // the open-file answers, dialog result and title
+
 // The one directory search: names found, handed out from next.
 struct FakeSearch {
   char names[kFakeFoundFiles][kFakeItemSize];
@@ -130,6 +132,7 @@ void FakeReset() {
   memset(Windows, 0, sizeof Windows);
   EventCount = 0;
   Search.open = 0;
+  FakeResetWindows();
 }
 
 int FakeEventCount() { return EventCount; }
@@ -341,3 +344,72 @@ void GetWindowRectangle(WindowHandle window, ScreenRect *rect) {
     if (slot.window != nullptr && slot.window == window) *rect = slot.rect;
   }
 }
+
+static FakeOpenFileRequest LastRequest;
+static int RequestMade = 0;
+static char OpenFileAnswer[1024];
+static int OpenFileQueued = 0;  // 1: answer with OpenFileAnswer; 2: cancel
+static int DialogResult = 0;
+static char WindowTitle[256];
+
+static void FakeResetWindows() {
+  RequestMade = 0;
+  OpenFileQueued = 0;
+  DialogResult = 0;
+  WindowTitle[0] = '\0';
+}
+
+void FakeQueueOpenFile(const char *path) {
+  OpenFileQueued = path == nullptr ? 2 : 1;
+  snprintf(OpenFileAnswer, sizeof OpenFileAnswer, "%s", path == nullptr ? "" : path);
+}
+
+const FakeOpenFileRequest *FakeLastOpenFileRequest() { return RequestMade ? &LastRequest : nullptr; }
+
+int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *path, size_t capacity) {
+  memset(&LastRequest, 0, sizeof LastRequest);
+  LastRequest.owner = owner;
+  size_t at = 0;  // the filters: pairs of texts up to the empty one
+  while (request->filters[at] != '\0' && at + strlen(request->filters + at) + 1 < sizeof LastRequest.filters) {
+    at += strlen(request->filters + at) + 1;
+  }
+  memcpy(LastRequest.filters, request->filters, at);
+  LastRequest.filtersLength = at;
+  snprintf(LastRequest.initialFolder, sizeof LastRequest.initialFolder, "%s", request->initialFolder);
+  snprintf(LastRequest.title, sizeof LastRequest.title, "%s", request->title);
+  snprintf(LastRequest.defaultExtension, sizeof LastRequest.defaultExtension, "%s", request->defaultExtension);
+  LastRequest.capacity = capacity;
+  RequestMade = 1;
+  const int answer = OpenFileQueued;
+  OpenFileQueued = 0;
+  if (capacity > 0) path[0] = '\0';
+  if (answer != 1 || strlen(OpenFileAnswer) >= capacity) return 0;
+  memcpy(path, OpenFileAnswer, strlen(OpenFileAnswer) + 1);
+  char folder[1024];
+  snprintf(folder, sizeof folder, "%s", OpenFileAnswer);
+  if (char *slash = strrchr(folder, '/')) {
+    *slash = '\0';
+    if (chdir(folder) != 0) return 1;  // a made-up folder leaves the current directory
+  }
+  return 1;
+}
+
+void FakeSetDialogResult(int result) { DialogResult = result; }
+
+int RunModalDialog(WindowHandle owner, int templateId) {
+  LogEvent(owner, "dialog %d", templateId, 0);
+  return DialogResult;
+}
+
+void DestroyTopWindow(WindowHandle window) { LogEvent(window, "destroy", 0, 0); }
+
+void WriteWindowTitle(WindowHandle window, const char *title) {
+  snprintf(WindowTitle, sizeof WindowTitle, "%s", title);
+  LogEvent(window, "title", 0, 0);
+}
+
+const char *FakeWindowTitle() { return WindowTitle; }
+
+void PaintWaitingWindows() {}
+
+void PaintLabel(LabelPaint, const char *) {}

@@ -63,4 +63,26 @@ int FakeEventCount();
 const FakeEvent *FakeEventAt(int index);  // null past the last
 
 
+// The open-file dialog: the next ChooseOpenFile gives path (and makes its folder, the
+// text before the last '/', the current directory when it exists), or cancels for null.
+// Without a queued answer it cancels. The last request is kept, its filters whole.
+void FakeQueueOpenFile(const char *path);
+struct FakeOpenFileRequest {
+  WindowHandle owner;
+  char filters[256];  // the pairs with their NULs, up to the closing empty text
+  size_t filtersLength;
+  char initialFolder[256];
+  char title[64];
+  char defaultExtension[16];
+  size_t capacity;    // room the caller gave for the path
+};
+const FakeOpenFileRequest *FakeLastOpenFileRequest();  // null before any
+
+// RunModalDialog logs "dialog TEMPLATE" and returns result (0 until set).
+void FakeSetDialogResult(int result);
+
+// More events: "dialog TEMPLATE", "destroy" (DestroyTopWindow), "title" (WriteWindowTitle,
+// the text kept by FakeWindowTitle).
+const char *FakeWindowTitle();
+
 #endif
