@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One entry for every job on a fresh Debian 12:
-#   ./run.sh test    install what is missing, build (plain and sanitized) and run every test
+#   ./run.sh test    install what is missing, build (plain and sanitized) and run every test,
+#                    then each fuzz target for PELMAR_FUZZ_SECONDS (default 60) seconds
 #   ./run.sh demo    install what is missing, build, and sort the sample files with pelmar-sort
 #   ./run.sh bench   install what is missing and measure Pelmar against GNU sort
 set -euo pipefail
@@ -37,6 +38,7 @@ case "${1:-}" in
     (cd build && ctest --output-on-failure)
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
+    tests/fuzz/run.sh "${PELMAR_FUZZ_SECONDS:-60}"
     ;;
   demo)
     setup
