@@ -70,7 +70,7 @@ coverage() {
     llvm-profdata-14 merge -sparse "$out/$target.profraw" -o "$out/$target.profdata"
     echo "== ${target}_fuzz on $(ls "$from/$target" | wc -l) inputs"
     llvm-cov-14 report "$binary" -instr-profile="$out/$target.profdata" "$top/${sources[$target]}"* |
-      sed -n '/^Filename/p;/^TOTAL/p;/^[a-z].*\.cpp/p' | sed 's/^-*//'
+      grep -E '^(Filename|TOTAL)|\.cpp '
   done
 }
 
