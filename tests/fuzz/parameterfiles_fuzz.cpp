@@ -174,7 +174,8 @@ void CheckUserFile(const std::string &old, bool existed, const std::string &now,
   FUZZ_CHECK(false, "a changed user file holds the saved record in a counted entry");
 }
 
-void CheckSave(const std::string &inputName, bool userFiles) {
+// Returns the name of the user file the save was meant for.
+std::string CheckSave(const std::string &inputName, bool userFiles) {
   char base[kNameSize];
   CopyText(base, sizeof base, inputName.empty() ? CurrentParameters.inputName : inputName.c_str());
   std::string name = base;
@@ -194,14 +195,17 @@ void CheckSave(const std::string &inputName, bool userFiles) {
   const std::string record(reinterpret_cast<const char *>(encoded), sizeof encoded);
   const std::string last = ReadWholeFile("spt.spt");
   FUZZ_CHECK(last == (result == 0 ? CountBytes(1) + record : oldLast), "spt.spt is the old one or the saved one");
-  if (userFile == "spt.spt") return;  // a user file of that name is overwritten by the last parameters
+  if (userFile == "spt.spt") return userFile;  // a user file of that name is overwritten by the last parameters
   bool exists = false;
   const std::string now = ReadWholeFile(userFile, &exists);
   if (!userFiles) FUZZ_CHECK(exists == existed && now == oldUser, "no user file without user files");
   else CheckUserFile(oldUser, existed, now, exists, record);
   for (size_t f = 0; f < others.size(); f++) {
-    if (kFiles[f] != userFile && std::string(kFiles[f]) != "spt.spt") FUZZ_CHECK(ReadWholeFile(kFiles[f]) == others[f], "other files untouched");
+    if (kFiles[f] != userFile && std::string(kFiles[f]) != "spt.spt") {
+      FUZZ_CHECK(ReadWholeFile(kFiles[f]) == others[f], "other files untouched");
+    }
   }
+  return userFile;
 }
 
 // An identifier: the first or a chosen listed one, a raw text, or an entry of ab.spt.
@@ -241,13 +245,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const char *const kSaveNames[] = {"", "ab.dat", "x/c_d.dat"};
   std::string inputName = saveChoice % 4 < 3 ? kSaveNames[saveChoice % 4] : rawName;
   if (saveChoice % 4 == 3 && inputName.empty()) inputName = "raw.dat";
-  CheckSave(inputName, userFiles);
+  created.insert(CheckSave(inputName, userFiles));
+  created.insert("spt.spt");
 
   // Nothing is left behind but the parameter files.
   for (const std::string &name : FolderNames()) {
-    const bool parameterFile = name.size() >= 4 && name.compare(name.size() - 4, 4, ".spt") == 0;
-    if (created.count(name) == 0 && !parameterFile) fprintf(stderr, "left behind: %s\n", name.c_str());
-    FUZZ_CHECK(created.count(name) == 1 || parameterFile, "no temporary file is left behind");
+    if (created.count(name) == 0) fprintf(stderr, "left behind: %s\n", name.c_str());
+    FUZZ_CHECK(created.count(name) == 1, "no temporary file is left behind");
   }
   return 0;
 }
