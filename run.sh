@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One entry for every job on a fresh Debian 12:
-#   ./run.sh test    install what is missing, build (plain and sanitized) and run every test
+#   ./run.sh test    install what is missing, build (plain and sanitized) and run every test,
+#                    then each fuzz target for PELMAR_FUZZ_SECONDS (default 60) seconds
 #   ./run.sh demo    install what is missing, build, and sort the sample files with pelmar-sort
 #   ./run.sh bench   install what is missing and measure Pelmar against GNU sort
 set -euo pipefail
@@ -42,6 +43,7 @@ case "${1:-}" in
     build build-win-gui -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DPELMAR_TESTS=OFF
     (cd build-win-gui && ctest --output-on-failure)
     tests/ui/run.sh build-win-gui build/cli/pelmar-sort
+    tests/fuzz/run.sh "${PELMAR_FUZZ_SECONDS:-60}"
     ;;
   demo)
     setup
