@@ -30,6 +30,19 @@ int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count) {
 
 int OutputCloseFault() { return gFailClose; }
 
+int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset) {
+  if (gFailAfterBytes >= 0 && offset + count > static_cast<uint64_t>(gFailAfterBytes)) return 1;
+  const unsigned char *next = static_cast<const unsigned char *>(bytes);
+  while (count > 0) {
+    const int64_t done = WriteSomeBytesAt(file->handle, next, count, offset);
+    if (done <= 0) return 1;
+    next += done;
+    offset += static_cast<uint64_t>(done);
+    count -= static_cast<size_t>(done);
+  }
+  return 0;
+}
+
 int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count) {
   const unsigned char *next = static_cast<const unsigned char *>(bytes);
   while (count > 0 && !file->failed) {

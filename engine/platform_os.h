@@ -13,6 +13,9 @@
 // or -1 on failure. Interrupted writes are resumed inside.
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count);
 
+// Writes up to count bytes at offset; returns the number written (at least 1), or -1.
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset);
+
 // The local time from the system.
 void ReadSystemLocalTime(LocalTime *time);
 

@@ -15,8 +15,9 @@
 #include "engine/platform_os.h"
 #include "engine/sorttypes.h"
 
-static sigjmp_buf gGuardJump;
-static volatile sig_atomic_t gGuardActive = 0;
+// Each thread's guard: where a faulting read of the mapping on that thread jumps to.
+static thread_local sigjmp_buf *gGuardJump = nullptr;
+static thread_local volatile sig_atomic_t gGuardActive = 0;
 
 int OpenInputFile(const char *name, InputFile *file) {
   memset(file, 0, sizeof *file);
@@ -64,6 +65,19 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
     if (done < 0 && errno == EINTR) continue;
     return done > 0 ? done : -1;
   }
+}
+
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
+  for (;;) {
+    ssize_t done = pwrite(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    return done > 0 ? done : -1;
+  }
+}
+
+int OutputTakesOffsets(const OutputFile *file) {
+  struct stat status;
+  return fstat(static_cast<int>(file->handle), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
@@ -122,10 +136,23 @@ int CloseOutputFile(OutputFile *file, int keep) {
 static void OnMappingFault(int signalNumber) {
   if (gGuardActive) {
     gGuardActive = 0;
-    siglongjmp(gGuardJump, 1);
+    siglongjmp(*gGuardJump, 1);
   }
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
+}
+
+int RunGuardedInThread(int (*work)(void *context), void *context) {
+  sigjmp_buf here;
+  volatile int result = -1;
+  if (sigsetjmp(here, 1) == 0) {
+    gGuardJump = &here;
+    gGuardActive = 1;
+    result = work(context);
+  }
+  gGuardActive = 0;
+  gGuardJump = nullptr;
+  return result;
 }
 
 int RunGuarded(int (*work)(void *context), void *context) {
@@ -135,12 +162,7 @@ int RunGuarded(int (*work)(void *context), void *context) {
   action.sa_handler = OnMappingFault;
   sigemptyset(&action.sa_mask);
   sigaction(SIGBUS, &action, &previous);
-  int result = -1;
-  if (sigsetjmp(gGuardJump, 1) == 0) {
-    gGuardActive = 1;
-    result = work(context);
-    gGuardActive = 0;
-  }
+  const int result = RunGuardedInThread(work, context);
   sigaction(SIGBUS, &previous, nullptr);
   return result;
 }

@@ -66,6 +66,19 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
   return done;
 }
 
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
+  const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD done = 0;
+  if (!WriteFile(Handle(handle), bytes, chunk, &done, &at) || done == 0) return -1;
+  return done;
+}
+
+int OutputTakesOffsets(const OutputFile *file) { return GetFileType(Handle(file->handle)) == FILE_TYPE_DISK; }
+
 // Empties an open file.
 static void EmptyFile(HANDLE h) {
   LARGE_INTEGER start;
@@ -118,6 +131,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
 // The input is opened so that no one can shorten it while it is mapped, so a read of the
 // view cannot fault for that reason; the work runs unguarded.
 int RunGuarded(int (*work)(void *context), void *context) { return work(context); }
+int RunGuardedInThread(int (*work)(void *context), void *context) { return work(context); }
 
 void ReadSystemLocalTime(LocalTime *time) {
   SYSTEMTIME local;

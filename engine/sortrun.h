@@ -17,6 +17,10 @@
 // The report goes to StatisticsDirectory followed by the separator and "SortStat.txt".
 extern char StatisticsDirectory[kNameSize];
 
+// Threads a run uses: 0 (the default) for the cores, at most 8; 1 for everything on the
+// calling thread. Any count gives the same output, report and messages.
+extern int SortThreads;
+
 // 1 after a run that wrote its statistics report whole; 0 after any other run.
 extern int StatisticsWritten;
 
