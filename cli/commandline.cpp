@@ -1,9 +1,11 @@
 #include "cli/commandline.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/scanner.h"
+#include "engine/workpool.h"
 
 // The option an argument names, long or short, and its value: "--input=x", "--input x"
 // and "-i x" all give "input" and "x".
@@ -17,7 +19,7 @@ static const OptionSpec kOptions[] = {
     {"input", 'i', true},   {"output", 'o', true}, {"size", 's', true},      {"key", 'k', true},
     {"title", 't', true},   {"stats", 0, false},   {"delimiter", 0, true},   {"save", 0, false},
     {"saved", 0, true},     {"last", 0, false},    {"list", 0, false},       {"help", 'h', false},
-    {"version", 0, false},
+    {"version", 0, false},  {"threads", 0, true},
 };
 
 static const OptionSpec *FindOption(const char *argument, const char **inlineValue) {
@@ -140,6 +142,14 @@ int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size
         snprintf(error, errorSize, "--delimiter takes both, cr or lf, not '%s'", value);
         return 2;
       }
+    } else if (strcmp(name, "threads") == 0) {
+      char *end = nullptr;
+      const long threads = strtol(value, &end, 10);
+      if (end == value || *end != '\0' || threads < 1 || threads > kMaxSortThreads) {
+        snprintf(error, errorSize, "--threads takes a number from 1 to %d, not '%s'", kMaxSortThreads, value);
+        return 2;
+      }
+      line->threads = static_cast<int>(threads);
     } else if (strcmp(name, "save") == 0) {
       line->save = 1;
     } else if (strcmp(name, "saved") == 0) {

@@ -27,6 +27,7 @@ struct CommandLine {
   const char *titles[kMaxKeys];             // --title K=TEXT: key K's new title, or null
   int statistics;                           // --stats
   int delimiter;                            // --delimiter: 0 both, 1 cr, 2 lf; -1 when not given
+  int threads;                              // --threads: 1 to kMaxSortThreads; 0 when not given
   int save;                                 // --save
   const char *identifier;                   // --saved ID
 };
