@@ -201,8 +201,9 @@ struct ParallelMerge {
   uint64_t *splitters;     // rangeCount - 1 array indices, in merge order
   uint16_t *cuts;          // (rangeCount + 1) rows of G: group g's references before range j
   uint64_t *rangeStart;    // rangeCount + 1 positions in the output order
-  uint64_t *scratch;       // per worker: 3 * G
-  MergeNode *trees;        // per worker: G
+  uint64_t *scratch;       // per worker: 3 * runLimit
+  MergeNode *trees;        // per worker: runLimit
+  uint64_t runLimit;       // the most runs one merge has: G, or with two rounds a batch or the batches
   bool twoRounds;
 };
 
@@ -235,9 +236,9 @@ static uint64_t CutTask(void *context, uint32_t index, int) {
 // Merges range index of every group in the given runs of refs/prefixes into out.
 static void MergeRange(const ParallelMerge *job, int worker, RunSet *runs, uint32_t *outRefs, uint64_t *outPrefixes,
                        uint64_t count) {
-  const uint64_t groupCount = job->ws->groupCount;
-  MergeRuns(runs, job->trees + worker * groupCount, job->scratch + worker * 3 * groupCount + 2 * groupCount, outRefs,
-            outPrefixes, count, 0, 0);
+  const uint64_t limit = job->runLimit;
+  MergeRuns(runs, job->trees + worker * limit, job->scratch + worker * 3 * limit + 2 * limit, outRefs, outPrefixes,
+            count, 0, 0);
 }
 
 // Sets up run r of a range over the groups' cuts: group g's references between row j and j + 1.
@@ -254,11 +255,10 @@ static void SetRangeRuns(const ParallelMerge *job, RunSet *runs, uint32_t j, uin
 }
 
 static void StartRuns(const ParallelMerge *job, int worker, RunSet *runs) {
-  const uint64_t groupCount = job->ws->groupCount;
   runs->keys = job->ws->keyArray;
   runs->keyLength = job->ws->keyLength;
-  runs->cursor = job->scratch + worker * 3 * groupCount;
-  runs->end = runs->cursor + groupCount;
+  runs->cursor = job->scratch + worker * 3 * job->runLimit;
+  runs->end = runs->cursor + job->runLimit;
 }
 
 // One round, or the first of two: range index of all groups, or of each batch of groups.
@@ -325,12 +325,14 @@ static int MergeGroupsOnPool(SortWorkspace *ws, WorkPool *pool) {
   job.rangeCount = static_cast<uint32_t>(threads) * kRangesPerThread;
   if (job.rangeCount > n) job.rangeCount = static_cast<uint32_t>(n);
   job.twoRounds = groupCount > kMergeBatch;
+  job.runLimit = groupCount;
+  if (job.twoRounds) job.runLimit = std::max<uint64_t>(kMergeBatch, (groupCount + kMergeBatch - 1) / kMergeBatch);
   const uint64_t sampleCount = uint64_t{job.rangeCount} * kSamplesPerRange < n ? uint64_t{job.rangeCount} * kSamplesPerRange : n;
   job.splitters = static_cast<uint64_t *>(malloc(sizeof(uint64_t) * sampleCount));
   job.cuts = static_cast<uint16_t *>(calloc((job.rangeCount + 1) * groupCount, sizeof(uint16_t)));
   job.rangeStart = static_cast<uint64_t *>(calloc(job.rangeCount + 1, sizeof(uint64_t)));
-  job.scratch = static_cast<uint64_t *>(malloc(sizeof(uint64_t) * 3 * groupCount * threads));
-  job.trees = static_cast<MergeNode *>(malloc(sizeof(MergeNode) * groupCount * threads));
+  job.scratch = static_cast<uint64_t *>(malloc(sizeof(uint64_t) * 3 * job.runLimit * threads));
+  job.trees = static_cast<MergeNode *>(malloc(sizeof(MergeNode) * job.runLimit * threads));
   int result = 1;
   if (job.splitters != nullptr && job.cuts != nullptr && job.rangeStart != nullptr && job.scratch != nullptr &&
       job.trees != nullptr) {

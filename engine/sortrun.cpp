@@ -223,7 +223,6 @@ static int ScanWork(void *context) {
   if (pool == nullptr) {
     return ScanRecords(0, run->input.bytes, run->input.size, DelimiterMode, &run->tally, nullptr);
   }
-  static_assert(kMaxScanRanges >= kMaxSortThreads * kScanRangesPerThread, "room for every range");
   ScanJob *job = static_cast<ScanJob *>(calloc(1, sizeof(ScanJob)));
   if (job == nullptr) return ScanRecords(0, run->input.bytes, run->input.size, DelimiterMode, &run->tally, nullptr);
   job->run = run;
