@@ -35,7 +35,10 @@ extern uint64_t MergeCompares;  // replacements of the best head, as the selecti
 void MergeGroups(SortWorkspace *ws, WorkPool *pool);
 
 // The selection merge's compare count for an emitted order of n references over G groups
-// (a reference's group is its record index / 997). scratch holds 3 * G entries.
-uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, uint64_t *scratch);
+// (a reference's group is its record index / 997). scratch holds 3 * G entries. With a pool
+// the order is counted in slices on the workers (4 bytes a group for every slice, and
+// 8 bytes a group for each worker), with the same count.
+uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, uint64_t *scratch,
+                            WorkPool *pool);
 
 #endif
