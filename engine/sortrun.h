@@ -5,6 +5,10 @@
 // output and, when asked, writes the statistics report (statreport.h).
 // Only keys, references, offsets and lengths are held in memory, never the records: the
 // output copies each record from the mapped input at its offset.
+// With more than one thread (SortThreads) every phase runs on a pool of workers that lives
+// for the run (workpool.h): keys in ranges of records (text in ranges cut after a line
+// end), the groups each on one worker, the merge in key ranges, the output in ranges of
+// output positions written at their offsets. Each gives exactly the one-thread result.
 #ifndef PELMAR_ENGINE_SORTRUN_H
 #define PELMAR_ENGINE_SORTRUN_H
 
