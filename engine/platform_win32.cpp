@@ -81,6 +81,19 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
   return done;
 }
 
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
+  const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD done = 0;
+  if (!WriteFile(Handle(handle), bytes, chunk, &done, &at) || done == 0) return -1;
+  return done;
+}
+
+int OutputTakesOffsets(const OutputFile *file) { return GetFileType(Handle(file->handle)) == FILE_TYPE_DISK; }
+
 // Empties an open file.
 static void EmptyFile(HANDLE h) {
   LARGE_INTEGER start;
@@ -149,7 +162,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
   HANDLE h = Handle(file->handle);
   if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
   if (!keep || file->failed) EmptyFile(h);
-  const bool closeFailed = !CloseHandle(h) || OutputCloseFault() || FileOperationFails(kFileClose);
+  const bool closeFailed = !CloseHandle(h) || FileOperationFails(kFileClose);
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;
     HANDLE again = CreateFileA(file->name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
@@ -198,6 +211,7 @@ uint32_t ProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); 
 // The input is opened so that no one can shorten it while it is mapped, so a read of the
 // view cannot fault for that reason; the work runs unguarded.
 int RunGuarded(int (*work)(void *context), void *context) { return work(context); }
+int RunGuardedInThread(int (*work)(void *context), void *context) { return work(context); }
 
 void ReadSystemLocalTime(LocalTime *time) {
   SYSTEMTIME local;
