@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One entry for every job on a fresh Debian 12:
 #   ./run.sh test    install what is missing, build (plain and sanitized) and run every test;
-#                    then cross-build the Windows programs and suites and run them under Wine
+#                    cross-build the Windows programs and suites and run them under Wine;
+#                    then each fuzz target for PELMAR_FUZZ_SECONDS (default 60) seconds
 #   ./run.sh demo    install what is missing, build, and sort the sample files with pelmar-sort
 #   ./run.sh bench   install what is missing and measure Pelmar against GNU sort
 set -euo pipefail
@@ -67,6 +68,13 @@ case "${1:-}" in
     (cd build && ctest --output-on-failure)
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
+    # The engine's worker threads under ThreadSanitizer: whole sorts, the group sorts and
+    # the merge on every thread count. The larger differential suites run the same paths on
+    # more inputs and stay with the trees above: their plain reference takes minutes here.
+    cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMAR_SANITIZE_THREAD=ON >/dev/null
+    ninja -C "$top/build-tsan" engine_tests
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$top/build-tsan/tests/engine/engine_tests" --gtest_brief=1 \
+      --gtest_filter='SortRun.*:SortGroups.MatchesTheReferenceAtTheGroupBoundaries:MergeGroups.*:CountMergeCompares.*:ScanRecordRange.*'
     # The Windows programs (pelmar.exe, pelmar-sort.exe) and every suite, cross-built once:
     # the suites under Wine, then pelmar.exe end to end against pelmar-sort's results.
     build_win_gtest
@@ -74,6 +82,7 @@ case "${1:-}" in
       -DGTest_DIR="$top/build-win-gtest/lib/cmake/GTest"
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" wine-tests
     tests/ui/run.sh build-win build/cli/pelmar-sort
+    tests/fuzz/run.sh "${PELMAR_FUZZ_SECONDS:-60}"
     ;;
   wine-tests)  # run by test, inside xvfb-run
     wine_tests

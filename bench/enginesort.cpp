@@ -1,5 +1,6 @@
 // Runs the sort engine on one file with one key, as the benchmark's Pelmar side:
-//   enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf]
+//   enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf [THREADS]]
+// THREADS: the engine's thread count; without it the default (the cores, at most 8).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,7 @@
 
 int main(int argc, char **argv) {
   if (argc < 5) {
-    fprintf(stderr, "usage: enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf]\n");
+    fprintf(stderr, "usage: enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf [THREADS]]\n");
     return 2;
   }
   ParameterRecord job;
@@ -24,6 +25,7 @@ int main(int argc, char **argv) {
   job.keys[0].type = type;
   job.keys[0].sequence = sequence;
   if (argc > 5) DelimiterMode = strcmp(argv[5], "lf") == 0 ? kDelimiterLf : strcmp(argv[5], "cr") == 0 ? kDelimiterCr : kDelimiterBoth;
+  if (argc > 6) SortThreads = atoi(argv[6]);
   ClearErrorText();
   if (SortRun(&job) != 0) {
     fprintf(stderr, "%s\n", ErrorText);

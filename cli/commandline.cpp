@@ -1,14 +1,16 @@
 #include "cli/commandline.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/scanner.h"
+#include "engine/workpool.h"
 
 // The options, each with its long and short name.
 enum OptionName {
   kInput, kOutput, kSize, kKey, kTitle, kStats, kDelimiter, kSave, kSaved, kLast, kList,
-  kPreferences, kSet, kHelp, kVersion
+  kPreferences, kSet, kThreads, kHelp, kVersion
 };
 
 struct OptionSpec {
@@ -23,7 +25,8 @@ static const OptionSpec kOptions[] = {
     {kKey, "key", 'k', true},            {kTitle, "title", 't', true},     {kStats, "stats", 0, false},
     {kDelimiter, "delimiter", 0, true},  {kSave, "save", 0, false},        {kSaved, "saved", 0, true},
     {kLast, "last", 0, false},           {kList, "list", 0, false},        {kPreferences, "preferences", 0, false},
-    {kSet, "set", 0, true},              {kHelp, "help", 'h', false},      {kVersion, "version", 0, false},
+    {kSet, "set", 0, true},              {kThreads, "threads", 0, true},   {kHelp, "help", 'h', false},
+    {kVersion, "version", 0, false},
 };
 
 // The option an argument names and the value written into it, if any: "--input=x" gives
@@ -95,6 +98,18 @@ static int ReadDelimiter(const char *value, CommandLine *line, char *error, size
   return 1;
 }
 
+// --threads N. Returns 0, or 1 for anything but a number from 1 to kMaxSortThreads.
+static int ReadThreads(const char *value, CommandLine *line, char *error, size_t errorSize) {
+  char *end = nullptr;
+  const long threads = strtol(value, &end, 10);
+  if (end == value || *end != '\0' || threads < 1 || threads > kMaxSortThreads) {
+    snprintf(error, errorSize, "--threads takes a number from 1 to %d, not '%s'", kMaxSortThreads, value);
+    return 1;
+  }
+  line->threads = static_cast<int>(threads);
+  return 0;
+}
+
 // Takes one option and its value. Returns 0, or 2 with the reason in error.
 static int TakeOption(const OptionSpec *option, const char *value, CommandLine *line, int *actions,
                       bool *fieldGiven, char *error, size_t errorSize) {
@@ -123,6 +138,7 @@ static int TakeOption(const OptionSpec *option, const char *value, CommandLine *
     case kList: line->action = kActionList; (*actions)++; break;
     case kPreferences: line->action = kActionPreferences; (*actions)++; break;
     case kSet: line->action = kActionSet; line->setting = value; (*actions)++; break;
+    case kThreads: return ReadThreads(value, line, error, errorSize) != 0 ? 2 : 0;
     case kHelp: line->action = kActionHelp; break;
     case kVersion: line->action = kActionVersion; break;
   }

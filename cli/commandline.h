@@ -32,6 +32,7 @@ struct CommandLine {
                                             // (an empty TEXT leaves the title as it is)
   int statistics;                           // --stats
   int delimiter;                            // --delimiter: 0 both, 1 cr, 2 lf; -1 when not given
+  int threads;                              // --threads: 1 to kMaxSortThreads; 0 when not given
   int save;                                 // --save
   const char *identifier;                   // --saved ID
   const char *setting;                      // --set NAME=VALUE, as typed

@@ -33,7 +33,7 @@
 static const char kUsage[] =
     "Usage:\n"
     "  pelmar-sort --input IN --output OUT --size N|variable --key POS,LEN[,TYPE[,SEQ]]...\n"
-    "              [--title K=TEXT]... [--stats] [--delimiter both|cr|lf] [--save]\n"
+    "              [--title K=TEXT]... [--stats] [--delimiter both|cr|lf] [--save] [--threads N]\n"
     "  pelmar-sort --saved ID | --last      run a saved parameter set (an entry identifier\n"
     "                                       such as orders_b, or the last-used set)\n"
     "  pelmar-sort --list                   list the entry identifiers of the user parameter files\n"
@@ -63,6 +63,8 @@ static const char kUsage[] =
     "                           Pelmar.ini in the current directory decides, else both\n"
     "      --save               save the set as the last-used one (spt.spt), and in the input\n"
     "                           file's user parameter file when user-files is on\n"
+    "      --threads N          threads the sort uses, 1 to 64; without it the cores, at\n"
+    "                           most 8. Every count writes the same output and report\n"
     "\n"
     "Key types, the numbers stored least significant byte first:\n"
     "  c  characters, letter case ignored      a  bytes, as they are\n"
@@ -319,6 +321,7 @@ int main(int argc, char **argv) {
   ResetParameterState();
   LoadSettings();
   if (line.delimiter >= 0) DelimiterMode = line.delimiter;
+  SortThreads = line.threads;
 
   switch (line.action) {
     case kActionList:

@@ -1,5 +1,6 @@
 #include "engine/groupsort.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/keys.h"
@@ -11,25 +12,8 @@
 uint64_t SortCompares = 0;
 int SequenceErrorFlag = 0;
 
-// A work slot: the reference and its key's first eight bytes as a big-endian number,
-// so that most comparisons are one integer comparison.
-struct WorkSlot {
-  uint64_t prefix;  // key bytes 0 to 7, most significant first, zero-padded
-  uint32_t record;  // record index
-};
-
 // Ranges shorter than this are not examined for a finished order: the partition is cheap there.
 static const int kShortcutMinimum = 16;
-
-// The work array of the group being sorted: 997 slots and what the comparisons need.
-static struct {
-  WorkSlot slots[kSortGroupSize];
-  const unsigned char *keys;  // keyArray
-  uint32_t keyLength;         // T
-  uint32_t size;              // references in the group
-  GroupCounters counters;
-  uint64_t compares;          // cursor advances in this group
-} gWork;
 
 // Exact unsigned byte order of two keys over T bytes: a before b. The prefixes decide unless
 // they are equal; then the bytes after the first eight do.
@@ -40,26 +24,26 @@ static inline bool KeyBefore(const WorkSlot &a, const WorkSlot &b, const unsigne
 
 // A non-decreasing range of m references: each invocation's pivot is the smallest key, the
 // right scan passes over every other key and the recursion goes right. Order unchanged.
-static void FinishNonDecreasing(uint32_t m) {
-  gWork.counters.invocations += m - 1;
-  gWork.counters.returns += 1;
-  gWork.counters.hiBranches += m - 1;
-  gWork.compares += static_cast<uint64_t>(m) * (m - 1) / 2;
+static void FinishNonDecreasing(GroupWork *w, uint32_t m) {
+  w->counters.invocations += m - 1;
+  w->counters.returns += 1;
+  w->counters.hiBranches += m - 1;
+  w->compares += static_cast<uint64_t>(m) * (m - 1) / 2;
 }
 
 // A strictly decreasing range of m >= 2 references. The pivot (largest) goes to the end
 // after m - 2 left-cursor advances and the recursion goes left; there the new first key is
 // the smallest, the right scan passes over the m - 2 others and the recursion goes right
 // into a strictly decreasing range of m - 2. The range comes out reversed.
-static void FinishStrictlyDecreasing(int first, int last) {
+static void FinishStrictlyDecreasing(GroupWork *w, int first, int last) {
   uint32_t m = static_cast<uint32_t>(last - first + 1);
-  GroupCounters *c = &gWork.counters;
+  GroupCounters *c = &w->counters;
   for (;;) {
     if (m == 1) {
       c->returns++;
       break;
     }
-    gWork.compares += m - 2;
+    w->compares += m - 2;
     c->loBranches++;
     c->invocations++;
     const uint32_t k = m - 1;  // the range of the left recursion
@@ -67,44 +51,44 @@ static void FinishStrictlyDecreasing(int first, int last) {
       c->returns++;
       break;
     }
-    gWork.compares += k - 1;
+    w->compares += k - 1;
     c->hiBranches++;
     c->invocations++;
     m = k - 1;
   }
   for (int lo = first, hi = last; lo < hi; lo++, hi--) {
-    WorkSlot swap = gWork.slots[lo];
-    gWork.slots[lo] = gWork.slots[hi];
-    gWork.slots[hi] = swap;
+    WorkSlot swap = w->slots[lo];
+    w->slots[lo] = w->slots[hi];
+    w->slots[hi] = swap;
   }
 }
 
 // Tries the two shortcuts; returns 1 when the range is finished.
-static int FinishOrderedRange(int first, int last) {
-  const WorkSlot *s = gWork.slots;
-  const unsigned char *keys = gWork.keys;
-  const uint64_t keyLength = gWork.keyLength;
+static int FinishOrderedRange(GroupWork *w, int first, int last) {
+  const WorkSlot *s = w->slots;
+  const unsigned char *keys = w->keys;
+  const uint64_t keyLength = w->keyLength;
   int i = first;
   while (i < last && !KeyBefore(s[i + 1], s[i], keys, keyLength)) i++;
   if (i == last) {
-    FinishNonDecreasing(static_cast<uint32_t>(last - first + 1));
+    FinishNonDecreasing(w, static_cast<uint32_t>(last - first + 1));
     return 1;
   }
   if (i != first) return 0;
   while (i < last && KeyBefore(s[i + 1], s[i], keys, keyLength)) i++;
   if (i != last) return 0;
-  FinishStrictlyDecreasing(first, last);
+  FinishStrictlyDecreasing(w, first, last);
   return 1;
 }
 
-static void GroupQuicksort(int first, int last) {
-  GroupCounters *c = &gWork.counters;
+static void GroupQuicksort(GroupWork *w, int first, int last) {
+  GroupCounters *c = &w->counters;
   c->invocations++;
-  if (c->invocations > gWork.size) return;
-  if (last - first + 1 >= kShortcutMinimum && FinishOrderedRange(first, last)) return;
-  WorkSlot *s = gWork.slots;
-  const unsigned char *keys = gWork.keys;
-  const uint64_t keyLength = gWork.keyLength;
+  if (c->invocations > w->size) return;
+  if (last - first + 1 >= kShortcutMinimum && FinishOrderedRange(w, first, last)) return;
+  WorkSlot *s = w->slots;
+  const unsigned char *keys = w->keys;
+  const uint64_t keyLength = w->keyLength;
   const WorkSlot pivot = s[first];
   int lo = first;
   int hi = last;
@@ -121,58 +105,122 @@ static void GroupQuicksort(int first, int last) {
     }
     if (hi != lo) s[hi--] = s[lo];
   }
-  gWork.compares += compares;
+  w->compares += compares;
   const int p = lo;
   s[p] = pivot;
   if (first == last) c->returns++;
   if (p > first) {
     c->loBranches++;
-    GroupQuicksort(first, p - 1);
+    GroupQuicksort(w, first, p - 1);
   }
   if (p < last) {
     c->hiBranches++;
-    GroupQuicksort(p + 1, last);
+    GroupQuicksort(w, p + 1, last);
   }
+}
+
+uint64_t SortGroupWith(GroupWork *w, const unsigned char *keyArray, uint32_t keyLength, uint32_t *references,
+                       uint64_t *prefixes, uint32_t size, GroupCounters *counters) {
+  w->keys = keyArray;
+  w->keyLength = keyLength;
+  w->size = size;
+  memset(&w->counters, 0, sizeof w->counters);
+  w->compares = 0;
+  for (uint32_t i = 0; i < size; i++) {
+    w->slots[i].record = references[i];
+    w->slots[i].prefix = KeyPrefix(keyArray + static_cast<uint64_t>(references[i]) * keyLength, keyLength);
+  }
+  GroupQuicksort(w, 0, static_cast<int>(size) - 1);
+  for (uint32_t i = 0; i < size; i++) {
+    references[i] = w->slots[i].record;
+    prefixes[i] = w->slots[i].prefix;
+  }
+  *counters = w->counters;
+  return w->compares;
 }
 
 void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *references, uint64_t *prefixes,
                uint32_t size, GroupCounters *counters) {
-  gWork.keys = keyArray;
-  gWork.keyLength = keyLength;
-  gWork.size = size;
-  memset(&gWork.counters, 0, sizeof gWork.counters);
-  gWork.compares = 0;
-  for (uint32_t i = 0; i < size; i++) {
-    gWork.slots[i].record = references[i];
-    gWork.slots[i].prefix = KeyPrefix(keyArray + static_cast<uint64_t>(references[i]) * keyLength, keyLength);
-  }
-  GroupQuicksort(0, static_cast<int>(size) - 1);
-  for (uint32_t i = 0; i < size; i++) {
-    references[i] = gWork.slots[i].record;
-    prefixes[i] = gWork.slots[i].prefix;
-  }
-  *counters = gWork.counters;
-  SortCompares += gWork.compares;
+  GroupWork work;
+  SortCompares += SortGroupWith(&work, keyArray, keyLength, references, prefixes, size, counters);
 }
 
-int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart) {
+// Sorts group g of the workspace (a group of one reference only gets its prefix) and
+// returns its cursor advances.
+static uint64_t SortOneGroup(const SortWorkspace *ws, GroupWork *w, uint32_t g, GroupCounters *counters) {
+  const uint32_t size = ws->groupSizes[g];
+  const uint64_t start = static_cast<uint64_t>(g) * kSortGroupSize;
+  memset(counters, 0, sizeof *counters);
+  if (size > 1) {
+    return SortGroupWith(w, ws->keyArray, ws->keyLength, ws->keyPointers + start, ws->keyPrefixes + start, size,
+                         counters);
+  }
+  ws->keyPrefixes[start] = KeyPrefix(ws->keyArray + uint64_t{ws->keyPointers[start]} * ws->keyLength, ws->keyLength);
+  return 0;
+}
+
+static const uint32_t kGroupsPerTask = 16;   // groups a worker takes at a time
+static const uint32_t kGroupsPerReport = 64;  // groups between progress reports
+
+// The groups sorted on a pool: each worker with its own work array; every group's counters
+// are kept so that its line can be written in group order afterwards.
+struct ParallelGroups {
+  const SortWorkspace *ws;
+  GroupWork *work;           // one per worker
+  uint64_t *compares;        // one per worker
+  GroupCounters *counters;   // one per group
+};
+
+static uint64_t SortGroupTask(void *context, uint32_t index, int worker) {
+  ParallelGroups *job = static_cast<ParallelGroups *>(context);
+  const uint32_t first = index * kGroupsPerTask;
+  const uint32_t last = first + kGroupsPerTask < job->ws->groupCount ? first + kGroupsPerTask : job->ws->groupCount;
+  for (uint32_t g = first; g < last; g++) {
+    job->compares[worker] += SortOneGroup(job->ws, &job->work[worker], g, &job->counters[g]);
+  }
+  return last - first;
+}
+
+// Sorts every group on the pool and writes the lines. Returns 0, or 1 when the scratch
+// could not be had (nothing done then). *last receives the last group's counters.
+static int SortGroupsOnPool(SortWorkspace *ws, FILE *statistics, WorkPool *pool, GroupCounters *last) {
+  const int threads = WorkPoolThreads(pool);
+  ParallelGroups job;
+  job.ws = ws;
+  job.work = static_cast<GroupWork *>(malloc(sizeof(GroupWork) * threads));
+  job.compares = static_cast<uint64_t *>(calloc(threads, sizeof(uint64_t)));
+  job.counters = static_cast<GroupCounters *>(calloc(ws->groupCount, sizeof(GroupCounters)));
+  int result = 1;
+  if (job.work != nullptr && job.compares != nullptr && job.counters != nullptr) {
+    const PoolProgress progress = {kPhaseSorting, 0, ws->groupCount, kGroupsPerReport};
+    RunPoolTasks(pool, SortGroupTask, &job, (ws->groupCount + kGroupsPerTask - 1) / kGroupsPerTask, &progress);
+    for (int w = 0; w < threads; w++) SortCompares += job.compares[w];
+    if (statistics != nullptr) {
+      for (uint32_t g = 0; g < ws->groupCount; g++) WriteGroupStatistics(statistics, &job.counters[g]);
+    }
+    *last = job.counters[ws->groupCount - 1];
+    result = 0;
+  }
+  free(job.work);
+  free(job.compares);
+  free(job.counters);
+  return result;
+}
+
+int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart, WorkPool *pool) {
   GroupCounters counters;
   memset(&counters, 0, sizeof counters);
-  uint32_t size = 0;
   ReportProgress(kPhaseSorting, 0, ws->groupCount);
-  for (uint32_t g = 0; g < ws->groupCount; g++) {
-    size = ws->groupSizes[g];
-    memset(&counters, 0, sizeof counters);
-    const uint64_t start = static_cast<uint64_t>(g) * kSortGroupSize;
-    if (size > 1) {
-      SortGroup(ws->keyArray, ws->keyLength, ws->keyPointers + start, ws->keyPrefixes + start, size, &counters);
-    } else {
-      ws->keyPrefixes[start] = KeyPrefix(ws->keyArray + uint64_t{ws->keyPointers[start]} * ws->keyLength, ws->keyLength);
+  if (pool == nullptr || SortGroupsOnPool(ws, statistics, pool, &counters) != 0) {
+    GroupWork work;
+    for (uint32_t g = 0; g < ws->groupCount; g++) {
+      SortCompares += SortOneGroup(ws, &work, g, &counters);
+      if (statistics != nullptr) WriteGroupStatistics(statistics, &counters);
+      if (g % kGroupsPerReport == kGroupsPerReport - 1) ReportProgress(kPhaseSorting, g + 1, ws->groupCount);
     }
-    if (statistics != nullptr) WriteGroupStatistics(statistics, &counters);
-    if (g % 64 == 63) ReportProgress(kPhaseSorting, g + 1, ws->groupCount);
   }
   // A correct partition makes exactly one invocation per reference; more means the sort went wrong.
+  const uint32_t size = ws->groupSizes[ws->groupCount - 1];
   if (counters.invocations > size) {
     SequenceErrorFlag = 1;
     printf("\n Recursion Level Error: %d\n", static_cast<int>(counters.invocations));
@@ -183,7 +231,7 @@ int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart) {
   if (ws->groupCount == 1) {
     memcpy(ws->outputOrder, ws->keyPointers, sizeof(uint32_t) * ws->recordCount);
   } else {
-    MergeGroups(ws);
+    MergeGroups(ws, pool);
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "engine/merge.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/progress.h"
@@ -44,7 +45,7 @@ static bool TieBefore(const RunSet *runs, uint32_t a, uint32_t b) {
 // Merges count references of the runs into outRefs (and outPrefixes, unless null) with a
 // loser tree: leaves are nodes R to 2R-1 (run r at R + r), node i's children are 2i and
 // 2i+1, each inner node keeps the loser of its match and the winner is kept apart.
-// tree holds R nodes, winners R entries.
+// tree holds R nodes, winners R entries. progressTotal 0: no progress reports.
 static void MergeRuns(RunSet *runs, MergeNode *tree, uint64_t *winners, uint32_t *outRefs, uint64_t *outPrefixes,
                       uint64_t count, uint64_t progressBase, uint64_t progressTotal) {
   const uint32_t runCount = runs->runCount;
@@ -82,7 +83,9 @@ static void MergeRuns(RunSet *runs, MergeNode *tree, uint64_t *winners, uint32_t
       winnerPrefix = (challengerPrefix & mask) | (winnerPrefix & ~mask);
       winner = (challenger & runMask) | (winner & ~runMask);
     }
-    if (k % kProgressInterval == kProgressInterval - 1) ReportProgress(kPhaseMerging, progressBase + k + 1, progressTotal);
+    if (k % kProgressInterval == kProgressInterval - 1 && progressTotal != 0) {
+      ReportProgress(kPhaseMerging, progressBase + k + 1, progressTotal);
+    }
   }
 }
 
@@ -138,7 +141,7 @@ static int ConcatenateGroups(SortWorkspace *ws) {
   return 1;
 }
 
-void MergeGroups(SortWorkspace *ws) {
+static void MergeGroupsHere(SortWorkspace *ws) {
   const uint64_t n = ws->recordCount;
   const uint32_t groupCount = ws->groupCount;
   RunSet runs;
@@ -147,10 +150,7 @@ void MergeGroups(SortWorkspace *ws) {
   runs.cursor = ws->mergeScratch;
   runs.end = ws->mergeScratch + groupCount;
   uint64_t *winners = ws->mergeScratch + 2 * uint64_t{groupCount};
-  ReportProgress(kPhaseMerging, 0, n);
-  if (ConcatenateGroups(ws)) {
-    // Already in order: nothing to merge.
-  } else if (groupCount <= kMergeBatch) {
+  if (groupCount <= kMergeBatch) {
     runs.refs = ws->keyPointers;
     runs.prefixes = ws->keyPrefixes;
     CutRuns(&runs, 0, n, kSortGroupSize);
@@ -175,7 +175,203 @@ void MergeGroups(SortWorkspace *ws) {
     ws->keyPointers = ws->outputOrder;
     ws->outputOrder = merged;
   }
-  MergeCompares = CountMergeCompares(ws->outputOrder, ws->recordCount, groupCount, ws->mergeScratch);
+}
+
+// The merge on a pool. The output order is cut into key ranges at splitters: references
+// sampled evenly from the groups and sorted in the merge's own order, which is the order of
+// (key, group, position in the group). That order has no ties, so for each splitter every
+// group has one exact cut: its references before the splitter come out before it. Ranges
+// between consecutive splitters are merged at once, each into its own part of the order;
+// a run of one repeated key can be cut anywhere, since the group decides among equal keys.
+
+static const uint32_t kRangesPerThread = 4;    // ranges per worker, so that a slow worker holds up little
+static const uint32_t kSamplesPerRange = 16;   // samples taken for each range's splitter
+
+// One reference of a group, by where it stands: array index g * 997 + position.
+static bool SlotBefore(const SortWorkspace *ws, uint64_t a, uint64_t b) {
+  const uint32_t refA = ws->keyPointers[a], refB = ws->keyPointers[b];
+  if (KeyBefore(ws, refA, ws->keyPrefixes[a], refB, ws->keyPrefixes[b])) return true;
+  if (KeyBefore(ws, refB, ws->keyPrefixes[b], refA, ws->keyPrefixes[a])) return false;
+  return a < b;  // equal keys: the lower group, then the lower position, comes first
+}
+
+struct ParallelMerge {
+  SortWorkspace *ws;
+  uint32_t rangeCount;
+  uint64_t *splitters;     // rangeCount - 1 array indices, in merge order
+  uint16_t *cuts;          // (rangeCount + 1) rows of G: group g's references before range j
+  uint64_t *rangeStart;    // rangeCount + 1 positions in the output order
+  uint64_t *scratch;       // per worker: 3 * runLimit
+  MergeNode *trees;        // per worker: runLimit
+  uint64_t runLimit;       // the most runs one merge has: G, or with two rounds a batch or the batches
+  bool twoRounds;
+};
+
+// Row j of the cuts: for every group, how many of its references come before splitter j - 1.
+static uint64_t CutTask(void *context, uint32_t index, int) {
+  ParallelMerge *job = static_cast<ParallelMerge *>(context);
+  const SortWorkspace *ws = job->ws;
+  const uint32_t j = index + 1;
+  const uint64_t splitter = job->splitters[index];
+  uint16_t *row = job->cuts + uint64_t{j} * ws->groupCount;
+  uint64_t total = 0;
+  for (uint32_t g = 0; g < ws->groupCount; g++) {
+    uint32_t low = 0, high = ws->groupSizes[g];  // the first reference not before the splitter
+    const uint64_t first = uint64_t{g} * kSortGroupSize;
+    while (low < high) {
+      const uint32_t middle = (low + high) / 2;
+      if (SlotBefore(ws, first + middle, splitter)) {
+        low = middle + 1;
+      } else {
+        high = middle;
+      }
+    }
+    row[g] = static_cast<uint16_t>(low);
+    total += low;
+  }
+  job->rangeStart[j] = total;
+  return 0;
+}
+
+// Merges range index of every group in the given runs of refs/prefixes into out.
+static void MergeRange(const ParallelMerge *job, int worker, RunSet *runs, uint32_t *outRefs, uint64_t *outPrefixes,
+                       uint64_t count) {
+  const uint64_t limit = job->runLimit;
+  MergeRuns(runs, job->trees + worker * limit, job->scratch + worker * 3 * limit + 2 * limit, outRefs, outPrefixes,
+            count, 0, 0);
+}
+
+// Sets up run r of a range over the groups' cuts: group g's references between row j and j + 1.
+static void SetRangeRuns(const ParallelMerge *job, RunSet *runs, uint32_t j, uint32_t firstGroup, uint32_t lastGroup) {
+  const uint64_t groupCount = job->ws->groupCount;
+  const uint16_t *low = job->cuts + uint64_t{j} * groupCount;
+  const uint16_t *high = low + groupCount;
+  runs->runCount = 0;
+  for (uint32_t g = firstGroup; g < lastGroup; g++) {
+    runs->cursor[runs->runCount] = uint64_t{g} * kSortGroupSize + low[g];
+    runs->end[runs->runCount] = uint64_t{g} * kSortGroupSize + high[g];
+    runs->runCount++;
+  }
+}
+
+static void StartRuns(const ParallelMerge *job, int worker, RunSet *runs) {
+  runs->keys = job->ws->keyArray;
+  runs->keyLength = job->ws->keyLength;
+  runs->cursor = job->scratch + worker * 3 * job->runLimit;
+  runs->end = runs->cursor + job->runLimit;
+}
+
+// One round, or the first of two: range index of all groups, or of each batch of groups.
+static uint64_t MergeRangeTask(void *context, uint32_t index, int worker) {
+  ParallelMerge *job = static_cast<ParallelMerge *>(context);
+  SortWorkspace *ws = job->ws;
+  RunSet runs;
+  StartRuns(job, worker, &runs);
+  runs.refs = ws->keyPointers;
+  runs.prefixes = ws->keyPrefixes;
+  const uint64_t start = job->rangeStart[index];
+  const uint64_t count = job->rangeStart[index + 1] - start;
+  if (!job->twoRounds) {
+    SetRangeRuns(job, &runs, index, 0, ws->groupCount);
+    MergeRange(job, worker, &runs, ws->outputOrder + start, nullptr, count);
+    return count;
+  }
+  uint64_t at = start;
+  for (uint32_t batch = 0; batch < ws->groupCount; batch += kMergeBatch) {
+    const uint32_t end = batch + kMergeBatch < ws->groupCount ? batch + kMergeBatch : ws->groupCount;
+    SetRangeRuns(job, &runs, index, batch, end);
+    uint64_t length = 0;
+    for (uint32_t r = 0; r < runs.runCount; r++) length += runs.end[r] - runs.cursor[r];
+    MergeRange(job, worker, &runs, ws->outputOrder + at, ws->mergePrefixes + at, length);
+    at += length;
+  }
+  return count;
+}
+
+// The second round: the range's merged batches, from outputOrder into keyPointers.
+static uint64_t MergeBatchesTask(void *context, uint32_t index, int worker) {
+  ParallelMerge *job = static_cast<ParallelMerge *>(context);
+  SortWorkspace *ws = job->ws;
+  const uint64_t groupCount = ws->groupCount;
+  RunSet runs;
+  StartRuns(job, worker, &runs);
+  runs.refs = ws->outputOrder;
+  runs.prefixes = ws->mergePrefixes;
+  const uint16_t *low = job->cuts + uint64_t{index} * groupCount;
+  const uint16_t *high = low + groupCount;
+  const uint64_t start = job->rangeStart[index];
+  uint64_t at = start;
+  runs.runCount = 0;
+  for (uint32_t batch = 0; batch < groupCount; batch += kMergeBatch) {
+    const uint32_t end = batch + kMergeBatch < groupCount ? batch + kMergeBatch : static_cast<uint32_t>(groupCount);
+    uint64_t length = 0;
+    for (uint32_t g = batch; g < end; g++) length += high[g] - low[g];
+    runs.cursor[runs.runCount] = at;
+    runs.end[runs.runCount] = at + length;
+    runs.runCount++;
+    at += length;
+  }
+  MergeRange(job, worker, &runs, ws->keyPointers + start, nullptr, at - start);
+  return at - start;
+}
+
+// Returns 0, or 1 when the scratch could not be had (nothing done then).
+static int MergeGroupsOnPool(SortWorkspace *ws, WorkPool *pool) {
+  const uint64_t n = ws->recordCount;
+  const uint64_t groupCount = ws->groupCount;
+  const int threads = WorkPoolThreads(pool);
+  ParallelMerge job;
+  job.ws = ws;
+  job.rangeCount = static_cast<uint32_t>(threads) * kRangesPerThread;
+  if (job.rangeCount > n) job.rangeCount = static_cast<uint32_t>(n);
+  job.twoRounds = groupCount > kMergeBatch;
+  job.runLimit = groupCount;
+  if (job.twoRounds) job.runLimit = std::max<uint64_t>(kMergeBatch, (groupCount + kMergeBatch - 1) / kMergeBatch);
+  const uint64_t sampleCount = uint64_t{job.rangeCount} * kSamplesPerRange < n ? uint64_t{job.rangeCount} * kSamplesPerRange : n;
+  job.splitters = static_cast<uint64_t *>(malloc(sizeof(uint64_t) * sampleCount));
+  job.cuts = static_cast<uint16_t *>(calloc((job.rangeCount + 1) * groupCount, sizeof(uint16_t)));
+  job.rangeStart = static_cast<uint64_t *>(calloc(job.rangeCount + 1, sizeof(uint64_t)));
+  job.scratch = static_cast<uint64_t *>(malloc(sizeof(uint64_t) * 3 * job.runLimit * threads));
+  job.trees = static_cast<MergeNode *>(malloc(sizeof(MergeNode) * job.runLimit * threads));
+  int result = 1;
+  if (job.splitters != nullptr && job.cuts != nullptr && job.rangeStart != nullptr && job.scratch != nullptr &&
+      job.trees != nullptr) {
+    // Samples evenly spread over the groups' slices, then the splitters among them.
+    for (uint64_t s = 0; s < sampleCount; s++) job.splitters[s] = s * n / sampleCount;
+    std::sort(job.splitters, job.splitters + sampleCount, [ws](uint64_t a, uint64_t b) { return SlotBefore(ws, a, b); });
+    for (uint32_t j = 1; j < job.rangeCount; j++) job.splitters[j - 1] = job.splitters[j * sampleCount / job.rangeCount];
+    uint16_t *lastRow = job.cuts + uint64_t{job.rangeCount} * groupCount;
+    for (uint64_t g = 0; g < groupCount; g++) lastRow[g] = ws->groupSizes[g];
+    job.rangeStart[job.rangeCount] = n;
+    RunPoolTasks(pool, CutTask, &job, job.rangeCount - 1, nullptr);
+    const uint64_t total = job.twoRounds ? 2 * n : n;
+    const PoolProgress first = {kPhaseMerging, 0, total, kProgressInterval};
+    RunPoolTasks(pool, MergeRangeTask, &job, job.rangeCount, &first);
+    if (job.twoRounds) {
+      const PoolProgress second = {kPhaseMerging, n, total, kProgressInterval};
+      RunPoolTasks(pool, MergeBatchesTask, &job, job.rangeCount, &second);
+      uint32_t *merged = ws->keyPointers;
+      ws->keyPointers = ws->outputOrder;
+      ws->outputOrder = merged;
+    }
+    result = 0;
+  }
+  free(job.splitters);
+  free(job.cuts);
+  free(job.rangeStart);
+  free(job.scratch);
+  free(job.trees);
+  return result;
+}
+
+void MergeGroups(SortWorkspace *ws, WorkPool *pool) {
+  ReportProgress(kPhaseMerging, 0, ws->recordCount);
+  if (ConcatenateGroups(ws)) {
+    // Already in order: nothing to merge.
+  } else if (pool == nullptr || MergeGroupsOnPool(ws, pool) != 0) {
+    MergeGroupsHere(ws);
+  }
+  MergeCompares = CountMergeCompares(ws->outputOrder, ws->recordCount, ws->groupCount, ws->mergeScratch, pool);
 }
 
 // For the reference emitted at position r from group g, the selection merge counts one
@@ -187,7 +383,8 @@ void MergeGroups(SortWorkspace *ws) {
 // In those steps the reference is g's head and no lower group's head is smaller or equal,
 // since all of them come out after it. A stack of positions with increasing groups gives
 // prevLower for every r in one pass. Positions are stored plus one, so 0 means "none".
-uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, uint64_t *scratch) {
+static uint64_t CountMergeComparesHere(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount,
+                                       uint64_t *scratch) {
   uint64_t *lastLower = scratch;                 // per group, then reused as prevSame
   uint64_t *prevSame = scratch + groupCount;
   uint64_t *stack = scratch + 2 * groupCount;
@@ -212,4 +409,114 @@ uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t gr
     prevSame[g] = uint64_t{r} + 1;
   }
   return total;
+}
+
+// The count on a pool, over consecutive slices of the order. A slice needs, of what came
+// before it, only prevSame of every group (its last position there) and, for prevLower, the
+// last position of any group below g: the largest of those prevSame values of groups below
+// g. Within the slice the stack finds nearer positions of lower groups, which then win.
+struct ParallelCount {
+  const uint32_t *order;
+  uint32_t n;
+  uint32_t groupCount;
+  uint32_t sliceCount;
+  uint32_t *last;        // sliceCount rows of G: first each slice's last positions, then what precedes it
+  uint32_t *lastLower;   // G: the last position of any group below g, over the whole order
+  uint32_t *scratch;     // per worker: 2 * G, the lower groups' carry and the stack
+  uint64_t *totals;      // per slice
+};
+
+static uint32_t SliceStart(const ParallelCount *job, uint32_t slice) {
+  return static_cast<uint32_t>(uint64_t{job->n} * slice / job->sliceCount);
+}
+
+// Row slice of last: each group's last position in the slice, plus one; 0 for none.
+static uint64_t LastPositionsTask(void *context, uint32_t slice, int) {
+  ParallelCount *job = static_cast<ParallelCount *>(context);
+  uint32_t *row = job->last + uint64_t{slice} * job->groupCount;
+  memset(row, 0, sizeof(uint32_t) * job->groupCount);
+  for (uint32_t r = SliceStart(job, slice), end = SliceStart(job, slice + 1); r < end; r++) {
+    row[job->order[r] / kSortGroupSize] = r + 1;
+  }
+  return 0;
+}
+
+static uint64_t CountSliceTask(void *context, uint32_t slice, int worker) {
+  ParallelCount *job = static_cast<ParallelCount *>(context);
+  const uint32_t groupCount = job->groupCount;
+  uint32_t *prevSame = job->last + uint64_t{slice} * groupCount;  // this slice's own row from here on
+  uint32_t *lowerCarry = job->scratch + static_cast<uint64_t>(worker) * 2 * groupCount;
+  uint32_t *stack = lowerCarry + groupCount;
+  uint32_t running = 0;
+  for (uint32_t g = 0; g < groupCount; g++) {
+    lowerCarry[g] = running;
+    if (prevSame[g] > running) running = prevSame[g];
+  }
+  const uint32_t *order = job->order;
+  uint64_t depth = 0;
+  uint64_t total = 0;
+  for (uint32_t r = SliceStart(job, slice), end = SliceStart(job, slice + 1); r < end; r++) {
+    const uint32_t g = order[r] / kSortGroupSize;
+    while (depth > 0 && order[stack[depth - 1] - 1] / kSortGroupSize >= g) depth--;
+    const uint32_t prevLower = depth > 0 ? stack[depth - 1] : lowerCarry[g];
+    stack[depth++] = r + 1;
+    const uint32_t from = prevSame[g] > prevLower ? prevSame[g] : prevLower;
+    const uint32_t to = r + 1 < job->lastLower[g] ? r + 1 : job->lastLower[g];
+    if (to > from) total += to - from;
+    prevSame[g] = r + 1;
+  }
+  job->totals[slice] = total;
+  return 0;
+}
+
+// Returns 0 with *total set, or 1 when the scratch could not be had.
+static int CountMergeComparesOnPool(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, WorkPool *pool,
+                                    uint64_t *total) {
+  const int threads = WorkPoolThreads(pool);
+  ParallelCount job;
+  job.order = outputOrder;
+  job.n = n;
+  job.groupCount = groupCount;
+  job.sliceCount = static_cast<uint32_t>(threads) * 2 < n ? static_cast<uint32_t>(threads) * 2 : n;
+  job.last = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * groupCount * job.sliceCount));
+  job.lastLower = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * groupCount));
+  job.scratch = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * 2 * groupCount * threads));
+  job.totals = static_cast<uint64_t *>(calloc(job.sliceCount, sizeof(uint64_t)));
+  int result = 1;
+  if (job.last != nullptr && job.lastLower != nullptr && job.scratch != nullptr && job.totals != nullptr) {
+    RunPoolTasks(pool, LastPositionsTask, &job, job.sliceCount, nullptr);
+    // Each row becomes what precedes its slice: the last positions of the slices before it.
+    for (uint32_t g = 0; g < groupCount; g++) {
+      uint32_t before = 0;
+      for (uint32_t slice = 0; slice < job.sliceCount; slice++) {
+        uint32_t *cell = job.last + uint64_t{slice} * groupCount + g;
+        const uint32_t own = *cell;
+        *cell = before;
+        if (own > before) before = own;
+      }
+      job.lastLower[g] = before;  // for now: group g's last position over the whole order
+    }
+    uint32_t running = 0;
+    for (uint32_t g = 0; g < groupCount; g++) {
+      const uint32_t own = job.lastLower[g];
+      job.lastLower[g] = running;
+      if (own > running) running = own;
+    }
+    RunPoolTasks(pool, CountSliceTask, &job, job.sliceCount, nullptr);
+    *total = 0;
+    for (uint32_t slice = 0; slice < job.sliceCount; slice++) *total += job.totals[slice];
+    result = 0;
+  }
+  free(job.last);
+  free(job.lastLower);
+  free(job.scratch);
+  free(job.totals);
+  return result;
+}
+
+uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, uint64_t *scratch,
+                            WorkPool *pool) {
+  uint64_t total = 0;
+  if (pool != nullptr && CountMergeComparesOnPool(outputOrder, n, groupCount, pool, &total) == 0) return total;
+  return CountMergeComparesHere(outputOrder, n, groupCount, scratch);
 }

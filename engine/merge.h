@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "engine/workpool.h"
 #include "engine/workspace.h"
 
 // With more groups than this, the merge takes two rounds: batches of this many groups
@@ -27,11 +28,17 @@ extern uint64_t MergeCompares;  // replacements of the best head, as the selecti
 
 // Merges ws's G >= 2 sorted groups of keyPointers into outputOrder and sets MergeCompares.
 // Uses the workspace's tree and scratch arrays (and mergePrefixes when G > kMergeBatch);
-// allocates nothing. With two rounds, keyPointers and outputOrder trade places.
-void MergeGroups(SortWorkspace *ws);
+// with two rounds, keyPointers and outputOrder trade places. Without a pool it allocates
+// nothing; with one, the output is cut into key ranges merged on the workers (each worker
+// takes a tree and cursors for G runs, and the cuts take 2 bytes a group a range), giving
+// exactly the order of the merge on one thread.
+void MergeGroups(SortWorkspace *ws, WorkPool *pool);
 
 // The selection merge's compare count for an emitted order of n references over G groups
-// (a reference's group is its record index / 997). scratch holds 3 * G entries.
-uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, uint64_t *scratch);
+// (a reference's group is its record index / 997). scratch holds 3 * G entries. With a pool
+// the order is counted in slices on the workers (4 bytes a group for every slice, and
+// 8 bytes a group for each worker), with the same count.
+uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, uint64_t *scratch,
+                            WorkPool *pool);
 
 #endif

@@ -10,8 +10,6 @@
 
 static uint32_t (*gTestMilliseconds)() = nullptr;
 static void (*gTestLocalTime)(LocalTime *) = nullptr;
-static int64_t gFailAfterBytes = -1;  // test hook: writes past this many bytes fail
-static int gFailClose = 0;            // test hook: the close reports a failure
 
 // Fault simulation: operations and allocations counted since the fault was set, and the
 // one that fails (0: none).
@@ -50,13 +48,7 @@ uint64_t AllocationsCounted() { return gAllocations; }
 
 int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count) {
   while (count > 0) {
-    size_t chunk = count;
-    if (gFailAfterBytes >= 0) {
-      if (file->written >= static_cast<uint64_t>(gFailAfterBytes)) return 1;
-      const uint64_t room = static_cast<uint64_t>(gFailAfterBytes) - file->written;
-      if (chunk > room) chunk = static_cast<size_t>(room);
-    }
-    const int64_t done = WriteSomeBytes(file->handle, bytes, chunk);
+    const int64_t done = WriteSomeBytes(file->handle, bytes, count);
     if (done <= 0) return 1;
     bytes += done;
     count -= static_cast<size_t>(done);
@@ -65,7 +57,17 @@ int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count) {
   return 0;
 }
 
-int OutputCloseFault() { return gFailClose; }
+int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset) {
+  const unsigned char *next = static_cast<const unsigned char *>(bytes);
+  while (count > 0) {
+    const int64_t done = WriteSomeBytesAt(file->handle, next, count, offset);
+    if (done <= 0) return 1;
+    next += done;
+    offset += static_cast<uint64_t>(done);
+    count -= static_cast<size_t>(done);
+  }
+  return 0;
+}
 
 int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count) {
   const unsigned char *next = static_cast<const unsigned char *>(bytes);
@@ -103,7 +105,3 @@ void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime 
   gTestLocalTime = localTime;
 }
 
-void SetOutputFaultForTesting(int64_t failAfterBytes, int failClose) {
-  gFailAfterBytes = failAfterBytes;
-  gFailClose = failClose;
-}

@@ -83,6 +83,16 @@ inline int WriteOutputFile(OutputFile *file, const void *bytes, size_t count) {
   return WriteOutputBuffered(file, bytes, count);
 }
 
+// 1 when the output takes writes at chosen offsets (a regular file), so that several
+// threads may write their parts of it at once through WriteOutputAt.
+int OutputTakesOffsets(const OutputFile *file);
+
+// Writes count bytes at the given offset, beside the buffered writes (the file's buffer and
+// counters are not touched, so threads may call it at once for parts that do not overlap).
+// Returns 0, or 1 when a write failed. The test hook's byte limit fails any write that
+// would reach past it.
+int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset);
+
 // keep 1: writes what is buffered and closes; returns 0, or 1 if any write or the close
 // failed, in which case the file is emptied. keep 0: empties the file and closes it.
 int CloseOutputFile(OutputFile *file, int keep);
@@ -90,6 +100,10 @@ int CloseOutputFile(OutputFile *file, int keep);
 // Runs work(context) and returns its result; returns -1 instead if a read of a mapped
 // input faulted (the file was cut short under us, or the device failed).
 int RunGuarded(int (*work)(void *context), void *context);
+
+// The same for another thread's reads while RunGuarded runs on the calling thread (which
+// keeps the fault handler in place): returns work(context), or -1 if a read faulted.
+int RunGuardedInThread(int (*work)(void *context), void *context);
 
 // Milliseconds of elapsed time from a steady clock.
 uint32_t ElapsedMilliseconds();
@@ -145,9 +159,7 @@ void SetAllocationFaultForTesting(uint64_t failingAllocation);
 uint64_t FileOperationsCounted();
 uint64_t AllocationsCounted();
 
-// Test hooks: replace the clock and the local time (null restores them), and make the
-// output fail after a number of bytes written, or at its close.
+// Test hook: replaces the clock and the local time (null restores them).
 void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime *));
-void SetOutputFaultForTesting(int64_t failAfterBytes, int failClose);
 
 #endif

@@ -13,14 +13,15 @@
 // or -1 on failure. Interrupted writes are resumed inside.
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count);
 
+// Writes up to count bytes at offset; returns the number written (at least 1), or -1.
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset);
+
 // The local time from the system.
 void ReadSystemLocalTime(LocalTime *time);
 
-// Writes all bytes through WriteSomeBytes, counting file->written and honouring the test
-// hook's write limit. Returns 0, or 1 when a write failed.
+// Writes all bytes through WriteSomeBytes, counting file->written. Returns 0, or 1 when
+// a write failed.
 int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count);
 
-// 1 when the test hook makes the output's close fail.
-int OutputCloseFault();
 
 #endif

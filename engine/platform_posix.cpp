@@ -15,8 +15,9 @@
 #include "engine/platform_os.h"
 #include "engine/sorttypes.h"
 
-static sigjmp_buf gGuardJump;
-static volatile sig_atomic_t gGuardActive = 0;
+// Each thread's guard: where a faulting read of the mapping on that thread jumps to.
+static thread_local sigjmp_buf *gGuardJump = nullptr;
+static thread_local volatile sig_atomic_t gGuardActive = 0;
 
 int OpenInputFile(const char *name, InputFile *file) {
   memset(file, 0, sizeof *file);
@@ -90,6 +91,20 @@ static int OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *i
   return fd;
 }
 
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
+  if (FileOperationFails(kFileWrite)) return -1;
+  for (;;) {
+    ssize_t done = pwrite(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    return done > 0 ? done : -1;
+  }
+}
+
+int OutputTakesOffsets(const OutputFile *file) {
+  struct stat status;
+  return fstat(static_cast<int>(file->handle), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
@@ -130,7 +145,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
     file->failed = 1;
   }
   if ((!keep || file->failed) && ftruncate(fd, 0) != 0) file->failed = 1;
-  int closeFailed = close(fd) != 0 || OutputCloseFault() || FileOperationFails(kFileClose);
+  int closeFailed = close(fd) != 0 || FileOperationFails(kFileClose);
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;
     if (truncate(file->name, 0) != 0) {
@@ -171,10 +186,23 @@ uint32_t ProcessNumber() { return static_cast<uint32_t>(getpid()); }
 static void OnMappingFault(int signalNumber) {
   if (gGuardActive) {
     gGuardActive = 0;
-    siglongjmp(gGuardJump, 1);
+    siglongjmp(*gGuardJump, 1);
   }
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
+}
+
+int RunGuardedInThread(int (*work)(void *context), void *context) {
+  sigjmp_buf here;
+  volatile int result = -1;
+  if (sigsetjmp(here, 1) == 0) {
+    gGuardJump = &here;
+    gGuardActive = 1;
+    result = work(context);
+  }
+  gGuardActive = 0;
+  gGuardJump = nullptr;
+  return result;
 }
 
 int RunGuarded(int (*work)(void *context), void *context) {
@@ -184,12 +212,7 @@ int RunGuarded(int (*work)(void *context), void *context) {
   action.sa_handler = OnMappingFault;
   sigemptyset(&action.sa_mask);
   sigaction(SIGBUS, &action, &previous);
-  int result = -1;
-  if (sigsetjmp(gGuardJump, 1) == 0) {
-    gGuardActive = 1;
-    result = work(context);
-    gGuardActive = 0;
-  }
+  const int result = RunGuardedInThread(work, context);
   sigaction(SIGBUS, &previous, nullptr);
   return result;
 }

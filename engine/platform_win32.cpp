@@ -89,6 +89,20 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
   return done;
 }
 
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
+  const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD done = 0;
+  if (FileOperationFails(kFileWrite)) return -1;
+  if (!WriteFile(Handle(handle), bytes, chunk, &done, &at) || done == 0) return -1;
+  return done;
+}
+
+int OutputTakesOffsets(const OutputFile *file) { return GetFileType(Handle(file->handle)) == FILE_TYPE_DISK; }
+
 // Empties an open file.
 static void EmptyFile(HANDLE h) {
   LARGE_INTEGER start;
@@ -157,7 +171,7 @@ int CloseOutputFile(OutputFile *file, int keep) {
   HANDLE h = Handle(file->handle);
   if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
   if (!keep || file->failed) EmptyFile(h);
-  const bool closeFailed = !CloseHandle(h) || OutputCloseFault() || FileOperationFails(kFileClose);
+  const bool closeFailed = !CloseHandle(h) || FileOperationFails(kFileClose);
   if (keep && !file->failed && closeFailed) {
     file->failed = 1;
     HANDLE again = CreateFileA(file->name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
@@ -254,6 +268,7 @@ static int RunWithJump(int (*work)(void *context), void *context) {
   return result;
 }
 
+// The handler serves every thread of the process; each thread keeps its own jump.
 int RunGuarded(int (*work)(void *context), void *context) {
   void *handler = AddVectoredExceptionHandler(1, OnGuardedFault);
   if (handler == nullptr) return work(context);
@@ -261,6 +276,8 @@ int RunGuarded(int (*work)(void *context), void *context) {
   RemoveVectoredExceptionHandler(handler);
   return result;
 }
+
+int RunGuardedInThread(int (*work)(void *context), void *context) { return RunWithJump(work, context); }
 
 void ReadSystemLocalTime(LocalTime *time) {
   SYSTEMTIME local;

@@ -36,16 +36,23 @@ struct OpenRecord {
   uint64_t last;    // offset of its last stored byte
 };
 
+// Where pass 1 puts the records of the range being scanned.
+struct RangeIndex {
+  uint32_t first;   // index of the range's first record
+  uint32_t limit;   // records the range may end
+  bool report;      // progress reports (the whole file, on the run's thread)
+};
+
 // Closes the current record. Pass 1 stores its offset and span and builds its key from
 // its stored bytes, copied into the zero-filled scratch and cleared again afterwards.
 static int EndRecord(int pass, const unsigned char *bytes, OpenRecord *open, ScanTally *tally,
-                     const ScanKeying *keying) {
+                     const ScanKeying *keying, const RangeIndex *index) {
   if (pass == 0) {
     if (open->stored > static_cast<uint64_t>(tally->longestRecord)) tally->longestRecord = static_cast<int>(open->stored);
   } else {
     SortWorkspace *ws = keying->workspace;
-    const uint32_t r = tally->recordCount;
-    if (r >= ws->recordCount) return kScanChanged;
+    if (tally->recordCount >= index->limit) return kScanChanged;
+    const uint32_t r = index->first + tally->recordCount;
     const uint64_t span = open->last - open->first + 1;
     const unsigned char *source = bytes + open->first;
     const uint32_t reach = keying->plan->reach;
@@ -63,22 +70,23 @@ static int EndRecord(int pass, const unsigned char *bytes, OpenRecord *open, Sca
     BuildVariableKey(keying->plan, keying->record, static_cast<uint32_t>(open->first),
                      ws->keyArray + static_cast<uint64_t>(r) * ws->keyLength);
     memset(keying->record, 0, copied);
-    if (r % kProgressInterval == 0) ReportProgress(kPhaseKeying, r, ws->recordCount);
+    if (index->report && r % kProgressInterval == 0) ReportProgress(kPhaseKeying, r, ws->recordCount);
   }
   tally->recordCount++;
   open->stored = 0;
   return kScanGood;
 }
 
-int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, ScanTally *tally,
-                const ScanKeying *keying) {
+// Scans bytes[begin, end), begun with no record open. Returns the result code.
+static int ScanRange(int pass, const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, ScanTally *tally,
+                     const ScanKeying *keying, const RangeIndex *index) {
   const unsigned char delimiter = mode == kDelimiterLf ? kLf : kCr;
   OpenRecord open = {0, 0, 0};
   tally->recordCount = 0;
-  uint64_t pos = 0;
+  uint64_t pos = begin;
   int result = kScanGood;
-  while (pos < size && result == kScanGood) {
-    uint64_t next = FindLineBreak(bytes, pos, size);
+  while (pos < end && result == kScanGood) {
+    uint64_t next = FindLineBreak(bytes, pos, end);
     if (next > pos) {  // ordinary bytes: all stored
       if (open.stored == 0) open.first = pos;
       open.stored += next - pos;
@@ -88,22 +96,61 @@ int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, S
         break;
       }
       pos = next;
-      if (pos == size) break;
+      if (pos == end) break;
     }
     if (bytes[pos] == delimiter) {
-      if (mode == kDelimiterBoth && (pos + 1 == size || bytes[pos + 1] != kLf)) {
+      if (mode == kDelimiterBoth && (pos + 1 == end || bytes[pos + 1] != kLf)) {
         result = kScanDelimiterError;
         break;
       }
-      if (open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying);
+      if (open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying, index);
       pos += mode == kDelimiterBoth ? 2 : 1;
     } else {
       pos++;  // a CR or LF that is not the delimiter: never stored
     }
   }
-  if (result == kScanGood && open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying);
-  if (pass == 1 && (result != kScanGood || tally->recordCount != keying->workspace->recordCount)) {
-    return kScanChanged;
-  }
+  if (result == kScanGood && open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying, index);
+  if (pass == 1 && (result != kScanGood || tally->recordCount != index->limit)) return kScanChanged;
   return result;
+}
+
+int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, ScanTally *tally,
+                const ScanKeying *keying) {
+  const RangeIndex index = {0, pass == 1 ? keying->workspace->recordCount : 0, true};
+  return ScanRange(pass, bytes, 0, size, mode, tally, keying, &index);
+}
+
+int ScanRecordRange(int pass, const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, ScanTally *tally,
+                    const ScanKeying *keying, uint32_t firstRecord, uint32_t recordCount) {
+  const RangeIndex index = {firstRecord, recordCount, false};
+  return ScanRange(pass, bytes, begin, end, mode, tally, keying, &index);
+}
+
+// The position just after the first delimiter that ends in [from, to), or to when none does.
+// In mode 0 that is an LF right after a CR: the whole-file scan always takes such a CR as a
+// delimiter, since a CR can never be the second byte of a pair.
+static uint64_t AfterNextDelimiter(const unsigned char *bytes, uint64_t from, uint64_t to, int mode) {
+  const unsigned char last = mode == kDelimiterCr ? kCr : kLf;
+  for (uint64_t pos = from; pos < to; pos++) {
+    pos = FindLineBreak(bytes, pos, to);
+    if (pos == to) break;
+    if (bytes[pos] == last && (mode != kDelimiterBoth || (pos > 0 && bytes[pos - 1] == kCr))) return pos + 1;
+  }
+  return to;
+}
+
+uint32_t SplitAtDelimiters(const unsigned char *bytes, uint64_t size, int mode, uint32_t maxRanges, uint64_t *starts) {
+  uint32_t count = 0;
+  starts[0] = 0;
+  for (uint32_t j = 1; j < maxRanges; j++) {
+    // Each cut is searched for only up to the next nominal one, so the searches together
+    // read the file once at most; a stretch without a delimiter just makes a longer range.
+    const uint64_t nominal = size * j / maxRanges;
+    const uint64_t limit = size * (j + 1) / maxRanges;
+    const uint64_t from = nominal > starts[count] ? nominal : starts[count];
+    const uint64_t cut = AfterNextDelimiter(bytes, from, limit, mode);
+    if (cut < limit && cut > starts[count]) starts[++count] = cut;
+  }
+  starts[++count] = size;
+  return count;
 }

@@ -50,4 +50,18 @@ struct ScanKeying {
 int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, ScanTally *tally,
                 const ScanKeying *keying);
 
+// The same scan over bytes[begin, end), a range cut by SplitAtDelimiters: the scan of the
+// whole file reaches both ends with no record open, so ranges scanned one by one give what
+// it gives: the records in order, each at its own offset, the record counts adding up, the
+// longest record the largest of theirs, and its result the first range's that is not
+// kScanGood. Pass 1 stores the range's records from index firstRecord on and expects
+// recordCount of them (pass 0's count for the range); it makes no progress reports.
+int ScanRecordRange(int pass, const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, ScanTally *tally,
+                    const ScanKeying *keying, uint32_t firstRecord, uint32_t recordCount);
+
+// Cuts bytes[0, size) into at most maxRanges ranges (maxRanges >= 1), each beginning at 0 or
+// just after a delimiter: CR LF in mode 0, so a pair is never cut. Fills starts[0] = 0 up to
+// starts[count] = size, increasing, and returns count.
+uint32_t SplitAtDelimiters(const unsigned char *bytes, uint64_t size, int mode, uint32_t maxRanges, uint64_t *starts);
+
 #endif

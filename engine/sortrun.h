@@ -5,6 +5,10 @@
 // output and, when asked, writes the statistics report (statreport.h).
 // Only keys, references, offsets and lengths are held in memory, never the records: the
 // output copies each record from the mapped input at its offset.
+// With more than one thread (SortThreads) every phase runs on a pool of workers that lives
+// for the run (workpool.h): keys in ranges of records (text in ranges cut after a line
+// end), the groups each on one worker, the merge in key ranges, the output in ranges of
+// output positions written at their offsets. Each gives exactly the one-thread result.
 #ifndef PELMAR_ENGINE_SORTRUN_H
 #define PELMAR_ENGINE_SORTRUN_H
 
@@ -16,6 +20,10 @@
 // Folder of the statistics file, set by the caller before a run with statistics on.
 // The report goes to StatisticsDirectory followed by the separator and "SortStat.txt".
 extern char StatisticsDirectory[kNameSize];
+
+// Threads a run uses: 0 (the default) for the cores, at most 8; 1 for everything on the
+// calling thread. Any count gives the same output, report and messages.
+extern int SortThreads;
 
 // 1 after a run that wrote its statistics report whole; 0 after any other run.
 extern int StatisticsWritten;

@@ -55,6 +55,9 @@ TEST(ParseCommandLine, RefusesWhatItCannotUse) {
       {{"-t", "0=Zero", "-i", "a.b"}, "--title needs a key number from 1 to 6: K=TEXT, not '0=Zero'"},
       {{"-t", "1=" + std::string(26, 'x'), "-i", "a.b"}, "a key title has at most 25 characters"},
       {{"--delimiter", "crlf", "-i", "a.b"}, "--delimiter takes both, cr or lf, not 'crlf'"},
+      {{"--threads", "0", "-i", "a.b"}, "--threads takes a number from 1 to 64, not '0'"},
+      {{"--threads=65", "-i", "a.b"}, "--threads takes a number from 1 to 64, not '65'"},
+      {{"--threads", "2x", "-i", "a.b"}, "--threads takes a number from 1 to 64, not '2x'"},
       {{"--stats=yes"}, "option '--stats' takes no value"},
       {{"--saved", "a_b", "--last"}, "--saved, --last, --list, --preferences and --set go one at a time"},
       {{"--last", "-i", "a.b"}, "--saved, --last, --list, --preferences and --set take no --input, --output, --size or --key"},
@@ -76,6 +79,7 @@ TEST(ParseCommandLine, ActionsTitlesAndSwitches) {
   EXPECT_EQ(line.titles[0], nullptr);
   EXPECT_EQ(line.statistics, 1);
   EXPECT_EQ(line.delimiter, 2);
+  EXPECT_EQ(line.threads, 0);
   EXPECT_EQ(line.save, 1);
   ASSERT_EQ(Parse({"--list"}, &line), 0);
   EXPECT_EQ(line.action, kActionList);
@@ -96,6 +100,8 @@ TEST(ParseCommandLine, ActionsTitlesAndSwitches) {
   ASSERT_EQ(Parse({"--set", "ofni=Mrg"}, &line), 0);
   EXPECT_EQ(line.action, kActionSet);
   EXPECT_STREQ(line.setting, "ofni=Mrg");
+  ASSERT_EQ(Parse({"--last", "--threads", "3"}, &line), 0);
+  EXPECT_EQ(line.threads, 3);
 }
 
 namespace {

@@ -159,13 +159,18 @@ std::string GroupLines(const std::vector<GroupCounters> &counters) {
   return text;
 }
 
+// The engine on one thread and on pools of 2, 3 and 8 against the reference: order,
+// compares and the per-group lines.
 void ExpectPipelineMatches(const ReferenceKeys &keys) {
   ReferenceSortResult expected = ReferenceSort(keys);
-  EngineSortResult actual = RunEngineSortGroups(keys);
-  ASSERT_EQ(actual.order, expected.order);
-  EXPECT_EQ(actual.sortCompares, expected.sortCompares);
-  EXPECT_EQ(actual.mergeCompares, expected.mergeCompares);
-  EXPECT_EQ(actual.statistics, GroupLines(expected.counters));
+  for (int threads : {1, 2, 3, 8}) {
+    SCOPED_TRACE("threads=" + std::to_string(threads));
+    EngineSortResult actual = RunEngineSortGroups(keys, threads);
+    ASSERT_EQ(actual.order, expected.order);
+    EXPECT_EQ(actual.sortCompares, expected.sortCompares);
+    EXPECT_EQ(actual.mergeCompares, expected.mergeCompares);
+    EXPECT_EQ(actual.statistics, GroupLines(expected.counters));
+  }
 }
 
 }  // namespace

@@ -63,15 +63,20 @@ TEST(MergeGroups, LoneLastRecordTakesItsPlaceByKey) {
 }
 
 // The count recovered from the emitted order equals the selection merge's own count for
-// interleavings of many groups (ties across groups included).
+// interleavings of many groups (ties across groups included), counted whole and in slices.
 TEST(CountMergeCompares, EqualsTheSelectionMergeCount) {
   std::mt19937_64 random(5);
+  WorkPool *pools[] = {StartWorkPool(2), StartWorkPool(3), StartWorkPool(8)};
   for (int round = 0; round < 60; round++) {
     const uint32_t groupCount = 2 + static_cast<uint32_t>(random() % 12);
     const uint32_t n = (groupCount - 1) * kSortGroupSize + 1 + static_cast<uint32_t>(random() % kSortGroupSize);
     ReferenceKeys keys = MakeKeys(random() % 2 ? kFewDistinct : kRandomBytes, n, 1 + random() % 3, random);
     ReferenceSortResult expected = ReferenceSort(keys);
     std::vector<uint64_t> scratch(3 * groupCount);
-    EXPECT_EQ(CountMergeCompares(expected.order.data(), n, groupCount, scratch.data()), expected.mergeCompares);
+    EXPECT_EQ(CountMergeCompares(expected.order.data(), n, groupCount, scratch.data(), nullptr), expected.mergeCompares);
+    for (WorkPool *pool : pools) {
+      EXPECT_EQ(CountMergeCompares(expected.order.data(), n, groupCount, scratch.data(), pool), expected.mergeCompares);
+    }
   }
+  for (WorkPool *pool : pools) StopWorkPool(pool);
 }

@@ -133,7 +133,7 @@ ReferenceSortResult ReferenceSort(const ReferenceKeys &keys) {
   return result;
 }
 
-EngineSortResult RunEngineSortGroups(const ReferenceKeys &keys) {
+EngineSortResult RunEngineSortGroups(const ReferenceKeys &keys, int threads) {
   ParameterRecord job;
   memset(&job, 0, sizeof job);
   job.recordLength = static_cast<int32_t>(keys.keyLength);
@@ -146,7 +146,9 @@ EngineSortResult RunEngineSortGroups(const ReferenceKeys &keys) {
   FILE *statistics = tmpfile();
   SortCompares = 0;
   uint32_t mergeStart = 0;
-  EXPECT_EQ(SortGroups(&ws, statistics, &mergeStart), 0);
+  WorkPool *pool = threads > 1 ? StartWorkPool(threads) : nullptr;
+  EXPECT_EQ(SortGroups(&ws, statistics, &mergeStart, pool), 0);
+  StopWorkPool(pool);
   EngineSortResult result;
   result.order.assign(ws.outputOrder, ws.outputOrder + n);
   result.sortCompares = SortCompares;

@@ -35,13 +35,14 @@ struct ReferenceSortResult {
 ReferenceSortResult ReferenceSort(const ReferenceKeys &keys);
 
 // The engine's SortGroups over the same keys, laid out as a run lays them out (one key of
-// T bytes per record), with the statistics lines it wrote.
+// T bytes per record), with the statistics lines it wrote; on a pool of that many threads
+// when threads > 1.
 struct EngineSortResult {
   std::vector<uint32_t> order;
   std::string statistics;
   uint64_t sortCompares;
   uint64_t mergeCompares;
 };
-EngineSortResult RunEngineSortGroups(const ReferenceKeys &keys);
+EngineSortResult RunEngineSortGroups(const ReferenceKeys &keys, int threads = 1);
 
 #endif

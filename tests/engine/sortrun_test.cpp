@@ -18,6 +18,7 @@
 
 #include "engine/errortext.h"
 #include "engine/keys.h"
+#include "engine/merge.h"
 #include "engine/platform.h"
 #include "engine/progress.h"
 #include "engine/scanner.h"
@@ -72,8 +73,64 @@ std::string RandomRecords(std::mt19937_64 &random, size_t n, size_t length, int 
   return bytes;
 }
 
+// Records in the orders the differential runs use: 0 random, 1 few distinct, 2 sorted,
+// 3 reverse sorted, 4 all equal (as whole records, so sorted by a leading 'a' key too).
+std::vector<std::string> ShapedRecords(std::mt19937_64 &random, size_t n, size_t length, int shape) {
+  std::vector<std::string> records;
+  for (size_t i = 0; i < n; i++) records.push_back(RandomRecords(random, 1, length, shape == 1 ? 2 : 256));
+  if (shape == 2) std::sort(records.begin(), records.end());
+  if (shape == 3) std::sort(records.rbegin(), records.rend());
+  if (shape == 4) std::fill(records.begin(), records.end(), records[0]);
+  return records;
+}
+
+uint32_t ZeroClock() { return 0; }
+void FixedLocalTime(LocalTime *time) { *time = LocalTime{2026, 12, 6, 23, 0}; }
+
+// What a run leaves: its result, messages, output file and statistics report.
+struct RunOutcome {
+  int result;
+  std::string errorText;
+  std::string output;
+  std::string report;
+};
+
+// Runs the job on the given thread count with statistics on (in folder) and a fixed clock.
+RunOutcome RunOnThreads(ParameterRecord job, int threads, const TempFolder &folder) {
+  job.statisticsFlag = 1;
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  RemoveFile(folder.File("SortStat.txt"));
+  RemoveFile(job.outputName);
+  SetClockForTesting(ZeroClock, FixedLocalTime);
+  SortThreads = threads;
+  RunOutcome outcome;
+  outcome.result = RunJob(job);
+  SortThreads = 0;
+  SetClockForTesting(nullptr, nullptr);
+  outcome.errorText = ErrorText;
+  outcome.output = ReadFile(job.outputName);
+  outcome.report = ReadFile(folder.File("SortStat.txt"));
+  return outcome;
+}
+
+// The job on 1, 2, 3 and 8 threads: every run leaves exactly what the one-thread run leaves.
+RunOutcome ExpectSameOnEveryThreadCount(const ParameterRecord &job, const TempFolder &folder) {
+  const RunOutcome one = RunOnThreads(job, 1, folder);
+  for (int threads : {2, 3, 8}) {
+    const RunOutcome many = RunOnThreads(job, threads, folder);
+    EXPECT_EQ(many.result, one.result) << threads << " threads";
+    EXPECT_EQ(many.errorText, one.errorText) << threads << " threads";
+    EXPECT_TRUE(many.output == one.output) << threads << " threads: output differs";
+    EXPECT_TRUE(one.result != 0 || one.report.find(" Lo Branch =") != std::string::npos);
+    EXPECT_EQ(many.report, one.report) << threads << " threads";
+  }
+  return one;
+}
+
 }  // namespace
 
+// Every shape and key set, at the group boundaries and past the merge's two-round size, on
+// every thread count: output as the reference sort gives it, report as one thread writes it.
 TEST(SortRun, FixedLengthOutputMatchesTheReferenceSort) {
   TempFolder folder;
   std::mt19937_64 random(11);
@@ -83,14 +140,76 @@ TEST(SortRun, FixedLengthOutputMatchesTheReferenceSort) {
       {KeyField{1, 1, 'a', 'a'}, KeyField{5, 4, 'f', 'd'}, KeyField{11, 2, 'u', 'd'}},
       {KeyField{13, 8, 'f', 'a'}, KeyField{2, 1, 'c', 'a'}},
   };
-  for (size_t n : {2u, 3u, 997u, 998u, 1994u, 5003u}) {
-    for (size_t set = 0; set < keySets.size(); set++) {
-      SCOPED_TRACE("n=" + std::to_string(n) + " set=" + std::to_string(set));
-      const std::string bytes = RandomRecords(random, n, 20, set % 2 ? 3 : 256);
+  const uint32_t twoRounds = kMergeBatch * kSortGroupSize + 1500;
+  for (size_t n : {size_t{2}, size_t{3}, size_t{997}, size_t{998}, size_t{1994}, size_t{5003}, size_t{twoRounds}}) {
+    for (int shape = 0; shape < 5; shape++) {
+      const size_t set = (n + shape) % keySets.size();
+      SCOPED_TRACE("n=" + std::to_string(n) + " shape=" + std::to_string(shape) + " set=" + std::to_string(set));
+      std::string bytes;
+      for (const std::string &record : ShapedRecords(random, n, 20, shape)) bytes += record;
       WriteFile(folder.File("in.dat"), bytes);
       ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 20, keySets[set]);
-      ASSERT_EQ(RunJob(job), 0) << ErrorText;
-      EXPECT_EQ(ReadFile(folder.File("out.dat")), ExpectedFixedOutput(bytes, job));
+      const RunOutcome outcome = ExpectSameOnEveryThreadCount(job, folder);
+      ASSERT_EQ(outcome.result, 0) << outcome.errorText;
+      EXPECT_TRUE(outcome.output == ExpectedFixedOutput(bytes, job));
+    }
+  }
+}
+
+namespace {
+
+// The output the described sort gives text lines: keys from the scanner run over the whole
+// text on one thread, sorted by the plain reference, records copied with CR LF.
+std::string ExpectedLineOutput(const std::string &text, const ParameterRecord &job, int mode) {
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+  ScanTally tally = {0, 0};
+  EXPECT_EQ(ScanRecords(0, bytes, text.size(), mode, &tally, nullptr), kScanGood);
+  SortWorkspace ws;
+  EXPECT_EQ(AllocateWorkspace(&ws, tally.recordCount, &job), 0);
+  KeyPlan plan;
+  PrepareKeyPlan(job.keys, job.keyCount, true, &plan);
+  std::vector<unsigned char> scratch(1024, 0);
+  ScanKeying keying = {&ws, &plan, scratch.data()};
+  EXPECT_EQ(ScanRecords(1, bytes, text.size(), mode, &tally, &keying), kScanGood);
+  ReferenceKeys keys;
+  keys.keyLength = ws.keyLength;
+  keys.bytes.assign(ws.keyArray, ws.keyArray + uint64_t{ws.recordCount} * ws.keyLength);
+  std::string output;
+  for (uint32_t i : ReferenceSort(keys).order) output += text.substr(ws.recordOffsets[i], ws.recordLengths[i]) + "\r\n";
+  ReleaseWorkspace(&ws);
+  return output;
+}
+
+}  // namespace
+
+// Text lines in each delimiter mode, with empty lines, stray CR and LF bytes and an unended
+// last line, on every thread count.
+TEST(SortRun, TextLinesMatchTheReferenceSortOnEveryThreadCount) {
+  TempFolder folder;
+  std::mt19937_64 random(12);
+  const char *ends[] = {"\r\n", "\r", "\n"};
+  for (int mode : {kDelimiterBoth, kDelimiterCr, kDelimiterLf}) {
+    for (size_t n : {size_t{997}, size_t{1994}, size_t{5003}}) {
+      for (int shape = 0; shape < 5; shape++) {
+        SCOPED_TRACE("mode=" + std::to_string(mode) + " n=" + std::to_string(n) + " shape=" + std::to_string(shape));
+        std::string text;
+        for (std::string record : ShapedRecords(random, n, 6, shape)) {
+          for (char &c : record) c = static_cast<char>('a' + static_cast<unsigned char>(c) % 26);  // no line ends inside
+          text += record.substr(0, shape == 4 ? 6 : 3 + random() % 4);
+          if (random() % 8 == 0) text += mode == kDelimiterLf ? "\r" : "\n";  // a stray byte, kept in the span
+          text += ends[mode];
+          if (random() % 16 == 0) text += ends[mode];  // an empty line
+        }
+        text += "unended";
+        WriteFile(folder.File("in.txt"), text);
+        DelimiterMode = mode;
+        ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
+                                      {KeyField{1, 2, 'c', shape == 3 ? 'd' : 'a'}, KeyField{3, 4, 'a', 'a'}});
+        const RunOutcome outcome = ExpectSameOnEveryThreadCount(job, folder);
+        ASSERT_EQ(outcome.result, 0) << outcome.errorText;
+        EXPECT_TRUE(outcome.output == ExpectedLineOutput(text, job, mode));
+        DelimiterMode = kDelimiterBoth;
+      }
     }
   }
 }
@@ -175,16 +294,32 @@ TEST(SortRun, EmptyVariableFileFailsBeforeTheOutputIsOpened) {
   EXPECT_FALSE(FileExists(folder.File("out.txt")));
 }
 
+// The first error in file order decides, wherever the threads' ranges cut the file.
 TEST(SortRun, ScannerFailuresNameTheInput) {
   TempFolder folder;
   const std::string input = folder.File("in.txt");
+  const std::string delimiterError = "\n Record Delimeter Error in: " + input + "!\n" + kTerminated;
+  const std::string tooLong = "\n Found Record Length > 256 Bytes in: " + input + "!\n" + kTerminated;
+  std::string lines;
+  for (int i = 0; i < 5000; i++) lines += "line " + std::to_string(i) + "\r\n";
+  const std::string badCr = "ab\rcd\r\n", longLine = std::string(261, 'x') + "\r\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {badCr, delimiterError},
+      {longLine, tooLong},
+      {lines + badCr + lines + longLine + lines, delimiterError},
+      {lines + longLine + lines + badCr + lines, tooLong},
+      {lines + lines + lines + "end\r", delimiterError},
+  };
   ParameterRecord job = MakeJob(input, folder.File("out.txt"), kVariableRecords, {KeyField{1, 2, 'c', 'a'}});
-  WriteFile(input, "ab\rcd\r\n");
-  EXPECT_EQ(RunJob(job), 1);
-  EXPECT_EQ(std::string(ErrorText), "\n Record Delimeter Error in: " + input + "!\n" + kTerminated);
-  WriteFile(input, std::string(261, 'x') + "\r\n");
-  EXPECT_EQ(RunJob(job), 1);
-  EXPECT_EQ(std::string(ErrorText), "\n Found Record Length > 256 Bytes in: " + input + "!\n" + kTerminated);
+  for (const auto &c : cases) {
+    WriteFile(input, c.first);
+    for (int threads : {1, 2, 3, 8}) {
+      SortThreads = threads;
+      EXPECT_EQ(RunJob(job), 1);
+      EXPECT_EQ(std::string(ErrorText), c.second) << threads << " threads";
+    }
+  }
+  SortThreads = 0;
 }
 
 TEST(SortRun, FewerThanTwoRecordsLeaveAnEmptyOutput) {
@@ -384,19 +519,22 @@ TEST(SortRun, FailedWritesAreReportedAndLeaveAnEmptyOutput) {
   TempFolder folder;
   std::mt19937_64 random(5);
   WriteFile(folder.File("in.dat"), RandomRecords(random, 100000, 100, 26));  // 10 MB: several buffers
-  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 10, 'a', 'a'}});
   const std::string written = "\n Error Writing Output File: " + folder.File("out.dat") + "!\n" + kTerminated;
-  for (int64_t failAfter : {int64_t{0}, int64_t{5000000}, int64_t{9999999}}) {
-    SetOutputFaultForTesting(failAfter, 0);
-    EXPECT_EQ(RunJob(job), 1) << failAfter;
-    EXPECT_EQ(std::string(ErrorText), written);
-    EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 10, 'a', 'a'}});
+  for (int threads : {1, 3}) {  // one output file, or parts written at their offsets
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    SortThreads = threads;
+    // The first write, a later one and every one from the second on; then the final close.
+    const int faults[][3] = {{1, 0, kFileWrite}, {3, 0, kFileWrite}, {2, 1, kFileWrite}, {1, 0, kFileClose}};
+    for (const auto &fault : faults) {
+      SetFileFaultForTesting(fault[0], fault[1], fault[2]);
+      EXPECT_EQ(RunJob(job), 1) << fault[0] << " " << fault[2];
+      SetFileFaultForTesting(0);
+      EXPECT_EQ(std::string(ErrorText), written);
+      EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
+    }
   }
-  SetOutputFaultForTesting(-1, 1);  // the final close fails
-  EXPECT_EQ(RunJob(job), 1);
-  EXPECT_EQ(std::string(ErrorText), written);
-  EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
-  SetOutputFaultForTesting(-1, 0);
+  SortThreads = 0;
 
 #ifndef _WIN32
   // A real write failure: the system refuses to let the file grow past 1 MB.
@@ -439,46 +577,51 @@ void ChangeInput(int phase, uint64_t done, uint64_t) {
 }  // namespace
 
 TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
-  TempFolder folder;
-  std::mt19937_64 random(8);
-  gChangingFile = folder.File("in.dat");
-  const std::string changed = "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kTerminated;
-  SortProgress = ChangeInput;
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    SortThreads = threads;
+    TempFolder folder;
+    std::mt19937_64 random(8);
+    gChangingFile = folder.File("in.dat");
+    const std::string changed = "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kTerminated;
+    SortProgress = ChangeInput;
 
-  // Cut short before the output is copied, and while it is being copied.
-  for (uint64_t done : {uint64_t{0}, uint64_t{kProgressInterval}}) {
-    WriteFile(gChangingFile, RandomRecords(random, 200000, 50, 26));
-    gReplacement.clear();
-    gChangeAtPhase = kPhaseWriting;
-    gChangeAtDone = done;
-    ParameterRecord job = MakeJob(gChangingFile, folder.File("out.dat"), 50, {KeyField{1, 8, 'a', 'a'}});
+    // Cut short before the output is copied, and while it is being copied.
+    for (uint64_t done : {uint64_t{0}, uint64_t{kProgressInterval}}) {
+      WriteFile(gChangingFile, RandomRecords(random, 200000, 50, 26));
+      gReplacement.clear();
+      gChangeAtPhase = kPhaseWriting;
+      gChangeAtDone = done;
+      ParameterRecord job = MakeJob(gChangingFile, folder.File("out.dat"), 50, {KeyField{1, 8, 'a', 'a'}});
 #ifdef _WIN32
-    // Windows refuses to shorten a file while a view of it is mapped: the run goes on.
-    EXPECT_EQ(RunJob(job), 0) << ErrorText;
-    EXPECT_TRUE(gCutRefused);
-    EXPECT_EQ(ReadFile(folder.File("out.dat")).size(), 200000u * 50u);
+      // Windows refuses to shorten a file while a view of it is mapped: the run goes on.
+      EXPECT_EQ(RunJob(job), 0) << ErrorText;
+      EXPECT_TRUE(gCutRefused);
+      EXPECT_EQ(ReadFile(folder.File("out.dat")).size(), 200000u * 50u);
 #else
-    EXPECT_EQ(RunJob(job), 1) << done;
-    EXPECT_EQ(std::string(ErrorText), changed);
-    EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
+      EXPECT_EQ(RunJob(job), 1) << done;
+      EXPECT_EQ(std::string(ErrorText), changed);
+      EXPECT_EQ(ReadFile(folder.File("out.dat")), "");
 #endif
-  }
+    }
 
-  // Text lines rewritten in place between the two scans: more lines than were counted.
-  std::string lines;
-  for (int i = 0; i < 1000; i++) lines += "line number " + std::to_string(i) + "\n";
-  WriteFile(gChangingFile, lines);
-  gReplacement = std::string(lines.size() / 2, '\n').replace(0, 1, "x");
-  for (size_t i = 0; i < gReplacement.size(); i += 2) gReplacement[i] = 'y';
-  gChangeAtPhase = kPhaseKeying;
-  gChangeAtDone = 0;
-  DelimiterMode = kDelimiterLf;
-  ParameterRecord job = MakeJob(gChangingFile, folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'a', 'a'}});
-  EXPECT_EQ(RunJob(job), 1);
-  DelimiterMode = kDelimiterBoth;
-  EXPECT_EQ(std::string(ErrorText), "\n Longest Variable Record Length  = 15\n" + changed);
-  EXPECT_EQ(ReadFile(folder.File("out.txt")), "");
-  SortProgress = nullptr;
+    // Text lines rewritten in place between the two scans: more lines than were counted.
+    std::string lines;
+    for (int i = 0; i < 1000; i++) lines += "line number " + std::to_string(i) + "\n";
+    WriteFile(gChangingFile, lines);
+    gReplacement = std::string(lines.size() / 2, '\n').replace(0, 1, "x");
+    for (size_t i = 0; i < gReplacement.size(); i += 2) gReplacement[i] = 'y';
+    gChangeAtPhase = kPhaseKeying;
+    gChangeAtDone = 0;
+    DelimiterMode = kDelimiterLf;
+    ParameterRecord job = MakeJob(gChangingFile, folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'a', 'a'}});
+    EXPECT_EQ(RunJob(job), 1);
+    DelimiterMode = kDelimiterBoth;
+    EXPECT_EQ(std::string(ErrorText), "\n Longest Variable Record Length  = 15\n" + changed);
+    EXPECT_EQ(ReadFile(folder.File("out.txt")), "");
+    SortProgress = nullptr;
+  }
+  SortThreads = 0;
 }
 
 TEST(SortRun, InputsOfFourGigabytesOrMoreAreRefused) {
