@@ -215,9 +215,13 @@ static int ScanOneRange(void *context) {
   const uint32_t r = arguments->range;
   uint32_t firstRecord = 0;
   for (uint32_t q = 0; q < r; q++) firstRecord += run->scanRecords[q];
+  if (job->pass == 0) {  // counting only: there is no scratch yet
+    return ScanRecordRange(0, run->input.bytes, run->scanStarts[r], run->scanStarts[r + 1], DelimiterMode,
+                           &job->tally[r], nullptr, firstRecord, run->scanRecords[r]);
+  }
   ScanKeying keying = {&run->ws, &run->plan, job->scratch + static_cast<size_t>(arguments->worker) * run->bufferSize};
-  return ScanRecordRange(job->pass, run->input.bytes, run->scanStarts[r], run->scanStarts[r + 1], DelimiterMode,
-                         &job->tally[r], job->pass == 1 ? &keying : nullptr, firstRecord, run->scanRecords[r]);
+  return ScanRecordRange(1, run->input.bytes, run->scanStarts[r], run->scanStarts[r + 1], DelimiterMode,
+                         &job->tally[r], &keying, firstRecord, run->scanRecords[r]);
 }
 
 static uint64_t ScanTask(void *context, uint32_t index, int worker) {
