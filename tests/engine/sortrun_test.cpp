@@ -236,30 +236,6 @@ TEST(SortRun, VariableLengthRecordsAreWrittenWithCrLfInKeyOrder) {
   EXPECT_STREQ(ErrorText, "\n Longest Variable Record Length  = 5\n");
 }
 
-TEST(SortRun, EqualVariableFieldsKeepInputOrderInBothSequences) {
-  TempFolder folder;
-  WriteFile(folder.File("in.txt"), "k2 first\nk1 only\nk2 second\nk2 third\n");
-  DelimiterMode = kDelimiterLf;
-  ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 2, 'a', 'd'}});
-  ASSERT_EQ(RunJob(job), 0) << ErrorText;
-  EXPECT_EQ(ReadFile(folder.File("out.txt")), "k2 first\r\nk2 second\r\nk2 third\r\nk1 only\r\n");
-  job.keys[0].sequence = 'a';
-  ASSERT_EQ(RunJob(job), 0) << ErrorText;
-  EXPECT_EQ(ReadFile(folder.File("out.txt")), "k1 only\r\nk2 first\r\nk2 second\r\nk2 third\r\n");
-  DelimiterMode = kDelimiterBoth;
-}
-
-TEST(SortRun, LastLineWithoutEndAndStrayCrAreKeptWhole) {
-  TempFolder folder;
-  // A CR LF file scanned with LF as delimiter, its last line unended: nothing lost, nothing corrupted.
-  WriteFile(folder.File("in.txt"), "zz one\r\naa two\r\nmm three");
-  DelimiterMode = kDelimiterLf;
-  ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 2, 'a', 'a'}});
-  ASSERT_EQ(RunJob(job), 0) << ErrorText;
-  DelimiterMode = kDelimiterBoth;
-  EXPECT_EQ(ReadFile(folder.File("out.txt")), "aa two\r\nmm three\r\nzz one\r\n");
-}
-
 TEST(SortRun, VariableLengthKeyPositionsAreCheckedAgainstTheLongestRecord) {
   TempFolder folder;
   std::string forty(40, 'x');
