@@ -385,6 +385,17 @@ static uint32_t WriteTaskEnd(const SortRunState *run, uint32_t task) {
   return end < run->ws.recordCount ? static_cast<uint32_t>(end) : run->ws.recordCount;
 }
 
+
+// Asks for the first and last lines of record i of the input ahead of its copy, so that
+// the copy a few records later does not wait for them.
+static inline void PrefetchRecord(const SortRunState *run, uint32_t i) {
+  const SortWorkspace *ws = &run->ws;
+  const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
+  const unsigned char *record = run->input.bytes + (run->variable ? ws->recordOffsets[i] : i * recordLength);
+  __builtin_prefetch(record);
+  __builtin_prefetch(record + (run->variable ? ws->recordLengths[i] : recordLength) - 1);
+}
+
 // Bytes of task index's records in the output (variable-length records), into taskOffset[index + 1].
 static uint64_t MeasureTask(void *context, uint32_t index, int) {
   WriteJob *job = static_cast<WriteJob *>(context);
@@ -408,12 +419,7 @@ static int WriteTaskRecords(void *context) {
   size_t used = 0;
   const uint32_t end = WriteTaskEnd(run, arguments->task);
   for (uint32_t k = arguments->task * kWriteTaskRecords; k < end; k++) {
-    if (k + kPrefetchDistance < end) {  // the record a few steps ahead: its first and last lines
-      const uint32_t ahead = ws->outputOrder[k + kPrefetchDistance];
-      const unsigned char *record = input + (run->variable ? ws->recordOffsets[ahead] : ahead * recordLength);
-      __builtin_prefetch(record);
-      __builtin_prefetch(record + (run->variable ? ws->recordLengths[ahead] : recordLength) - 1);
-    }
+    if (k + kPrefetchDistance < end) PrefetchRecord(run, ws->outputOrder[k + kPrefetchDistance]);
     const uint32_t i = ws->outputOrder[k];
     const size_t length = run->variable ? ws->recordLengths[i] + size_t{2} : static_cast<size_t>(recordLength);
     if (used + length > kWriteBufferSize) {
@@ -493,12 +499,7 @@ static int WriteOutput(void *context) {
     if (written != 2) return written;
   }
   for (uint32_t k = 0; k < n; k++) {
-    if (k + kPrefetchDistance < n) {  // the record a few steps ahead: its first and last lines
-      const uint32_t ahead = ws->outputOrder[k + kPrefetchDistance];
-      const unsigned char *record = input + (run->variable ? ws->recordOffsets[ahead] : ahead * recordLength);
-      __builtin_prefetch(record);
-      __builtin_prefetch(record + (run->variable ? ws->recordLengths[ahead] : recordLength) - 1);
-    }
+    if (k + kPrefetchDistance < n) PrefetchRecord(run, ws->outputOrder[k + kPrefetchDistance]);
     const uint32_t i = ws->outputOrder[k];
     if (run->variable) {
       WriteOutputFile(&run->output, input + ws->recordOffsets[i], ws->recordLengths[i]);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/keys.h"
 #include "engine/merge.h"
 #include "engine/sortrun.h"
 
@@ -159,4 +160,21 @@ EngineSortResult RunEngineSortGroups(const ReferenceKeys &keys, int threads) {
   fclose(statistics);
   ReleaseWorkspace(&ws);
   return result;
+}
+
+std::string ExpectedFixedOutput(const std::string &bytes, const ParameterRecord &job) {
+  KeyPlan plan;
+  PrepareKeyPlan(job.keys, job.keyCount, false, &plan);
+  const size_t length = static_cast<size_t>(job.recordLength);
+  const size_t n = bytes.size() / length;
+  ReferenceKeys keys;
+  keys.keyLength = plan.keyLength;
+  keys.bytes.resize(n * plan.keyLength);
+  for (size_t i = 0; i < n; i++) {
+    BuildFixedKey(&plan, reinterpret_cast<const unsigned char *>(bytes.data()) + i * length,
+                  keys.bytes.data() + i * plan.keyLength);
+  }
+  std::string output;
+  for (uint32_t i : ReferenceSort(keys).order) output += bytes.substr(i * length, length);
+  return output;
 }

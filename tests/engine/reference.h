@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/groupsort.h"
+#include "engine/sorttypes.h"
 
 // Keys of T bytes, key i at i * T.
 struct ReferenceKeys {
@@ -44,5 +45,9 @@ struct EngineSortResult {
   uint64_t mergeCompares;
 };
 EngineSortResult RunEngineSortGroups(const ReferenceKeys &keys, int threads = 1);
+
+// The records of a fixed-length file (whole records only) in the order the described sort
+// leaves them: keys built by the engine's key encoding, sorted by ReferenceSort.
+std::string ExpectedFixedOutput(const std::string &bytes, const ParameterRecord &job);
 
 #endif

@@ -48,25 +48,6 @@ int RunJob(const ParameterRecord &job) {
   return SortRun(&job);
 }
 
-// The records of a fixed-length file in the order the described sort leaves them,
-// computed with the plain reference sort over the same keys.
-std::string ExpectedFixedOutput(const std::string &bytes, const ParameterRecord &job) {
-  KeyPlan plan;
-  PrepareKeyPlan(job.keys, job.keyCount, false, &plan);
-  const size_t length = static_cast<size_t>(job.recordLength);
-  const size_t n = bytes.size() / length;
-  ReferenceKeys keys;
-  keys.keyLength = plan.keyLength;
-  keys.bytes.resize(n * plan.keyLength);
-  for (size_t i = 0; i < n; i++) {
-    BuildFixedKey(&plan, reinterpret_cast<const unsigned char *>(bytes.data()) + i * length,
-                  keys.bytes.data() + i * plan.keyLength);
-  }
-  std::string output;
-  for (uint32_t i : ReferenceSort(keys).order) output += bytes.substr(i * length, length);
-  return output;
-}
-
 std::string RandomRecords(std::mt19937_64 &random, size_t n, size_t length, int alphabet) {
   std::string bytes;
   for (size_t i = 0; i < n * length; i++) bytes += static_cast<char>(alphabet == 256 ? random() % 256 : 'a' + random() % alphabet);

@@ -78,24 +78,6 @@ ParameterRecord DecodeJob(FuzzReader *reader) {
   return job;
 }
 
-// The records of a fixed-length input in the order the reference sort leaves them.
-std::string ExpectedFixedOutput(const std::string &bytes, const ParameterRecord &job) {
-  KeyPlan plan;
-  PrepareKeyPlan(job.keys, job.keyCount, false, &plan);
-  const size_t length = static_cast<size_t>(job.recordLength);
-  const size_t n = bytes.size() / length;
-  ReferenceKeys keys;
-  keys.keyLength = plan.keyLength;
-  keys.bytes.resize(n * plan.keyLength);
-  for (size_t i = 0; i < n; i++) {
-    BuildFixedKey(&plan, reinterpret_cast<const unsigned char *>(bytes.data()) + i * length,
-                  keys.bytes.data() + i * plan.keyLength);
-  }
-  std::string output;
-  for (uint32_t i : ReferenceSort(keys).order) output += bytes.substr(i * length, length);
-  return output;
-}
-
 // One text line as the scanner is described to cut it.
 struct TextLine {
   size_t first;        // offset of its first stored byte
