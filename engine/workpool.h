@@ -28,8 +28,9 @@ struct PoolProgress {
   uint64_t interval;  // units between reports
 };
 
-// Starts threads workers (2 to kMaxSortThreads). Returns null when the pool or a thread
-// cannot be had; the caller then does the work on its own thread.
+// Starts threads workers (2 to kMaxSortThreads). Returns null when the pool cannot be
+// allocated; the caller then does the work on its own thread. A thread the system refuses
+// to start ends the program: std::thread reports that by an exception, which we never catch.
 WorkPool *StartWorkPool(int threads);
 
 int WorkPoolThreads(const WorkPool *pool);
