@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # One entry for every job on a fresh Debian 12:
+#   ./run.sh start   install what is missing, build, and open Pelmar: pelmar.exe under Wine
+#                    on this display, or without one the pelmar-sort demo on the samples
 #   ./run.sh test    install what is missing, build (plain and sanitized) and run every test;
 #                    cross-build the Windows programs and suites and run them under Wine;
 #                    then each fuzz target for PELMAR_FUZZ_SECONDS (default 60) seconds
@@ -87,6 +89,23 @@ case "${1:-}" in
   wine-tests)  # run by test, inside xvfb-run
     wine_tests
     ;;
+  start)
+    setup
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    if [ -z "${DISPLAY:-}" ]; then
+      echo "No display here for the Windows program: running the pelmar-sort demo on the samples instead."
+      "$top/samples/demo.sh" "$top/build/cli/pelmar-sort"
+      exit 0
+    fi
+    build build-win-programs -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMAR_TESTS=OFF \
+      -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
+    # Pelmar keeps its settings and saved sets in the folder it starts in: out/pelmar,
+    # with the samples to sort.
+    mkdir -p "$top/out/pelmar"
+    cp -n "$top/samples/people.dat" "$top/samples/cities.txt" "$top/out/pelmar/"
+    cd "$top/out/pelmar"
+    WINEDEBUG=-all wine "$top/build-win-programs/shell/pelmar.exe"
+    ;;
   demo)
     setup
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -97,7 +116,7 @@ case "${1:-}" in
     bench/run.sh
     ;;
   *)
-    echo "usage: ./run.sh test | demo | bench" >&2
+    echo "usage: ./run.sh start | test | demo | bench" >&2
     exit 2
     ;;
 esac
