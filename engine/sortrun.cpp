@@ -19,19 +19,19 @@ SortProgressFunction SortProgress = nullptr;
 int StatisticsWritten = 0;
 int SortThreads = 0;
 
-static const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";            // M1, M12
-static const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";                    // M2
-static const char kDelimiterError[] = "\n Record Delimeter Error in: %s!\n";                     // M3
-static const char kRecordTooLong[] = "\n Found Record Length > 256 Bytes in: %s!\n";             // M4
-static const char kLongestRecord[] = "\n Longest Variable Record Length  = %d\n";                // M5
-static const char kPositionPastRecord[] = "\n Postion in %s Key > Variable Record Length!\n";     // M6
-static const char kFieldPastRecord[] = "\n Postion + Length in %s Key > Variable Record Length!\n";  // M7
-static const char kCannotOpenOutput[] = "\n Could NOT Open Output File: %s!\n";                  // M8
-static const char kTooFewRecords[] = "\n Only ONE Record in File - No Need to Sort!\n";          // M9
-static const char kCannotOpenStatistics[] = "\n Could NOT Open Statistics File: %s!\n";          // M10
-static const char kKeysTooLong[] = "\n Total Length of Keys Specified > Record Length!\n";       // M11
-static const char kSequenceError[] = "\n Sort FAILED - Sequence Error! Program Aborted! \n";     // M13
-static const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";                     // M14
+static const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";
+static const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";
+static const char kDelimiterError[] = "\n Record Delimeter Error in: %s!\n";
+static const char kRecordTooLong[] = "\n Found Record Length > 256 Bytes in: %s!\n";
+static const char kLongestRecord[] = "\n Longest Variable Record Length  = %d\n";
+static const char kPositionPastRecord[] = "\n Postion in %s Key > Variable Record Length!\n";
+static const char kFieldPastRecord[] = "\n Postion + Length in %s Key > Variable Record Length!\n";
+static const char kCannotOpenOutput[] = "\n Could NOT Open Output File: %s!\n";
+static const char kTooFewRecords[] = "\n Only ONE Record in File - No Need to Sort!\n";
+static const char kCannotOpenStatistics[] = "\n Could NOT Open Statistics File: %s!\n";
+static const char kKeysTooLong[] = "\n Total Length of Keys Specified > Record Length!\n";
+static const char kSequenceError[] = "\n Sort FAILED - Sequence Error! Program Aborted! \n";
+static const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
 static const char kInvalidJob[] = "\n Invalid Sort Parameters!\n";
 static const char kInputTooLarge[] = "\n Input File Too Large - 4 GB Limit: %s!\n";
 static const char kInputChanged[] = "\n Input File Changed During Sort: %s!\n";
