@@ -230,10 +230,14 @@ static int SetPreference(const char *setting) {
     WriteFieldText(nullptr, preference->control, value);
   }
   if (CheckPreferences(nullptr) != 0) return 1;  // the dialog's message is shown
-  if (preference->control == IDC_PREF_OFNI && strncmp(Preferences.ofni, value, kOfniSize) != 0) {
+  if (preference->control == IDC_PREF_OFNI) {
     char trimmed[kPartSize];
     CopyText(trimmed, sizeof trimmed, value);
-    if (TrimBlanks(trimmed) == 0 || strcmp(Preferences.ofni, trimmed) != 0) return 1;  // refused, and said why
+    if (TrimBlanks(trimmed) == 0) {  // the dialog keeps the identifier for an empty field
+      fprintf(stderr, "pelmar-sort: ofni takes 1 to 4 letters, digits, '-', '_' or '~'\n");
+      return 2;
+    }
+    if (strcmp(Preferences.ofni, trimmed) != 0) return 1;  // refused, and the check said why
   }
   if (preference->control == IDC_PREF_BROWSE_DIR && strcmp(BrowseDirectory, value) != 0) {
     fprintf(stderr, "pelmar-sort: browse-folder %s\n",

@@ -6,7 +6,7 @@
 #include "engine/platform.h"
 #include "engine/sorttypes.h"
 
-constexpr size_t kTemporaryPathSize = kNameSize + 32;  // a folder of 255 characters and the temporary name
+constexpr size_t kTemporaryPathSize = kNameSize + 64;  // a folder of 255 characters and the longest temporary name
 
 static const char kTemporaryPrefix[] = "Pelmar-";  // the new content, until it replaces a file
 static const char kTemporarySuffix[] = ".tmp";      // never ".spt": a listing must not see it

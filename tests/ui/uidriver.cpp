@@ -250,6 +250,20 @@ static HWND OpenSortDialog(HWND window) {
   return dialog;
 }
 
+// Browse in the Sort dialog: the real open-file dialog, given the full name of a file.
+// Returns false when no open-file dialog came.
+static bool BrowseTo(HWND window, HWND dialog, const std::string &path) {
+  Command(dialog, IDC_BROWSE);
+  HWND browse = WaitOwned(window, kBrowseTitle);
+  Check(browse != nullptr, "no open-file dialog");
+  if (browse == nullptr) return false;
+  Sleep(100);
+  SetField(browse, kFileNameBox, path.c_str());
+  PostMessageA(GetDlgItem(browse, IDOK), BM_CLICK, 0, 0);
+  Check(WaitFor([&] { return !IsWindow(browse); }), "the open-file dialog stays");
+  return true;
+}
+
 static void LeaveSortDialog(HWND window, HWND dialog) {
   Command(dialog, IDC_RETURN_TO_MAIN);
   Check(WaitFor([&] { return !IsWindow(dialog); }), "the Sort dialog stays");
@@ -379,14 +393,7 @@ static void MainJob() {
         rect.top);
   Check(WaitFor([&] { return IsIconic(window) != FALSE; }), "the main window is not minimised");
 
-  Command(dialog, IDC_BROWSE);
-  HWND browse = WaitOwned(window, kBrowseTitle);
-  Check(browse != nullptr, "no open-file dialog");
-  if (browse == nullptr) return;
-  Sleep(100);
-  SetField(browse, kFileNameBox, InFolder("people.dat").c_str());
-  PostMessageA(GetDlgItem(browse, IDOK), BM_CLICK, 0, 0);
-  Check(WaitFor([&] { return !IsWindow(browse); }), "the open-file dialog stays");
+  if (!BrowseTo(window, dialog, InFolder("people.dat"))) return;
   Check(WaitFor([&] { return Field(dialog, IDC_OUTPUT_NAME) == InFolder("peopleSrt.dat"); }), "output name \"%s\"",
         Field(dialog, IDC_OUTPUT_NAME).c_str());
   Check(Field(dialog, IDC_INPUT_NAME) == InFolder("people.dat"), "input name \"%s\"",
@@ -681,14 +688,7 @@ static void LastPath() {
   if (window == nullptr) return;
   HWND dialog = OpenSortDialog(window);
   if (dialog == nullptr) return;
-  Command(dialog, IDC_BROWSE);
-  HWND browse = WaitOwned(window, kBrowseTitle);
-  Check(browse != nullptr, "no open-file dialog");
-  if (browse == nullptr) return;
-  Sleep(100);
-  SetField(browse, kFileNameBox, InFolder("people.dat").c_str());
-  PostMessageA(GetDlgItem(browse, IDOK), BM_CLICK, 0, 0);
-  Check(WaitFor([&] { return !IsWindow(browse); }), "the open-file dialog stays");
+  if (!BrowseTo(window, dialog, InFolder("people.dat"))) return;
   Check(WaitFor([&] { return Field(dialog, IDC_INPUT_NAME) == InFolder("people.dat"); }), "input name \"%s\"",
         Field(dialog, IDC_INPUT_NAME).c_str());
   LeaveSortDialog(window, dialog);
