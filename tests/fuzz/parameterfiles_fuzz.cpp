@@ -3,16 +3,18 @@
 // parameters, lists, loads an entry, removes one and saves, checking after each step:
 //   byte 0     bit 0 user files on, bit 1 last path on, bits 2-3 which entry is loaded,
 //              bits 4-5 which is removed, bit 6 no ab.spt, bit 7 no c_d.spt
-//   byte 1     the saved set's input name: as loaded, ab.dat, x/c_d.dat, or a raw text
+//   byte 2     the saved set's input name: as loaded, ab.dat, x/c_d.dat, or a raw text
 //   then       the identifiers and input name in raw form, and the three files' bytes
 // A loaded entry's texts must be bounded and terminated, a failed load must leave the
 // parameters as they were, and every file must afterwards hold its old bytes or the
-// whole new content its operation describes; nothing else may be left in the folder.
+// whole new content its operation describes, a save that could not write spt.spt must say
+// so, and nothing else may be left in the folder.
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "os/platform.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
@@ -33,9 +35,10 @@ void Collect(void *listed, const char *identifier) {
   static_cast<std::vector<std::string> *>(listed)->push_back(identifier);
 }
 
+StorageOutcome outcome;  // what the last operation reported
+
 int CallStorage(Operation operation, int userFiles, int lastPath, const std::string &text,
                 std::vector<std::string> *listed) {
-  static StorageOutcome outcome;
   switch (operation) {
     case kStart:
       FakeReset();
@@ -121,7 +124,7 @@ bool NamedEntry(const std::string &identifier, std::string *file, int *index) {
 
 // A removal leaves every file as it was, or the named file without the entry: the last
 // entry in its place, the count one lower, the length kept; or no file for its only entry.
-void CheckRemove(const std::string &identifier) {
+void CheckRemove(const std::string &identifier, int failing) {
   std::vector<std::string> before;
   for (const char *name : kFiles) before.push_back(ReadWholeFile(name));
   std::string file;
@@ -129,7 +132,9 @@ void CheckRemove(const std::string &identifier) {
   const bool named = NamedEntry(identifier, &file, &index);
   const std::string old = named ? ReadWholeFile(file) : "";
   std::vector<std::string> listed;
+  SetFileFaultForTesting(failing);
   const int result = CallStorage(kRemove, 0, 0, identifier, &listed);
+  SetFileFaultForTesting(0);
   CheckListed(listed);
   for (size_t f = 0; f < before.size(); f++) {
     if (result != 0 || kFiles[f] != file) FUZZ_CHECK(ReadWholeFile(kFiles[f]) == before[f], "other files untouched");
@@ -174,7 +179,7 @@ void CheckUserFile(const std::string &old, bool existed, const std::string &now,
 }
 
 // Returns the name of the user file the save was meant for.
-std::string CheckSave(const std::string &inputName, bool userFiles) {
+std::string CheckSave(const std::string &inputName, bool userFiles, int failing) {
   char base[kNameSize];
   CopyText(base, sizeof base, inputName.empty() ? CurrentParameters.inputName : inputName.c_str());
   std::string name = base;
@@ -187,13 +192,17 @@ std::string CheckSave(const std::string &inputName, bool userFiles) {
   std::vector<std::string> others;
   for (const char *file : kFiles) others.push_back(ReadWholeFile(file));
 
+  SetFileFaultForTesting(failing);
   const int result = CallStorage(kSave, 0, 0, inputName, nullptr);
+  SetFileFaultForTesting(0);
+  const bool reported = result != 0 || outcome.messageCount > 0;
 
   unsigned char encoded[kParameterRecordSize];
   EncodeParameterRecord(&JobRecord, encoded);
   const std::string record(reinterpret_cast<const char *>(encoded), sizeof encoded);
   const std::string last = ReadWholeFile("spt.spt");
-  FUZZ_CHECK(last == CountBytes(1) + record || (result != 0 && last == oldLast), "spt.spt is the old one or the saved one");
+  FUZZ_CHECK(last == CountBytes(1) + record || (reported && last == oldLast),
+             "spt.spt is the saved one, or the old one and the save says so");
   if (userFile == "spt.spt") return userFile;  // a user file of that name is overwritten by the last parameters
   bool exists = false;
   const std::string now = ReadWholeFile(userFile, &exists);
@@ -220,6 +229,7 @@ std::string ChooseIdentifier(int mode, uint8_t pick, const std::string &raw, con
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   EmptyFolder();
   FuzzReader reader = {data, size};
+  const uint8_t failing = reader.Byte();
   const uint8_t flags = reader.Byte();
   const uint8_t saveChoice = reader.Byte();
   const bool userFiles = flags & 1;
@@ -239,12 +249,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   CallStorage(kList, 0, 0, "", &listed);
   CheckListed(listed);
   CheckLoad(kLoad, ChooseIdentifier((flags >> 2) % 4, loadPick, rawLoad, listed));
-  CheckRemove(ChooseIdentifier((flags >> 4) % 4, removePick, rawRemove, listed));
+  CheckRemove(ChooseIdentifier((flags >> 4) % 4, removePick, rawRemove, listed), failing % 16);
 
   const char *const kSaveNames[] = {"", "ab.dat", "x/c_d.dat"};
   std::string inputName = saveChoice % 4 < 3 ? kSaveNames[saveChoice % 4] : rawName;
   if (saveChoice % 4 == 3 && inputName.empty()) inputName = "raw.dat";
-  created.insert(CheckSave(inputName, userFiles));
+  created.insert(CheckSave(inputName, userFiles, failing / 16));
   created.insert("spt.spt");
 
   // Nothing is left behind but the parameter files.

@@ -140,6 +140,22 @@ TEST_F(ParameterFilesTest, LastParametersAreRestoredAtStartUp) {
   EXPECT_STREQ(CurrentParameters.inputName, "");
   EXPECT_EQ(ParametersLoaded, 0);
   EXPECT_EQ(FakeMessageCount(), 0);
+
+  // With "last path" off the browse folder stays; on, a folder filling the whole name is
+  // taken whole, and as much as fits into the preferences' shorter slot.
+  for (size_t length : {size_t{254}, size_t{255}}) {
+    const std::string folder = std::string(length - 1, 'f') + kPathSeparator;
+    WriteFileBytes("spt.spt", FileImage(1, RecordImage(folder.substr(0, 255), 80, 7)));
+    ResetParameterState();
+    CopyText(BrowseDirectory, kNameSize, "kept");
+    Preferences.useLastPath = 0;
+    ASSERT_EQ(LoadLastParameters(), 0);
+    EXPECT_STREQ(BrowseDirectory, "kept");
+    Preferences.useLastPath = 1;
+    ASSERT_EQ(LoadLastParameters(), 0);
+    EXPECT_EQ(std::string(BrowseDirectory), folder);
+    EXPECT_EQ(std::string(Preferences.defaultBrowseDirectory), folder.substr(0, kPrefBrowseSlot - 1));
+  }
 }
 
 TEST_F(ParameterFilesTest, UserFileBeforeAndAfterRemovingEntryB) {
@@ -164,21 +180,15 @@ TEST_F(ParameterFilesTest, UserFileBeforeAndAfterRemovingEntryB) {
   EXPECT_EQ(MessagesReported, 0);
   EXPECT_EQ(FakeMessageCount(), 0);
 
-  // A later append overwrites the meaningless bytes behind the last counted entry.
+  // A later append overwrites the meaningless bytes behind the last counted entry; the same
+  // parameters saved again (a title changed) are rewritten in place and leave the list alone.
   SaveSet(input, 80, 4);
   EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(3, a + c + RecordImage(input, 80, 4)));
-}
-
-TEST_F(ParameterFilesTest, SavingTheSameParametersAgainRewritesInPlace) {
-  Preferences.createUserFiles = 1;
-  std::string input = Folder("data") + "orders.txt";
-  SaveSet(input, 80, 1);
-  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_a"});
   CopyText(KeyTitles[0], kKeyTitleSize, "Customer:");
   SaveSet(input, 80, 1);
   const char *titles[kMaxKeys] = {"Customer:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
-  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(1, RecordImage(input, 80, 1, titles)));
-  EXPECT_EQ(Outcome.newEntry, 0);  // a rewrite leaves the list alone
+  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(3, RecordImage(input, 80, 1, titles) + c + RecordImage(input, 80, 4)));
+  EXPECT_EQ(Outcome.newEntry, 0);
   EXPECT_EQ(Outcome.identifierCount, 0);
   EXPECT_EQ(MessagesReported, 0);
 }
@@ -217,44 +227,6 @@ TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndAreListedUpToTilde) {
   EXPECT_EQ(Remove("orders_\x7F"), 1);
   EXPECT_EQ(MessagesReported, reported);
   EXPECT_EQ(ReadFileBytes("orders.spt").substr(0, 4), std::string("\x20\0\0\0", 4));
-}
-
-TEST_F(ParameterFilesTest, RemoveDeletesTheOnlyEntryAndOtherwiseChangesNothingItCannotDo) {
-  Preferences.createUserFiles = 1;
-  SaveSet("solo.txt", 80, 1);
-  EXPECT_EQ(Remove("solo_a"), 0);
-  EXPECT_FALSE(FileExists("solo.spt"));
-  EXPECT_TRUE(Reported().empty());
-
-  // The last entry cut short, an entry behind the count, the program's own file.
-  std::string a = RecordImage("pair", 80, 1);
-  std::string cut = FileImage(2, a + a.substr(0, 700));
-  WriteFileBytes("pair.spt", cut);
-  EXPECT_EQ(Remove("pair_a"), 1);
-  EXPECT_EQ(Remove("pair_c"), 1);
-  EXPECT_EQ(ReadFileBytes("pair.spt"), cut);
-  SaveSet("spt.txt", 80, 1);
-  std::string own = ReadFileBytes("spt.spt");
-  EXPECT_EQ(Remove("spt_a"), 1);
-  EXPECT_EQ(ReadFileBytes("spt.spt"), own);
-  EXPECT_EQ(Remove("gone_a"), 1);
-  EXPECT_EQ(Reported(), std::vector<std::string>{"pair_a"});  // only whole entries are listed
-  EXPECT_EQ(MessagesReported, 0);
-}
-
-TEST_F(ParameterFilesTest, BasesWithUnderscoresDotsOrNoExtension) {
-  Preferences.createUserFiles = 1;
-  SaveSet(Folder("in") + "my_data.old.txt", 80, 1);
-  SaveSet(Folder("in") + "my_data.old.txt", 80, 2);
-  SaveSet(Folder("in.d") + "plain", 80, 1);
-  EXPECT_TRUE(FileExists("my_data.old.spt"));
-  EXPECT_TRUE(FileExists("plain.spt"));
-  Relist();
-  EXPECT_EQ(Reported(), (std::vector<std::string>{"my_data.old_a", "my_data.old_b", "plain_a"}));
-  ASSERT_EQ(Load("my_data.old_b"), 0);
-  EXPECT_EQ(CurrentParameters.keys[0].position, 2);
-  EXPECT_EQ(Remove("my_data.old_a"), 0);
-  EXPECT_EQ(Reported(), (std::vector<std::string>{"my_data.old_a", "plain_a"}));
 }
 
 TEST_F(ParameterFilesTest, ListingSkipsSptSptAndEmptyFilesAndGoesOnPastCorruptOnes) {
@@ -337,6 +309,8 @@ TEST_F(ParameterFilesTest, BasesLongerThan125CharactersAreRefused) {
   Preferences.createUserFiles = 1;
   std::string longest(125, 'b');
   SaveSet(Folder("d") + longest + ".txt", 80, 1);
+  EXPECT_EQ(Reported(), std::vector<std::string>{longest + "_a"});
+  Relist();
   EXPECT_EQ(Reported(), std::vector<std::string>{longest + "_a"});
   ASSERT_EQ(Load(longest + "_a"), 0);
 
