@@ -238,7 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string rawLoad = reader.Text(140), rawRemove = reader.Text(140);
   for (int f = 0; f < 3; f++) {
     const std::string bytes = reader.Text(kMaxFile);
-    if (!(f < 2 && (flags >> (6 + f)) & 1)) WriteWholeFile(kFiles[f], bytes);
+    if (!(f < 2 && (flags >> (6 + f)) & 1)) WriteFile(kFiles[f], bytes);
   }
   std::set<std::string> created;
   for (const std::string &name : FolderNames()) created.insert(name);

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   rect.right = Int32(&reader);
   rect.bottom = Int32(&reader);
   const std::string bytes = reader.Rest(1024);
-  WriteWholeFile("Pelmar.ini", bytes);
+  WriteFile("Pelmar.ini", bytes);
 
   if (bytes.size() >= kPreferenceRecordSize) {  // the decoder alone, on the file's first record
     PreferenceRecord record;

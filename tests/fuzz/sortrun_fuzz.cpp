@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ParameterRecord job;
   const size_t taken = DecodeJob(data, size, "in.dat", "out.dat", &job, &DelimiterMode);
   const std::string input(reinterpret_cast<const char *>(data) + taken, std::min<size_t>(size - taken, 4096));
-  WriteWholeFile("in.dat", input);
+  WriteFile("in.dat", input);
   const ExpectedRun expected = ExpectRun(input, job, DelimiterMode);
 
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, PrivateFolder().c_str());
