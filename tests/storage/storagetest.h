@@ -32,6 +32,8 @@ class StorageTest : public ::testing::Test {
   TempCurrentFolder folder_;
 };
 
+inline std::string ReadFileBytes(const char *name) { return ReadFile(name); }  // the dialogs' tests read with it
+
 // Names in the current folder that end in ".tmp": what a rewrite could have left behind.
 inline int TemporaryFilesLeft() {
   int count = 0;
