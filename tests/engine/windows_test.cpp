@@ -16,6 +16,7 @@
 #include "engine/errortext.h"
 #include "os/platform.h"
 #include "engine/sortrun.h"
+#include "tests/support/model.h"
 #include "tests/support/testfiles.h"
 
 namespace {
@@ -23,15 +24,7 @@ namespace {
 const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
 
 ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength) {
-  ParameterRecord job;
-  memset(&job, 0, sizeof job);
-  CopyText(job.inputName, sizeof job.inputName, input.c_str());
-  CopyText(job.outputName, sizeof job.outputName, output.c_str());
-  job.recordLength = recordLength;
-  job.keyCount = 1;
-  job.keys[0] = KeyField{1, 2, 'a', 'a'};
-  for (int k = 0; k < kMaxKeys; k++) snprintf(job.keyTitles[k], kKeyTitleSize, "Key %d:", k + 1);
-  return job;
+  return MakeJob(input, output, recordLength, {KeyField{1, 2, 'a', 'a'}});
 }
 
 int RunJob(const ParameterRecord &job) {

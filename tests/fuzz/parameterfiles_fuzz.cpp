@@ -100,17 +100,29 @@ void CheckLoad(Operation operation, const std::string &identifier) {
   }
 }
 
-// Every listed identifier names an entry of a user file that exists, 'a' to '~'.
-void CheckListed(const std::vector<std::string> &listed) {
-  for (const std::string &identifier : listed) {
-    const size_t underscore = identifier.rfind('_');
-    FUZZ_CHECK(identifier.size() < kIdentifierSize && underscore != std::string::npos &&
-                   underscore + 2 == identifier.size(),
-               "an identifier is a base, '_' and one letter");
-    const std::string file = identifier.substr(0, underscore) + ".spt";
-    FUZZ_CHECK(identifier[underscore + 1] >= 'a' && identifier[underscore + 1] <= '~', "entry letter a to ~");
-    FUZZ_CHECK(file != "spt.spt" && !ReadWholeFile(file).empty(), "only entries of user files are listed");
+// A listing gives, in any order, the identifiers of the entries of each user file whose
+// base can form one (at most 125 characters) and that starts with a count and the magic:
+// a on, up to its count, as many as it holds whole, at most 30 (all of them unless a file
+// operation failed: whole is false).
+void CheckListed(std::vector<std::string> listed, bool whole) {
+  std::vector<std::string> expected;
+  for (const std::string &name : FolderNames()) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".spt") != 0 || name == "spt.spt") continue;
+    if (name.size() - 4 > static_cast<size_t>(kMaxBaseLength)) continue;
+    const std::string bytes = ReadWholeFile(name);
+    const int64_t count = Count(bytes), held = bytes.size() < 4 ? 0 : (bytes.size() - 4) / kParameterRecordSize;
+    if (count <= 0 || held == 0 || bytes.compare(4, 4, std::string("plm\0", 4)) != 0) continue;
+    for (int64_t i = 0; i < std::min({count, held, int64_t{kAddressableEntries}}); i++) {
+      expected.push_back(name.substr(0, name.size() - 4) + "_" + static_cast<char>('a' + i));
+    }
   }
+  std::sort(expected.begin(), expected.end());
+  std::sort(listed.begin(), listed.end());
+  if (!whole) {  // a failed file operation may leave files out, never add any
+    FUZZ_CHECK(std::includes(expected.begin(), expected.end(), listed.begin(), listed.end()), "a listing adds nothing");
+    return;
+  }
+  FUZZ_CHECK(listed == expected, "a listing gives every whole, counted entry of the user files");
 }
 
 // The file an identifier names and the entry index, as the layout describes identifiers.
@@ -134,8 +146,9 @@ void CheckRemove(const std::string &identifier, int failing) {
   std::vector<std::string> listed;
   SetFileFaultForTesting(failing);
   const int result = CallStorage(kRemove, 0, 0, identifier, &listed);
+  const bool failed = failing > 0 && FileOperationsCounted() >= static_cast<uint64_t>(failing);
   SetFileFaultForTesting(0);
-  CheckListed(listed);
+  CheckListed(listed, !failed);
   for (size_t f = 0; f < before.size(); f++) {
     if (result != 0 || kFiles[f] != file) FUZZ_CHECK(ReadWholeFile(kFiles[f]) == before[f], "other files untouched");
   }
@@ -247,7 +260,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   CheckLoad(kLoadLast, "");
   std::vector<std::string> listed;
   CallStorage(kList, 0, 0, "", &listed);
-  CheckListed(listed);
+  CheckListed(listed, true);
   CheckLoad(kLoad, ChooseIdentifier((flags >> 2) % 4, loadPick, rawLoad, listed));
   CheckRemove(ChooseIdentifier((flags >> 4) % 4, removePick, rawRemove, listed), failing % 16);
 
