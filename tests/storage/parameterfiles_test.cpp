@@ -206,14 +206,6 @@ TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndAreListedUpToTilde) {
   Relist();
   EXPECT_EQ(Reported().back(), "orders_{");
 
-  // However many there are, a listing hands over every identifier.
-  std::string thirty;
-  for (int i = 0; i < kAddressableEntries; i++) thirty += RecordImage("many", 80, i + 1);
-  for (int f = 0; f < 20; f++) WriteFile(("many" + std::to_string(f) + ".spt").c_str(), FileImage(30, thirty));
-  Relist();
-  EXPECT_EQ(Reported().size(), 20u * 30u + 27u);
-  for (int f = 0; f < 20; f++) remove(("many" + std::to_string(f) + ".spt").c_str());
-
   // Entries 31 and on are kept but have no identifier: none may pass '~'.
   for (int i = 28; i <= 32; i++) SaveSet("orders", 80, i);
   Relist();
