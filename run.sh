@@ -104,7 +104,7 @@ case "${1:-}" in
     mkdir -p "$top/out/pelmar"
     cp -n "$top/samples/people.dat" "$top/samples/cities.txt" "$top/out/pelmar/"
     cd "$top/out/pelmar"
-    WINEDEBUG=-all wine "$top/build-win-programs/shell/pelmar.exe"
+    WINEDEBUG=-all wine "$top/build-win-programs/app/pelmar.exe"
     ;;
   demo)
     setup

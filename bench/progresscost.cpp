@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "engine/errortext.h"
-#include "engine/progress.h"
 #include "engine/sortrun.h"
 
 static void Ignore(int, uint64_t, uint64_t) {}

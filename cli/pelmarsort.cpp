@@ -15,18 +15,17 @@
 #include <vector>
 
 #include "cli/commandline.h"
-#include "cli/progress.h"
+#include "cli/progressline.h"
 #include "engine/errortext.h"
-#include "engine/progress.h"
 #include "engine/scanner.h"
 #include "engine/sortrun.h"
 #include "engine/statreport.h"
 #include "resources/resource.h"
 #include "resources/version.h"
-#include "shell/preferences.h"
-#include "shell/winsys.h"
-#include "sortdialog/sortdialog.h"
-#include "sortdialog/validation.h"
+#include "dialogs/preferences.h"
+#include "windowing/winsys.h"
+#include "dialogs/sortdialog.h"
+#include "dialogs/validation.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 

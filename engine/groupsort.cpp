@@ -5,8 +5,8 @@
 
 #include "engine/keys.h"
 #include "engine/merge.h"
-#include "engine/platform.h"
-#include "engine/progress.h"
+#include "os/platform.h"
+#include "engine/sortrun.h"
 #include "engine/statreport.h"
 
 uint64_t SortCompares = 0;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/progress.h"
+#include "engine/sortrun.h"
 
 uint64_t MergeCompares = 0;
 

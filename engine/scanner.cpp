@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/progress.h"
+#include "engine/sortrun.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

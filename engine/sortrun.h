@@ -17,6 +17,26 @@
 #include "engine/sorttypes.h"
 #include "engine/workspace.h"
 
+// ---- Progress, for a caller that shows it (pelmar-sort's line on a terminal, the Sort
+// dialog's caption). With no function set, the run's only cost is one test per 65536 items.
+
+constexpr int kPhaseKeying = 0;   // reading the input and building the keys
+constexpr int kPhaseSorting = 1;  // sorting the sort groups
+constexpr int kPhaseMerging = 2;  // merging the groups
+constexpr int kPhaseWriting = 3;  // copying the records to the output
+
+// Called at the start of each phase (done 0) and every kProgressInterval items in it;
+// done and total are in the phase's own units (bytes or records).
+typedef void (*SortProgressFunction)(int phase, uint64_t done, uint64_t total);
+
+extern SortProgressFunction SortProgress;  // null: no reports
+
+constexpr uint32_t kProgressInterval = 1u << 16;
+
+inline void ReportProgress(int phase, uint64_t done, uint64_t total) {
+  if (SortProgress != nullptr) SortProgress(phase, done, total);
+}
+
 // Folder of the statistics file, set by the caller before a run with statistics on.
 // The report goes to StatisticsDirectory followed by the separator and "SortStat.txt".
 extern char StatisticsDirectory[kNameSize];

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "engine/groupsort.h"
-#include "engine/platform.h"
+#include "os/platform.h"
 #include "engine/sorttypes.h"
 
 constexpr size_t kCountFieldSize = 32;  // number field: 11 characters, wider for 10 digits or more

@@ -5,7 +5,7 @@
 #include <new>
 #include <thread>
 
-#include "engine/progress.h"
+#include "engine/sortrun.h"
 
 struct WorkPool {
   std::mutex lock;                   // guards every field below but threads

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/platform.h"
-#include "shell/winsys.h"
+#include "os/platform.h"
+#include "os/directory.h"
 #include "storage/settings.h"
 #include "storage/storagefile.h"
 

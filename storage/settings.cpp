@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/platform.h"
+#include "os/directory.h"
+#include "os/platform.h"
 #include "engine/scanner.h"
 #include "storage/storagefile.h"
 
@@ -113,13 +114,11 @@ void LoadSettings() {
   DelimiterMode = delimiter == kDelimiterCr || delimiter == kDelimiterLf ? delimiter : kDelimiterBoth;
 }
 
-int WriteSettings(WindowHandle mainWindow) {
-  ScreenRect rect;
-  GetWindowRectangle(mainWindow, &rect);
-  Preferences.windowTop = rect.top;
-  Preferences.windowBottom = rect.bottom;
-  Preferences.windowLeft = rect.left;
-  Preferences.windowRight = rect.right;
+int WriteSettings(WindowPlace place) {
+  Preferences.windowTop = place.top;
+  Preferences.windowBottom = place.bottom;
+  Preferences.windowLeft = place.left;
+  Preferences.windowRight = place.right;
   return WriteSettingsRecord();
 }
 

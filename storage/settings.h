@@ -14,7 +14,6 @@
 #include <cstdint>
 
 #include "engine/sorttypes.h"
-#include "shell/winsys.h"
 
 // Stored layout of a PreferenceRecord, byte offsets; integers signed 32-bit little-endian.
 constexpr size_t kPreferenceRecordSize = 302;
@@ -83,9 +82,17 @@ int DecodePreferenceRecord(const unsigned char bytes[kPreferenceRecordSize], Pre
 // every file is named relative to the current directory.
 void LoadSettings();
 
-// Stores mainWindow's rectangle into Preferences and writes the record whole. Returns 0,
+// The main window's outer rectangle on the screen, pixels, as the record stores it.
+struct WindowPlace {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+};
+
+// Stores the main window's place into Preferences and writes the record whole. Returns 0,
 // or 1 when the file could not be written (it is then unchanged; callers report nothing).
-int WriteSettings(WindowHandle mainWindow);
+int WriteSettings(WindowPlace place);
 
 // Writes the record whole as it stands, the stored window position included. Returns 0,
 // or 1 when the file could not be written (it is then unchanged).

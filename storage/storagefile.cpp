@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "engine/platform.h"
+#include "os/platform.h"
 #include "engine/sorttypes.h"
 
 constexpr size_t kTemporaryPathSize = kNameSize + 64;  // a folder of 255 characters and the longest temporary name

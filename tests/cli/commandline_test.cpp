@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/progress.h"
-#include "engine/platform.h"
-#include "engine/progress.h"
+#include "cli/progressline.h"
+#include "os/platform.h"
+#include "engine/sortrun.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/sorttypes.h"
-#include "tests/testfiles.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "engine/keys.h"
 #include "engine/merge.h"
 #include "engine/sortrun.h"
-#include "tests/engine/keyshapes.h"
-#include "tests/engine/reference.h"
+#include "tests/support/keyshapes.h"
+#include "tests/support/reference.h"
 
 namespace {
 

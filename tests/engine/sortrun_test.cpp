@@ -19,11 +19,10 @@
 #include "engine/errortext.h"
 #include "engine/keys.h"
 #include "engine/merge.h"
-#include "engine/platform.h"
-#include "engine/progress.h"
+#include "os/platform.h"
 #include "engine/scanner.h"
-#include "tests/engine/reference.h"
-#include "tests/engine/testfiles.h"
+#include "tests/support/reference.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "engine/errortext.h"
-#include "engine/platform.h"
+#include "os/platform.h"
 #include "engine/sortrun.h"
-#include "tests/engine/testfiles.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 

@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "engine/errortext.h"
-#include "engine/platform.h"
-#include "engine/progress.h"
+#include "os/platform.h"
 #include "engine/sortrun.h"
-#include "tests/engine/testfiles.h"
+#include "tests/support/testfiles.h"
 
 namespace {
 

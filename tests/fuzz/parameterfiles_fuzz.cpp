@@ -15,7 +15,7 @@
 
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
-#include "tests/fakewinsys.h"
+#include "tests/support/fakewinsys.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 namespace {

@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 targets=(sortrun parameterfiles settings validation)
 declare -A maxLength=([sortrun]=4200 [parameterfiles]=8000 [settings]=1100 [validation]=4096)
-declare -A sources=([sortrun]="engine" [parameterfiles]="storage" [settings]="storage/settings" [validation]="sortdialog/validation")
+declare -A sources=([sortrun]="engine" [parameterfiles]="storage" [settings]="storage/settings" [validation]="dialogs/validation")
 
 setup() {
   local missing=()

@@ -9,7 +9,7 @@
 
 #include "engine/scanner.h"
 #include "storage/settings.h"
-#include "tests/fakewinsys.h"
+#include "tests/support/fakewinsys.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 namespace {
@@ -20,15 +20,11 @@ enum Operation { kLoad, kWrite };
 // kLoad: start-up reading of the settings file. kWrite: the settings written with the
 // main window at rect. Returns the operation's result (0 for kLoad).
 int CallSettings(Operation operation, const ScreenRect &rect) {
-  static int windowRecord;
-  WindowHandle window = &windowRecord;
   if (operation == kLoad) {
     LoadSettings();
     return 0;
   }
-  FakeReset();
-  FakeSetWindowRect(window, rect);
-  return WriteSettings(window);
+  return WriteSettings(WindowPlace{rect.left, rect.top, rect.right, rect.bottom});
 }
 
 bool SamePreferences(const PreferenceRecord &a, const PreferenceRecord &b) {

@@ -15,7 +15,7 @@
 #include "engine/keys.h"
 #include "engine/scanner.h"
 #include "engine/sortrun.h"
-#include "tests/engine/reference.h"
+#include "tests/support/reference.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 namespace {

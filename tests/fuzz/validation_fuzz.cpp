@@ -14,10 +14,10 @@
 #include "engine/scanner.h"
 #include "engine/sortrun.h"
 #include "resources/resource.h"
-#include "sortdialog/validation.h"
+#include "dialogs/validation.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
-#include "tests/fakewinsys.h"
+#include "tests/support/fakewinsys.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 namespace {

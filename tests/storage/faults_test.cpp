@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "os/platform.h"
 #include "tests/storage/storagetest.h"
 
 using StorageFaults = StorageTest;
@@ -100,7 +100,7 @@ TEST_F(StorageFaults, SavesRemovalsAndSettingsWritesEndWholeOrUnchanged) {
   points += FailEachOperationInTurn(settings, [] {
     Outcome.messageCount = 0;
     Preferences.goToSortDialog = 1;
-    return WriteSettings(nullptr);
+    return WriteSettings(WindowPlace{});
   });
   EXPECT_GE(points, 40);
 }

@@ -1,7 +1,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/platform.h"
+#include "os/platform.h"
 #include "engine/scanner.h"
 #include "tests/storage/storagetest.h"
 
@@ -26,7 +26,7 @@ TEST_F(SettingsTest, FirstRunKeepsDefaultsAndWritesTheDefaultRecord) {
   EXPECT_EQ(SettingsChanged, 0);
   EXPECT_FALSE(FileExists("Pelmar.ini"));
 
-  ASSERT_EQ(WriteSettings(nullptr), 0);
+  ASSERT_EQ(WriteSettings(WindowPlace{}), 0);
   EXPECT_EQ(ReadFileBytes("Pelmar.ini"), DefaultImage());
 }
 
@@ -36,9 +36,7 @@ TEST_F(SettingsTest, EverySwitchOnWithFourCharacterOfniAndNegativeWindowRoundTri
   Preferences.goToSortDialog = Preferences.createUserFiles = Preferences.stayInSortDialog = 1;
   Preferences.useLastPath = Preferences.enableKeyTitling = 1;
   Preferences.delimiter = 2;
-  int window = 0;
-  FakeSetWindowRect(&window, ScreenRect{-8, -20, 556, 350});
-  ASSERT_EQ(WriteSettings(&window), 0);
+  ASSERT_EQ(WriteSettings(WindowPlace{-8, -20, 556, 350}), 0);
 
   std::string image(302, '\0');
   image.replace(0, 4, std::string("plm\0", 4));
@@ -108,7 +106,7 @@ TEST_F(SettingsTest, FilesWithoutMagicOrWithUnterminatedTextsAreTamed) {
 // file that has the name it tries (a user's own, or another save's), and fails cleanly
 // when it finds no free name.
 TEST_F(SettingsTest, RewritesNeverWriteThroughLinksOrIntoExistingFiles) {
-  ASSERT_EQ(WriteSettings(nullptr), 0);
+  ASSERT_EQ(WriteSettings(WindowPlace{}), 0);
   WriteFileBytes("victim", "keep me");
   WriteFileBytes("Pelmar.tmp", "a user's own file");
   const int kTaken = 4096;  // more names than this test process will ever try
@@ -117,14 +115,14 @@ TEST_F(SettingsTest, RewritesNeverWriteThroughLinksOrIntoExistingFiles) {
     ASSERT_TRUE(MakeLink("victim", name));
   }
   Preferences.goToSortDialog = 1;
-  EXPECT_EQ(WriteSettings(nullptr), 1);
+  EXPECT_EQ(WriteSettings(WindowPlace{}), 1);
   EXPECT_EQ(ReadFileBytes("Pelmar.ini"), DefaultImage());
   EXPECT_EQ(ReadFileBytes("victim"), "keep me");
   EXPECT_EQ(TemporaryFilesLeft(), kTaken + 1);
   for (int k = 0; k < kTaken; k++) {
     RemoveFile("Pelmar-" + std::to_string(ProcessNumber()) + "-" + std::to_string(k) + ".tmp");
   }
-  EXPECT_EQ(WriteSettings(nullptr), 0);
+  EXPECT_EQ(WriteSettings(WindowPlace{}), 0);
   EXPECT_EQ(ReadFileBytes("Pelmar.ini")[262], 1);
   EXPECT_EQ(ReadFileBytes("Pelmar.tmp"), "a user's own file");
   EXPECT_EQ(ReadFileBytes("victim"), "keep me");

@@ -11,12 +11,12 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/platform.h"
+#include "os/platform.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 #include "storage/storagefile.h"
-#include "tests/fakewinsys.h"
-#include "tests/testfiles.h"
+#include "tests/support/fakewinsys.h"
+#include "tests/support/testfiles.h"
 
 class StorageTest : public ::testing::Test {
  protected:

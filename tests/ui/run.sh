@@ -65,4 +65,4 @@ wineserver -k 2>/dev/null
 exit $status
 JOB
 export DRIVER="$build/tests/ui/uidriver.exe" WORKDIR_SHOTS="$work" SHOTS="$shots"
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/job.sh" "$here" "$work" "$build/shell/pelmar.exe" - "$@"
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/job.sh" "$here" "$work" "$build/app/pelmar.exe" - "$@"

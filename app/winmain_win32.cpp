@@ -1,0 +1,162 @@
+// The Windows program's entry point, the main window's procedure with its banner, and
+// the two dialog procedures. Each procedure only translates messages into calls of the
+// portable logic (app/mainwindow.h, dialogs/sortdialog.h, dialogs/preferences.h).
+#include <windows.h>
+
+#include "resources/resource.h"
+#include "app/mainwindow.h"
+#include "dialogs/preferences.h"
+#include "windowing/win32dialogs.h"
+#include "windowing/winsys.h"
+#include "dialogs/sortdialog.h"
+#include "storage/parameterfiles.h"
+#include "storage/settings.h"
+
+static const char kBannerFace[] = "Courier New";
+
+static LOGFONTA BannerFont;  // the banner's font; height and weight set per line
+static DWORD MainThread;     // the thread of the main window and its message loop
+
+// The banner's font description, set when the window is created.
+static void SetBannerFont() {
+  ZeroMemory(&BannerFont, sizeof BannerFont);
+  BannerFont.lfItalic = TRUE;
+  BannerFont.lfCharSet = ANSI_CHARSET;
+  BannerFont.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  BannerFont.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  BannerFont.lfQuality = PROOF_QUALITY;
+  BannerFont.lfPitchAndFamily = FF_MODERN | DEFAULT_PITCH;
+  lstrcpynA(BannerFont.lfFaceName, kBannerFace, LF_FACESIZE);
+}
+
+// The three banner lines, each in its own font, at the top of its rectangle, centred.
+static void PaintBanner(HWND window) {
+  PAINTSTRUCT paint;
+  HDC context = BeginPaint(window, &paint);
+  HFONT previous = nullptr;
+  HFONT font = nullptr;
+  for (const BannerLine &line : kBanner) {
+    BannerFont.lfHeight = line.height;
+    BannerFont.lfWeight = line.weight;
+    HFONT next = CreateFontIndirectA(&BannerFont);
+    HFONT replaced = static_cast<HFONT>(SelectObject(context, next));
+    if (font == nullptr) {
+      previous = replaced;
+    } else {
+      DeleteObject(font);
+    }
+    font = next;
+    RECT rect = {line.left, line.top, line.right, line.bottom};
+    DrawTextA(context, line.text, -1, &rect, DT_CENTER | DT_VCENTER);
+  }
+  SelectObject(context, previous);
+  DeleteObject(font);
+  EndPaint(window, &paint);
+}
+
+static LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      SetBannerFont();
+      MainWindowCreate(window);
+      return 0;
+    case WM_PAINT:
+      PaintBanner(window);
+      return 0;
+    case WM_COMMAND:
+      MainWindowCommand(window, LOWORD(wParam));
+      return 0;
+    case WM_DESTROY:
+      MainWindowDestroy(window);
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+static INT_PTR CALLBACK SortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SortDialogOpen(dialog, GetWindow(dialog, GW_OWNER));
+      return FALSE;  // the focus is set
+    case WM_DRAWITEM: {
+      DRAWITEMSTRUCT *item = reinterpret_cast<DRAWITEMSTRUCT *>(lParam);
+      const char *text = SortDialogLabelText(static_cast<int>(item->CtlID));
+      if (text == nullptr) return FALSE;
+      PaintLabel(item, text);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      return SortDialogCommand(dialog, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+static INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      PreferencesDialogOpen(dialog, GetWindow(dialog, GW_OWNER));
+      return FALSE;  // the focus is set
+    case WM_DRAWITEM: {
+      DRAWITEMSTRUCT *item = reinterpret_cast<DRAWITEMSTRUCT *>(lParam);
+      const char *text = PreferencesLabelText(static_cast<int>(item->CtlID));
+      if (text == nullptr) return FALSE;
+      PaintLabel(item, text);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      return PreferencesDialogCommand(dialog, GetWindow(dialog, GW_OWNER), LOWORD(wParam)) ? TRUE : FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+DLGPROC DialogProcedure(int templateId) {
+  switch (templateId) {
+    case IDD_SORT_DIALOG:
+      return SortDialogProc;
+    case IDD_PREFERENCES:
+      return PreferencesDialogProc;
+    default:
+      return nullptr;
+  }
+}
+
+DWORD WindowThread() { return MainThread; }
+
+static ATOM RegisterMainClass(HINSTANCE instance) {
+  WNDCLASSA windowClass;
+  ZeroMemory(&windowClass, sizeof windowClass);
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = MainWndProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PELMAR));
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = CreateSolidBrush(kMainWindowBackground);
+  windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_MAIN_MENU);
+  windowClass.lpszClassName = kMainWindowClass;
+  return RegisterClassA(&windowClass);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  MainThread = GetCurrentThreadId();
+  ResetStartupState();
+  LoadSettings();
+  SetDefaultKeyTitles();
+  LoadLastParameters();
+  if (RegisterMainClass(instance) == 0) return 0;
+  HWND window = CreateWindowExA(0, kMainWindowClass, kMainWindowTitle, kMainWindowStyle, kMainWindowLeft,
+                                kMainWindowTop, kMainWindowWidth, kMainWindowHeight, nullptr, nullptr, instance,
+                                nullptr);
+  if (window == nullptr) return 0;
+  ShowWindow(window, showCommand);
+  UpdateWindow(window);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return static_cast<int>(message.wParam);
+}

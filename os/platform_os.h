@@ -1,0 +1,27 @@
+// What each platform file (platform_posix.cpp, platform_win32.cpp) gives the portable part
+// of the platform layer (platform.cpp), and what that part gives them back. Nothing
+// outside the platform layer includes this header.
+#ifndef PELMAR_OS_PLATFORM_OS_H
+#define PELMAR_OS_PLATFORM_OS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "os/platform.h"
+
+// Writes up to count bytes to an open output; returns the number written (at least 1),
+// or -1 on failure. Interrupted writes are resumed inside.
+int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count);
+
+// Writes up to count bytes at offset; returns the number written (at least 1), or -1.
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset);
+
+// The local time from the system.
+void ReadSystemLocalTime(LocalTime *time);
+
+// Writes all bytes through WriteSomeBytes, counting file->written. Returns 0, or 1 when
+// a write failed.
+int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count);
+
+
+#endif

@@ -1,0 +1,228 @@
+// POSIX implementation of the engine's platform layer.
+#include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "os/platform.h"
+#include "os/platform_os.h"
+
+// Each thread's guard: where a faulting read of the mapping on that thread jumps to.
+static thread_local sigjmp_buf *gGuardJump = nullptr;
+static thread_local volatile sig_atomic_t gGuardActive = 0;
+
+int OpenInputFile(const char *name, InputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  if (FileOperationFails(kFileOpen)) return 1;
+  int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO would wait for a writer
+  if (fd < 0) return 1;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return 1;
+  }
+  file->handle = fd;
+  file->size = static_cast<uint64_t>(status.st_size);
+  file->volume = static_cast<uint64_t>(status.st_dev);
+  file->index = static_cast<uint64_t>(status.st_ino);
+  return 0;
+}
+
+int InputHasUnsizedContent(const InputFile *file) {
+  unsigned char byte;
+  if (file->size != 0) return 0;
+  return FileOperationFails(kFileRead) || pread(static_cast<int>(file->handle), &byte, 1, 0) != 0;
+}
+
+int MapInputFile(InputFile *file) {
+  if (file->size == 0) return 0;
+  if (file->size > SIZE_MAX || FileOperationFails(kFileMap)) return 1;
+  void *bytes = mmap(nullptr, static_cast<size_t>(file->size), PROT_READ, MAP_SHARED | MAP_POPULATE,
+                     static_cast<int>(file->handle), 0);
+  if (bytes == MAP_FAILED) return 1;
+  file->bytes = static_cast<const unsigned char *>(bytes);
+  return 0;
+}
+
+int InputFileChanged(const InputFile *file) {
+  struct stat status;
+  if (FileOperationFails(kFileRead) || fstat(static_cast<int>(file->handle), &status) != 0) return 1;
+  return static_cast<uint64_t>(status.st_size) != file->size;
+}
+
+void CloseInputFile(InputFile *file) {
+  if (file->bytes != nullptr) munmap(const_cast<unsigned char *>(file->bytes), static_cast<size_t>(file->size));
+  if (file->handle >= 0) close(static_cast<int>(file->handle));
+  file->bytes = nullptr;
+  file->handle = -1;
+}
+
+int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
+  if (FileOperationFails(kFileWrite)) return -1;
+  for (;;) {
+    ssize_t done = write(static_cast<int>(handle), bytes, count);
+    if (done < 0 && errno == EINTR) continue;
+    return done > 0 ? done : -1;
+  }
+}
+
+// Opens name for writing without truncating it or waiting for a reader, and takes its
+// identity. Returns the descriptor of a regular file, or -1.
+static int OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
+  if (FileOperationFails(kFileOpen)) return -1;
+  int fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  *volume = static_cast<uint64_t>(status.st_dev);
+  *index = static_cast<uint64_t>(status.st_ino);
+  return fd;
+}
+
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
+  if (FileOperationFails(kFileWrite)) return -1;
+  for (;;) {
+    ssize_t done = pwrite(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    return done > 0 ? done : -1;
+  }
+}
+
+int OutputTakesOffsets(const OutputFile *file) {
+  struct stat status;
+  return fstat(static_cast<int>(file->handle), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  snprintf(file->name, sizeof file->name, "%s", name);
+  int fd = OpenRegularForWriting(name, &file->volume, &file->index);
+  if (fd < 0) return kOutputCannotOpen;
+  if (file->volume == input->volume && file->index == input->index) {
+    close(fd);
+    return kOutputIsInput;
+  }
+  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  if (ftruncate(fd, 0) != 0 || file->buffer == nullptr) {
+    free(file->buffer);
+    file->buffer = nullptr;
+    close(fd);
+    return kOutputCannotOpen;
+  }
+  file->handle = fd;
+  return kOutputOpened;
+}
+
+FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output) {
+  uint64_t volume, index;
+  int fd = OpenRegularForWriting(path, &volume, &index);
+  if (fd < 0) return nullptr;
+  const bool isInput = volume == input->volume && index == input->index;
+  const bool isOutput = volume == output->volume && index == output->index;
+  FILE *stream = nullptr;
+  if (!isInput && !isOutput && ftruncate(fd, 0) == 0) stream = fdopen(fd, "wb");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+int CloseOutputFile(OutputFile *file, int keep) {
+  if (file->handle < 0) return 0;
+  int fd = static_cast<int>(file->handle);
+  if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) {
+    file->failed = 1;
+  }
+  if ((!keep || file->failed) && ftruncate(fd, 0) != 0) file->failed = 1;
+  int closeFailed = close(fd) != 0 || FileOperationFails(kFileClose);
+  if (keep && !file->failed && closeFailed) {
+    file->failed = 1;
+    if (truncate(file->name, 0) != 0) {
+      // The close already failed; the name may no longer lead to the file.
+    }
+  }
+  free(file->buffer);
+  file->buffer = nullptr;
+  file->handle = -1;
+  return keep ? file->failed : 0;
+}
+
+FILE *CreateExclusiveFile(const char *name) {
+  if (FileOperationFails(kFileOpen)) return nullptr;
+  // With O_CREAT and O_EXCL the open fails for any name that exists, a link included.
+  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE *stream = fdopen(fd, "wb");
+  if (stream == nullptr) {
+    close(fd);
+    unlink(name);
+  }
+  return stream;
+}
+
+int ReplaceFileWith(const char *from, const char *to) {
+  if (FileOperationFails(kFileRename)) return 1;
+  return rename(from, to) == 0 ? 0 : 1;
+}
+
+int PathExists(const char *name) {
+  struct stat status;
+  return lstat(name, &status) == 0 || errno != ENOENT;
+}
+
+uint32_t ProcessNumber() { return static_cast<uint32_t>(getpid()); }
+
+static void OnMappingFault(int signalNumber) {
+  if (gGuardActive) {
+    gGuardActive = 0;
+    siglongjmp(*gGuardJump, 1);
+  }
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+int RunGuardedInThread(int (*work)(void *context), void *context) {
+  sigjmp_buf here;
+  volatile int result = -1;
+  if (sigsetjmp(here, 1) == 0) {
+    gGuardJump = &here;
+    gGuardActive = 1;
+    result = work(context);
+  }
+  gGuardActive = 0;
+  gGuardJump = nullptr;
+  return result;
+}
+
+int RunGuarded(int (*work)(void *context), void *context) {
+  struct sigaction action;
+  struct sigaction previous;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnMappingFault;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, &previous);
+  const int result = RunGuardedInThread(work, context);
+  sigaction(SIGBUS, &previous, nullptr);
+  return result;
+}
+
+void ReadSystemLocalTime(LocalTime *time) {
+  time_t now = ::time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  time->year = local.tm_year + 1900;
+  time->month = local.tm_mon + 1;
+  time->day = local.tm_mday;
+  time->hour = local.tm_hour;
+  time->minute = local.tm_min;
+}

@@ -1,0 +1,289 @@
+// Win32 implementation of the engine's platform layer.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "os/platform.h"
+#include "os/platform_os.h"
+
+static HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The mapped input's view, for the guard to recognise faults inside it. A run maps one
+// input at a time.
+static const unsigned char *volatile gViewStart = nullptr;
+static volatile uint64_t gViewSize = 0;
+
+int OpenInputFile(const char *name, InputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  if (FileOperationFails(kFileOpen)) return 1;
+  // Others may go on reading and writing it; while our view exists no one can shorten it.
+  HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 1;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(h);
+    return 1;
+  }
+  file->handle = reinterpret_cast<intptr_t>(h);
+  file->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  file->volume = info.dwVolumeSerialNumber;
+  file->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return 0;
+}
+
+int InputHasUnsizedContent(const InputFile *file) {
+  if (file->size != 0) return 0;
+  if (FileOperationFails(kFileRead)) return 1;
+  unsigned char byte;
+  DWORD got = 0;
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  return ReadFile(Handle(file->handle), &byte, 1, &got, &at) && got > 0;
+}
+
+int MapInputFile(InputFile *file) {
+  if (file->size == 0) return 0;
+  if (FileOperationFails(kFileMap)) return 1;
+  HANDLE mapping = CreateFileMappingA(Handle(file->handle), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return 1;
+  void *bytes = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  if (bytes == nullptr) {
+    CloseHandle(mapping);
+    return 1;
+  }
+  file->mapping = reinterpret_cast<uintptr_t>(mapping);
+  file->bytes = static_cast<const unsigned char *>(bytes);
+  gViewSize = file->size;
+  gViewStart = file->bytes;
+  return 0;
+}
+
+int InputFileChanged(const InputFile *file) {
+  LARGE_INTEGER size;
+  if (FileOperationFails(kFileRead) || !GetFileSizeEx(Handle(file->handle), &size)) return 1;
+  return static_cast<uint64_t>(size.QuadPart) != file->size;
+}
+
+void CloseInputFile(InputFile *file) {
+  if (file->bytes != nullptr && file->bytes == gViewStart) gViewStart = nullptr;
+  if (file->bytes != nullptr) UnmapViewOfFile(file->bytes);
+  if (file->mapping != 0) CloseHandle(reinterpret_cast<HANDLE>(file->mapping));
+  if (file->handle != -1) CloseHandle(Handle(file->handle));
+  file->bytes = nullptr;
+  file->mapping = 0;
+  file->handle = -1;
+}
+
+int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
+  const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
+  DWORD done = 0;
+  if (FileOperationFails(kFileWrite)) return -1;
+  if (!WriteFile(Handle(handle), bytes, chunk, &done, nullptr) || done == 0) return -1;
+  return done;
+}
+
+int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
+  const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD done = 0;
+  if (FileOperationFails(kFileWrite)) return -1;
+  if (!WriteFile(Handle(handle), bytes, chunk, &done, &at) || done == 0) return -1;
+  return done;
+}
+
+int OutputTakesOffsets(const OutputFile *file) { return GetFileType(Handle(file->handle)) == FILE_TYPE_DISK; }
+
+// Empties an open file.
+static void EmptyFile(HANDLE h) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) SetEndOfFile(h);
+}
+
+// Opens name for writing without truncating it, and takes its identity. Returns the
+// handle of a file on disk, or INVALID_HANDLE_VALUE also when its identity cannot be told:
+// a file we cannot tell from the input must not be emptied.
+static HANDLE OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
+  if (FileOperationFails(kFileOpen)) return INVALID_HANDLE_VALUE;
+  HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  *volume = info.dwVolumeSerialNumber;
+  *index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return h;
+}
+
+int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  snprintf(file->name, sizeof file->name, "%s", name);
+  HANDLE h = OpenRegularForWriting(name, &file->volume, &file->index);
+  if (h == INVALID_HANDLE_VALUE) return kOutputCannotOpen;
+  if (file->volume == input->volume && file->index == input->index) {
+    CloseHandle(h);
+    return kOutputIsInput;
+  }
+  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  if (file->buffer == nullptr) {
+    CloseHandle(h);
+    return kOutputCannotOpen;
+  }
+  EmptyFile(h);
+  file->handle = reinterpret_cast<intptr_t>(h);
+  return kOutputOpened;
+}
+
+FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output) {
+  uint64_t volume, index;
+  HANDLE h = OpenRegularForWriting(path, &volume, &index);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if ((volume == input->volume && index == input->index) || (volume == output->volume && index == output->index)) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  EmptyFile(h);
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE *stream = _fdopen(fd, "wb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
+int CloseOutputFile(OutputFile *file, int keep) {
+  if (file->handle == -1) return 0;
+  HANDLE h = Handle(file->handle);
+  if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
+  if (!keep || file->failed) EmptyFile(h);
+  const bool closeFailed = !CloseHandle(h) || FileOperationFails(kFileClose);
+  if (keep && !file->failed && closeFailed) {
+    file->failed = 1;
+    HANDLE again = CreateFileA(file->name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (again != INVALID_HANDLE_VALUE) CloseHandle(again);
+  }
+  free(file->buffer);
+  file->buffer = nullptr;
+  file->handle = -1;
+  return keep ? file->failed : 0;
+}
+
+FILE *CreateExclusiveFile(const char *name) {
+  if (FileOperationFails(kFileOpen)) return nullptr;
+  // CREATE_NEW fails for any name that exists, a link included.
+  HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    DeleteFileA(name);
+    return nullptr;
+  }
+  FILE *stream = _fdopen(fd, "wb");
+  if (stream == nullptr) {
+    _close(fd);
+    DeleteFileA(name);
+  }
+  return stream;
+}
+
+// rename never replaces an existing file on Windows.
+int ReplaceFileWith(const char *from, const char *to) {
+  if (FileOperationFails(kFileRename)) return 1;
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+}
+
+int PathExists(const char *name) {
+  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return 1;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+uint32_t ProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); }
+
+// The guard. No one can shorten a file on Windows while a view of it is mapped, but a
+// read of the view can still fail: the network drive or the removable disk it lives on
+// goes away, or the disk fails. Windows raises EXCEPTION_IN_PAGE_ERROR then; Wine raises
+// an access violation at the address in the view (when a process outside Wine cuts the
+// file short). Either one, on a thread inside the guard, sends that thread back to where
+// its guard began, as the POSIX guard does for SIGBUS.
+
+#if !defined(__x86_64__)
+#error "the guard resumes a faulted thread through the x86-64 registers"
+#endif
+
+// Where a fault on this thread goes: a __builtin_setjmp buffer while the thread runs
+// guarded work, else null. The builtin jump only restores registers: it unwinds nothing
+// that a system unwinder would have to walk through the faulting code.
+static thread_local void **gGuardJump = nullptr;
+
+[[noreturn]] static void LeaveFaultedWork() { __builtin_longjmp(gGuardJump, 1); }
+
+// A fault of a read inside the input's view. Both records give the address read second.
+static int IsGuardedFault(const EXCEPTION_RECORD *record) {
+  const DWORD code = record->ExceptionCode;
+  if ((code != EXCEPTION_IN_PAGE_ERROR && code != EXCEPTION_ACCESS_VIOLATION) || record->NumberParameters < 2) {
+    return 0;
+  }
+  const uintptr_t address = static_cast<uintptr_t>(record->ExceptionInformation[1]);
+  const uintptr_t start = reinterpret_cast<uintptr_t>(gViewStart);
+  return start != 0 && address >= start && address - start < gViewSize;
+}
+
+// Recognises a guarded fault and resumes the thread, out of the exception's dispatch,
+// in LeaveFaultedWork; everything else goes on to the other handlers.
+static LONG CALLBACK OnGuardedFault(EXCEPTION_POINTERS *exception) {
+  if (gGuardJump == nullptr || !IsGuardedFault(exception->ExceptionRecord)) return EXCEPTION_CONTINUE_SEARCH;
+  CONTEXT *context = exception->ContextRecord;
+  context->Rsp = ((context->Rsp - 256) & ~DWORD64{15}) - 8;  // below the faulting frame, as after a call
+  context->Rip = reinterpret_cast<DWORD64>(&LeaveFaultedWork);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Runs work on this thread with the handler in place; -1 after a guarded fault.
+static int RunWithJump(int (*work)(void *context), void *context) {
+  void *jump[5];
+  volatile int result = -1;
+  if (__builtin_setjmp(jump) == 0) {
+    gGuardJump = jump;
+    result = work(context);
+  }
+  gGuardJump = nullptr;
+  return result;
+}
+
+// The handler serves every thread of the process; each thread keeps its own jump.
+int RunGuarded(int (*work)(void *context), void *context) {
+  void *handler = AddVectoredExceptionHandler(1, OnGuardedFault);
+  if (handler == nullptr) return work(context);
+  const int result = RunWithJump(work, context);
+  RemoveVectoredExceptionHandler(handler);
+  return result;
+}
+
+int RunGuardedInThread(int (*work)(void *context), void *context) { return RunWithJump(work, context); }
+
+void ReadSystemLocalTime(LocalTime *time) {
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  time->year = local.wYear;
+  time->month = local.wMonth;
+  time->day = local.wDay;
+  time->hour = local.wHour;
+  time->minute = local.wMinute;
+}
