@@ -39,7 +39,7 @@ release build-release
 release build-release-win -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-release/CMakeCache.txt)
 [ -n "$version" ] || fail "no project version in build-release/CMakeCache.txt"
-head -1 packaging/changelog | grep -q "^Pelmar $version " || fail "packaging/changelog has no entry for $version at its top"
+[[ $(head -1 packaging/changelog) == "Pelmar $version "* ]] || fail "packaging/changelog has no entry for $version at its top"
 
 zip=pelmar-$version-windows-x64.zip
 deb=pelmar-sort_${version}_amd64.deb
@@ -60,19 +60,21 @@ unzip -l "dist/$zip"
 expected=$(printf "$folder/%s\n" LICENSE.txt README.txt pelmar-sort.exe pelmar.exe samples/cities.txt samples/people.dat)
 listed=$(unzip -Z1 "dist/$zip" | LC_ALL=C sort)
 [ "$listed" = "$expected" ] || fail "$zip holds:"$'\n'"$listed"$'\n'"and not:"$'\n'"$expected"
+unzip -q "dist/$zip" -d "$work/unzipped"
+unzipped=$work/unzipped/$folder
 for program in pelmar pelmar-sort; do
-  unzip -p "dist/$zip" "$folder/$program.exe" | file - | grep -q 'PE32+ executable.*x86-64' ||
-    fail "$program.exe in $zip is no 64-bit Windows program"
+  [[ $(file -b "$unzipped/$program.exe") == "PE32+ executable"*x86-64* ]] || fail "$program.exe in $zip is no 64-bit Windows program"
 done
 for text in README.txt LICENSE.txt; do
-  unzip -p "dist/$zip" "$folder/$text" | grep -q $'[^\r]$' && fail "$text in $zip has a line not ended by CR LF"
+  [ "$(grep -c $'\r$' "$unzipped/$text")" = "$(wc -l <"$unzipped/$text")" ] ||
+    fail "$text in $zip has lines not ended by CR LF"
 done
-unzip -p "dist/$zip" "$folder/README.txt" | grep -q "^Pelmar $version " || fail "README.txt in $zip names no version $version"
+[[ $(head -1 "$unzipped/README.txt") == "Pelmar $version "* ]] || fail "README.txt in $zip names no version $version"
 
 echo "== $deb"
 dpkg-deb --field "dist/$deb"
 dpkg-deb --contents "dist/$deb"
-dpkg-deb --field "dist/$deb" Depends | grep -q 'libc6' || fail "$deb depends on no libc6: was dpkg-shlibdeps run?"
+[[ $(dpkg-deb --field "dist/$deb" Depends) == *libc6* ]] || fail "$deb depends on no libc6: was dpkg-shlibdeps run?"
 root=$work/root
 dpkg-deb -x "dist/$deb" "$root"
 for file in bin/pelmar-sort share/man/man1/pelmar-sort.1.gz share/bash-completion/completions/pelmar-sort \
