@@ -310,7 +310,7 @@ SptSearch BeginSptSearch() {
   while (struct dirent *entry = readdir(directory)) {
     size_t length = strlen(entry->d_name);
     struct stat status;
-    if (length < 4 || strcmp(entry->d_name + length - 4, ".spt") != 0) continue;
+    if (length < 4 || strcasecmp(entry->d_name + length - 4, ".spt") != 0) continue;  // as Windows matches
     if (stat(entry->d_name, &status) != 0 || !S_ISREG(status.st_mode)) continue;
     if (Search.count == kFakeFoundFiles || length >= kFakeItemSize) continue;  // beyond what a test makes
     memcpy(Search.names[Search.count++], entry->d_name, length + 1);
