@@ -14,6 +14,7 @@
 #include "storage/parameterfiles.h"
 
 extern const char kMessageSortDone[];  // "Sort Is Done!", the message of a successful sort
+extern const char kCaptionStatus[];    // "Status", the caption of the dialog's notices
 
 // Writes CurrentParameters into the fields: the names; the record size as a number, as
 // "variable" for -1, empty for 0 (any other value leaves the field as it is); the
@@ -44,8 +45,9 @@ int LoadSavedEntry(WindowHandle dialog, const char *identifier);
 void LoadSelectedEntry(WindowHandle dialog);
 
 // The Remove command: refuses an empty selection and "spt_a", asks, and on OK removes
-// the entry, refills the list and says "Identifiers have been Resequenced!". The current
-// parameters and the fields stay as they are.
+// the entry, refills the list and says "Identifiers have been Resequenced!"; a removal
+// that failed shows only storage's messages. The current parameters and the fields stay
+// as they are.
 void RemoveSelectedEntry(WindowHandle dialog);
 
 // 1 when RunSortAction's last save could not store the set everywhere it was to go (the
@@ -75,7 +77,9 @@ int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions
 // ---- The dialog's events: opening, label painting, commands ----
 // The dialog procedure hands each event to one of these; they reach the dialog only
 // through windowing/winsys.h. The dialog is run modally from template 1, owned by the main
-// window (the owner given at opening).
+// window (the owner given at opening), with kSortDialogCalls.
+
+extern const DialogCalls kSortDialogCalls;  // SortDialogOpen, SortDialogCommand, SortDialogLabelText
 
 constexpr int kBrowsePathSize = 260;  // the open-file dialog's room: a path of 259 characters
 
@@ -94,8 +98,8 @@ const char *SortDialogLabelText(int control);
 // command is left to the window system.
 int SortDialogCommand(WindowHandle dialog, int control, int code);
 
-// The open-file dialog for the input file, owned by owner, starting in the browse
-// directory. Returns 1 when a file was chosen (BrowsedInput set, the input name its full
+// The open-file dialog for the input file, owned by owner (the Sort dialog, which takes
+// no input meanwhile), starting in the browse directory. Returns 1 when a file was chosen (BrowsedInput set, the input name its full
 // path, cut to the name's slot; the whole path, up to 259 characters, kept for the output
 // name), 0 when cancelled (BrowsedInput cleared). With "Use Last Path for Browse" on, a
 // new folder becomes the default browse directory, to be written at exit.

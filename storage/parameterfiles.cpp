@@ -15,7 +15,6 @@ constexpr long kCountSize = 4;                        // the entry count at the 
 constexpr size_t kFileNameSize = kNameSize + 8;       // a base of up to 255 characters, ".spt", NUL
 
 static const char kCaptionWarning[] = "* * Warning * *";
-static const char kCaptionError[] = "  * * ERROR * *";
 static const char kCaptionInternal[] = "Internal Program Error";
 static const char kCaptionCannotOpen[] = "Could Not Open File!";
 static const char kMessageCannotOpen[] = "Internal Program Error:\n  Could NOT Open SPT File!\n";
@@ -27,6 +26,7 @@ static const char kMessageBaseTooLong[] = "Input Base Name Exceeds 125 Character
 static const char kDefaultKeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:",
                                                                "Key 4:", "Key 5:", "Key 6:"};
 
+const char kCaptionError[] = "  * * ERROR * *";
 SortParameters CurrentParameters;
 char KeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
 int ParametersLoaded = 0;

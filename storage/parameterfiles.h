@@ -31,6 +31,9 @@ constexpr int kAddressableEntries = 30;   // entries with an identifier: 'a' to 
 constexpr int kOutcomeMessages = 16;      // messages one operation reports; more are left out
 constexpr size_t kOutcomeTextSize = kNameSize + 8;  // a message: one of ours, or a file name
 
+// The caption of every error message, storage's and those of the floors above it.
+extern const char kCaptionError[];  // "  * * ERROR * *"
+
 // One message to show.
 struct StorageMessage {
   char text[kOutcomeTextSize];  // NUL-terminated

@@ -68,6 +68,7 @@ void ShowControl(WindowHandle, int, int) {}
 void RepaintControl(WindowHandle, int) {}
 
 void GetWindowRectangle(WindowHandle, ScreenRect *rect) { *rect = ScreenRect{0, 0, 0, 0}; }
+void GetNormalWindowRectangle(WindowHandle, ScreenRect *rect) { *rect = ScreenRect{0, 0, 0, 0}; }
 
 // Windows: there are none to move or end on a terminal.
 void MoveWindowTo(WindowHandle, int32_t, int32_t) {}

@@ -225,6 +225,16 @@ TEST_F(SortDialog, RemoveRefusesAsksAndRelists) {
   EXPECT_EQ(Listed(), std::vector<std::string>{"in_a"});
   EXPECT_EQ(FakeFocusControl(), IDC_SAVED_LIST);
   EXPECT_EQ(CurrentParameters.keys[0].position, 3);  // the current parameters stay
+
+  // A removal that fails says so, and only that.
+  FakeSelectListItem(kDialog, IDC_SAVED_LIST, 0);
+  SetFileFaultForTesting(1, 1, kFileDelete);
+  RemoveSelectedEntry(kDialog);
+  SetFileFaultForTesting(0);
+  const std::vector<std::string> shown = Shown();
+  EXPECT_EQ(std::vector<std::string>(shown.begin() + 6, shown.end()),
+            (std::vector<std::string>{confirm, std::string("* * Warning * *|") + kCannotOpen}));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"in_a"});
 }
 
 TEST_F(SortDialog, CaptureReadsBackWhatFillShows) {

@@ -87,7 +87,7 @@ TEST_F(SortDialogEvents, BrowseMakesTheOutputNameAndFocusesTheRecordSize) {
 
   const FakeOpenFileRequest *request = FakeLastOpenFileRequest();
   ASSERT_NE(request, nullptr);
-  EXPECT_EQ(request->owner, kOwner);
+  EXPECT_EQ(request->owner, kDialog);  // the file dialog's own owner takes no input behind it
   static const char kFilters[] = "All Files (*.*)\0*.*\0Text Files (*.txt)\0*.txt\0Doc Files (*.doc)\0*.doc\0";
   EXPECT_EQ(std::string(request->filters, request->filtersLength), std::string(kFilters, sizeof kFilters - 1));
   EXPECT_STREQ(request->title, "  Retrieve File Name");
