@@ -11,8 +11,6 @@
 
 #include "windowing/winsys.h"
 
-extern const DialogCalls kPreferencesDialogCalls;
-
 // Places the dialog 4 pixels right of and 22 below the owner's top-left corner, fills the
 // fields from the preference record and gives the focus to the dialog.
 void PreferencesDialogOpen(WindowHandle dialog, WindowHandle owner);
@@ -31,5 +29,9 @@ int CheckPreferences(WindowHandle dialog);
 
 // The text of an owner-drawn label, or null for a control that is not one of its labels.
 const char *PreferencesLabelText(int control);
+
+// The dialog's handlers: PreferencesDialogOpen, PreferencesDialogCommand (every command a
+// click), PreferencesLabelText.
+extern const DialogCalls kPreferencesDialogCalls;
 
 #endif

@@ -82,14 +82,6 @@ static void SetStatisticsDirectory(const char *inputName, const char *folder) {
   StatisticsDirectory[length] = '\0';
 }
 
-static void ShowSortResult(WindowHandle dialog, int result) {
-  if (result != 0) {
-    ShowMessage(dialog, ErrorText, kCaptionError);
-  } else {
-    ShowMessage(dialog, kMessageSortDone, kCaptionStatus);
-  }
-}
-
 void FillDialogFields(WindowHandle dialog) {
   const SortParameters *p = &CurrentParameters;
   WriteFieldText(dialog, IDC_INPUT_NAME, p->inputName);
@@ -192,6 +184,14 @@ void RemoveSelectedEntry(WindowHandle dialog) {
   const int failed = RemoveUserEntry(identifier, &Outcome, AddToSavedList, dialog);
   ShowStorageMessages(dialog, &Outcome);
   if (failed == 0) ShowMessage(dialog, kMessageResequenced, kCaptionRemoved);
+}
+
+void ShowSortResult(WindowHandle dialog, int result) {
+  if (result != 0) {
+    ShowMessage(dialog, ErrorText, kCaptionError);
+  } else {
+    ShowMessage(dialog, kMessageSortDone, kCaptionStatus);
+  }
 }
 
 int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions *options) {

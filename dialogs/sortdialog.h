@@ -60,11 +60,14 @@ struct SortActionOptions {
                               // Validate, variable-length after a successful sort); 0: never
   const char *bareNameFolder; // StatisticsDirectory for an input name without a separator
   void (*sortStarts)();       // called right before the sort runs; may be null
-  // Shows the sort's result (SortRun's, its messages in the ErrorText); null: a message
-  // box, the ErrorText captioned "  * * ERROR * *" or "Sort Is Done!" captioned "Status".
+  // Shows the sort's result (SortRun's, its messages in the ErrorText); null: ShowSortResult.
   void (*showResult)(WindowHandle dialog, int result);
 };
 extern const SortActionOptions kDialogSortAction;  // save; bare names give an empty folder
+
+// The sort's result in a message box: the ErrorText captioned "  * * ERROR * *" after a
+// failed sort, else "Sort Is Done!" captioned "Status".
+void ShowSortResult(WindowHandle dialog, int result);
 
 // After a passed validation: builds the parameter record, saves a fixed-length set, and
 // then either says "Sort Parameters are Valid" (validateOnly 1) or sorts: the statistics
@@ -78,8 +81,6 @@ int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions
 // The dialog procedure hands each event to one of these; they reach the dialog only
 // through windowing/winsys.h. The dialog is run modally from template 1, owned by the main
 // window (the owner given at opening), with kSortDialogCalls.
-
-extern const DialogCalls kSortDialogCalls;  // SortDialogOpen, SortDialogCommand, SortDialogLabelText
 
 constexpr int kBrowsePathSize = 260;  // the open-file dialog's room: a path of 259 characters
 
@@ -108,5 +109,8 @@ int BrowseInputFile(WindowHandle owner);
 // The caption shown while a sort goes on: the program's title, the phase and how much of
 // it is done, e.g. "      Pelmar v1.0 - Sorting: merging groups 45%".
 void FormatSortProgress(int phase, uint64_t done, uint64_t total, char *text, size_t capacity);
+
+// The dialog's handlers: SortDialogOpen, SortDialogCommand, SortDialogLabelText.
+extern const DialogCalls kSortDialogCalls;
 
 #endif

@@ -157,18 +157,15 @@ static void SortStarts() {
   SortProgress = ShowSortProgress;
 }
 
-static void ShowSortResult(WindowHandle dialog, int result) {
+// The sort has ended: the dialog's own caption back, then the result.
+static void SortEnds(WindowHandle dialog, int result) {
   SortProgress = nullptr;
   if (CaptionShown.shownPhase >= 0) WriteWindowTitle(dialog, PELMAR_SORT_DIALOG_CAPTION);
   CaptionShown.shownPhase = -1;
-  if (result != 0) {
-    ShowMessage(dialog, ErrorText, kCaptionError);
-  } else {
-    ShowMessage(dialog, kMessageSortDone, kCaptionStatus);
-  }
+  ShowSortResult(dialog, result);
 }
 
-static const SortActionOptions kSortDialogAction = {1, "", SortStarts, ShowSortResult};
+static const SortActionOptions kSortDialogAction = {1, "", SortStarts, SortEnds};
 
 // SORT (validateOnly 0) and Validate (1).
 static void SortOrValidate(WindowHandle dialog, int validateOnly) {
