@@ -55,7 +55,7 @@ static const LabelText kLabels[] = {
 };
 static const char kSavedLabel[] = " Saved Sort Parameters ";
 
-static WindowHandle Owner;         // the main window, owner of the open dialog
+static WindowHandle Owner;         // the main window, the Sort dialog's owner
 static char BrowsedPath[kBrowsePathSize];  // the whole path the last Browse chose
 static int ValidateOnly;           // 1 while a Validate command runs
 static int TitleEditorOpen;        // 1: the title editor is shown for TitleEditorKey
