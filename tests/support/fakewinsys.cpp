@@ -142,6 +142,8 @@ const FakeEvent *FakeEventAt(int index) { return index >= 0 && index < EventCoun
 
 void MoveWindowTo(WindowHandle window, int32_t left, int32_t top) { LogEvent(window, "move %d,%d", left, top); }
 void FocusWindow(WindowHandle window) { LogEvent(window, "focus", 0, 0); }
+
+// The model of window; with create 1 a new one when there is none, else null.
 static FakeWindow *FindFakeWindow(WindowHandle window, int create) {
   for (FakeWindow &slot : Windows) {
     if (slot.window == window || (create && slot.window == nullptr)) {
@@ -162,6 +164,7 @@ void RestoreWindow(WindowHandle window) {
   LogEvent(window, "restore", 0, 0);
   FindFakeWindow(window, 1)->minimised = 0;
 }
+
 void EndModalDialog(WindowHandle dialog, int result) { LogEvent(dialog, "end %d", result, 0); }
 void PostCommand(WindowHandle window, int command) { LogEvent(window, "post %d", command, 0); }
 
