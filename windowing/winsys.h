@@ -176,7 +176,6 @@ void WriteWindowTitle(WindowHandle window, const char *title);
 // (elsewhere it does nothing), so the windows keep painting without a second thread.
 void PaintWaitingWindows(WindowHandle window);
 
-
 // ---- Open-file dialog ----
 
 // What the open-file dialog offers.
@@ -189,8 +188,9 @@ struct OpenFileRequest {
 };
 
 // Lets the user choose an existing file (path and file must exist, no read-only box, no
-// test creation) in a dialog modal to owner: owner takes no input until it closes. Returns 1 with its full path in path (at most capacity-1 characters), or
-// 0 when the user cancelled or the dialog failed (path empty). Choosing a file makes the
+// test creation) in a dialog modal to owner: owner takes no input until it closes.
+// Returns 1 with its full path in path (at most capacity-1 characters), or 0 when the
+// user cancelled or the dialog failed (path empty). Choosing a file makes the
 // file's folder the current directory; a cancelled dialog may move it too.
 int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *path, size_t capacity);
 
