@@ -1,36 +1,25 @@
 #include "cli/progressline.h"
 
-#include "os/platform.h"
-#include "engine/sortrun.h"
-
-static const char *const kPhaseNames[] = {"keying", "sorting", "merging", "writing"};
 static const int kLineWidth = 28;  // "pelmar-sort: merging  100%" and room
 
 static FILE *gTerminal = nullptr;  // where the line goes; null when not started
-static uint32_t gStart = 0;        // clock reading at StartProgress
-static int gShownPhase = -1;       // what the line shows now; -1: nothing shown
-static int gShownPercent = -1;
+static ProgressThrottle gShown;    // what the line shows now
 
 void StartProgress(FILE *terminal) {
   gTerminal = terminal;
-  gStart = ElapsedMilliseconds();
-  gShownPhase = -1;
-  gShownPercent = -1;
+  StartProgressThrottle(&gShown);
 }
 
 void ShowProgress(int phase, uint64_t done, uint64_t total) {
-  if (gTerminal == nullptr || phase < kPhaseKeying || phase > kPhaseWriting) return;
-  if (ElapsedMilliseconds() - gStart < kProgressDelay) return;
-  const int percent = total == 0 ? 0 : static_cast<int>(done >= total ? 100 : done * 100 / total);
-  if (phase == gShownPhase && percent == gShownPercent) return;
-  fprintf(gTerminal, "\rpelmar-sort: %-8s %3d%%", kPhaseNames[phase], percent);
+  const PhaseNames *names = FindPhaseNames(phase);
+  if (gTerminal == nullptr || names == nullptr) return;
+  if (ThrottleProgress(&gShown, phase, done, total) != kProgressChanged) return;
+  fprintf(gTerminal, "\rpelmar-sort: %-8s %3d%%", names->line, gShown.shownPercent);
   fflush(gTerminal);
-  gShownPhase = phase;
-  gShownPercent = percent;
 }
 
 void EndProgress() {
-  if (gTerminal != nullptr && gShownPhase >= 0) {
+  if (gTerminal != nullptr && gShown.shownPhase >= 0) {
     fprintf(gTerminal, "\r%*s\r", kLineWidth, "");
     fflush(gTerminal);
   }
