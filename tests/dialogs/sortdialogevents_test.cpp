@@ -136,9 +136,15 @@ TEST_F(SortDialogEvents, CancelledBrowseEmptiesTheFieldsAndKeepsTitlesAndStatist
   EXPECT_STREQ(FakeEventAt(events)->text, "focus");
 }
 
+// Off, a browse leaves the browse folder alone; on, it remembers a new folder only.
 TEST_F(SortDialogEvents, UseLastPathRemembersANewFolderOnly) {
-  Preferences.useLastPath = 1;
   SortDialogOpen(kDialog, kOwner);
+  FakeQueueOpenFile(Path("data/orders.txt").c_str());
+  Click(IDC_BROWSE);
+  EXPECT_EQ(SettingsChanged, 0);
+  EXPECT_STREQ(BrowseDirectory, "C:\\");
+  EXPECT_STREQ(Preferences.defaultBrowseDirectory, "C:\\");
+  Preferences.useLastPath = 1;
   FakeQueueOpenFile(Path("data/orders.txt").c_str());
   Click(IDC_BROWSE);
   EXPECT_EQ(SettingsChanged, 1);
