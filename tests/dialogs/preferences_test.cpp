@@ -113,7 +113,6 @@ TEST_F(PreferencesDialog, DoneTakesWhatItAccepts) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.ofni + "|" + row.folder + "|" + row.delimiter);
-    FakeReset();  // the fake's logs hold a few rows' events
     Preferences.useLastPath = row.lastPath;
     const std::string written = ReadFileBytes("Pelmar.ini");
     EXPECT_EQ(Done(row.ofni.c_str(), row.folder.c_str(), row.delimiter.c_str()), row.closes ? 0 : 1);
