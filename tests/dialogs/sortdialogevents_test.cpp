@@ -14,6 +14,7 @@
 #include "dialogs/validation.h"
 #include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
+#include "tests/support/testfiles.h"
 
 namespace fs = std::filesystem;
 
@@ -237,8 +238,7 @@ TEST_F(SortDialogEvents, SortLeavesUnlessAskedToStayAndValidateStays) {
   // A short sort leaves the caption alone, and no progress function behind it.
   EXPECT_FALSE(Logged(kDialog, "title"));
   EXPECT_EQ(SortProgress, nullptr);
-  std::ifstream sorted("data/sorted.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sorted), {}), "aa1\nbb2\ncc3\ndd4\n");
+  EXPECT_EQ(ReadFile("data/sorted.txt"), "aa1\nbb2\ncc3\ndd4\n");
 }
 
 static uint32_t gClock = 0;
