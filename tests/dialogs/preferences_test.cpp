@@ -65,6 +65,13 @@ TEST_F(PreferencesDialog, OpensBesideTheMainWindowWithTheRecordShown) {
   EXPECT_EQ(ReadCheckBox(kDialog, IDC_PREF_STAY) + ReadCheckBox(kDialog, IDC_PREF_GO_TO_SORT), 0);
   EXPECT_STREQ(PreferencesLabelText(IDC_PREF_STAY_LABEL), " Stay in Sort Dialog After Sort:");
   EXPECT_EQ(PreferencesLabelText(IDC_PREF_OFNI), nullptr);
+  // Each delimiter as it is named; one the scanner does not know as the one it uses.
+  for (const auto &shown : {std::make_pair(kDelimiterCr, "cr only"), std::make_pair(kDelimiterBoth, "both cr/lf"),
+                            std::make_pair(7, "both cr/lf")}) {
+    Preferences.delimiter = shown.first;
+    PreferencesDialogOpen(kDialog, kMain);
+    EXPECT_STREQ(FakeFieldText(kDialog, IDC_PREF_DELIMITER), shown.second);
+  }
 
   // A check box takes effect at once, without Done.
   WriteCheckBox(kDialog, IDC_PREF_GO_TO_SORT, 1);

@@ -272,6 +272,7 @@ TEST_F(SortDialogEvents, EscapeCapturesTheFieldsEndsAndRestoresTheOwner) {
   EXPECT_EQ(CurrentParameters.recordLength, -1);
   EXPECT_TRUE(Logged(kDialog, "end 0"));
   EXPECT_TRUE(Logged(kOwner, "restore"));
+  EXPECT_EQ(SortDialogCommand(kDialog, IDC_SAVED_LIST, kNotifySelectionChanged), 1);
   // Edits' own notifications and unknown controls are left to the window system.
   EXPECT_EQ(SortDialogCommand(kDialog, IDC_INPUT_NAME, 0x300), 0);
   EXPECT_EQ(SortDialogCommand(kDialog, IDC_SORT_PANEL, kNotifyClicked), 0);

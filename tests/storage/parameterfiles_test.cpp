@@ -180,6 +180,14 @@ TEST_F(ParameterFilesTest, UserFileBeforeAndAfterRemovingEntryB) {
   EXPECT_EQ(MessagesReported, 0);
   EXPECT_EQ(FakeMessageCount(), 0);
 
+  // The last entry removed: saving its parameters again appends them anew, though its
+  // bytes still lie behind the count.
+  EXPECT_EQ(Remove("orders_b"), 0);
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(1, a + c + c));
+  SaveSet(input, 80, 3);
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(2, a + c + c));
+  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_b"});
+
   // A later append overwrites the meaningless bytes behind the last counted entry; the same
   // parameters saved again (a title changed) are rewritten in place and leave the list alone.
   SaveSet(input, 80, 4);
@@ -248,10 +256,12 @@ TEST_F(ParameterFilesTest, LoadRefusesMissingShortAndCorruptEntriesAndBoundsWhat
     ASSERT_EQ(Outcome.messageCount, 1);
     ExpectReported(0, "(b) Corrupted SPT File!", "  * * ERROR * *");
   }
+  WriteFile("t.spt", FileImage(1, entry + entry));  // whole, but behind the count
+  EXPECT_EQ(Load("t_b"), 1);
   WriteFile("t.spt", FileImage(1, std::string(4, '\0') + entry.substr(4)));
   EXPECT_EQ(Load("t_a"), 1);  // no magic
   ExpectReported(0, "(b) Corrupted SPT File!", "  * * ERROR * *");
-  EXPECT_EQ(MessagesReported, 4);
+  EXPECT_EQ(MessagesReported, 5);
   EXPECT_EQ(memcmp(&before, &CurrentParameters, sizeof before), 0);
 
   // Names filling their whole slots and titles of 30 characters come out bounded.
