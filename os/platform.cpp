@@ -105,3 +105,9 @@ void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime 
   gTestLocalTime = localTime;
 }
 
+
+int FlushOutputFile(OutputFile *file) {
+  if (!file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
+  file->used = 0;
+  return file->failed;
+}
