@@ -1,7 +1,11 @@
 #include "engine/external.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "engine/errortext.h"
 #include "engine/groupsort.h"
@@ -17,12 +21,13 @@ static const char kCannotCreateTemporary[] = "\n Could NOT Create Temporary File
 static const char kCannotWriteTemporary[] = "\n Could NOT Write Temporary File: %s!\n";
 static const char kCannotReadTemporary[] = "\n Could NOT Read Temporary File: %s!\n";
 
-static const uint64_t kBudgetReserve = uint64_t{6} << 20;     // a run file's write buffer and the pool's scratch
+static const uint64_t kBudgetReserve = uint64_t{6} << 20;     // the writer's two buffers and the pool's scratch
 static const uint64_t kLeastPartBudget = uint64_t{1} << 20;   // what a part may take when the budget leaves less
 static const uint64_t kLargestPartBuffer = uint64_t{1} << 30; // part buffers stay below this, offsets in 32 bits
 static const size_t kScanBlock = size_t{8} << 20;             // bytes per read of the block scan
 static const size_t kMergeReadSize = size_t{256} << 10;       // each merged run file's buffer, at least
 static const uint32_t kMostFanIn = 1024;                      // run files one merge takes, at most
+static const size_t kWriterBuffer = size_t{2} << 20;          // each of a writer's two buffers
 static const uint32_t kIndexBytes = 4;                        // a run entry's record index
 static const uint64_t kExhausted = ~uint64_t{0};              // head prefix of a run file with nothing left
 static const unsigned char kCr = 0x0D;
@@ -82,6 +87,7 @@ struct ExternalSort {
   uint32_t runCapacity;
   OutputFile *merged;         // during a merge pass: the longer run files it makes
   uint32_t mergedCount;
+  unsigned char *writerBuffers;  // the two buffers of the one file being written
   RunReader *readers;         // fanIn readers with their windows
   uint32_t *losers;           // the loser tree: fanIn nodes
   uint32_t *winners;          // and its set-up
@@ -103,6 +109,103 @@ uint64_t InMemoryBytes(const SortRunState *run, uint64_t n) {
   }
   bytes += n * keyLength + 2 * uint64_t{run->bufferSize} + kOutputBufferSize + (uint64_t{kMaxSortThreads} << 20) / 8;
   return bytes + run->input.size;
+}
+
+// ---- Writing a file in sequence from two buffers: the run fills one while a thread of the
+// writer's own hands the other to the system, so that the copy into the file's pages
+// overlaps the merge or the gathering of a part. Every write goes through WriteOutputAt,
+// the fault hook's.
+
+struct SequentialWriter {
+  const OutputFile *file;
+  unsigned char *buffers[2];        // kWriterBuffer bytes each
+  unsigned char *fill;              // the one being filled
+  size_t used;                      // bytes in it
+  uint64_t offset;                  // where the next handed-over buffer goes
+  const unsigned char *handed;      // the buffer the thread writes; null while it waits
+  size_t handedBytes;
+  bool stop;
+  std::atomic<int> failed;          // 1 once a write failed
+  std::mutex lock;
+  std::condition_variable changed;
+  std::thread thread;
+};
+
+static void WriteHandedBuffers(SequentialWriter *w) {
+  std::unique_lock<std::mutex> hold(w->lock);
+  for (;;) {
+    w->changed.wait(hold, [w] { return w->handed != nullptr || w->stop; });
+    if (w->handed == nullptr) return;
+    const unsigned char *bytes = w->handed;
+    const size_t count = w->handedBytes;
+    const uint64_t offset = w->offset;
+    hold.unlock();
+    const int failed = w->failed == 0 ? WriteOutputAt(w->file, bytes, count, offset) : 1;
+    hold.lock();
+    if (failed != 0) w->failed = 1;
+    w->offset += count;
+    w->handed = nullptr;
+    w->changed.notify_all();
+  }
+}
+
+static void StartWriter(SequentialWriter *w, const OutputFile *file, unsigned char *buffers) {
+  w->file = file;
+  w->buffers[0] = buffers;
+  w->buffers[1] = buffers + kWriterBuffer;
+  w->fill = w->buffers[0];
+  w->used = 0;
+  w->offset = 0;
+  w->handed = nullptr;
+  w->stop = false;
+  w->failed = 0;
+  w->thread = std::thread(WriteHandedBuffers, w);
+}
+
+// Hands the filled buffer to the thread once it is free, and fills the other.
+static void HandOver(SequentialWriter *w) {
+  std::unique_lock<std::mutex> hold(w->lock);
+  w->changed.wait(hold, [w] { return w->handed == nullptr; });
+  w->handed = w->fill;
+  w->handedBytes = w->used;
+  w->fill = w->fill == w->buffers[0] ? w->buffers[1] : w->buffers[0];
+  w->used = 0;
+  w->changed.notify_all();
+}
+
+static void PutMore(SequentialWriter *w, const unsigned char *bytes, size_t count) {
+  while (count > 0) {
+    const size_t room = kWriterBuffer - w->used;
+    const size_t part = count < room ? count : room;
+    memcpy(w->fill + w->used, bytes, part);
+    w->used += part;
+    bytes += part;
+    count -= part;
+    if (w->used == kWriterBuffer) HandOver(w);
+  }
+}
+
+static inline void Put(SequentialWriter *w, const void *bytes, size_t count) {
+  if (count < kWriterBuffer - w->used) {
+    memcpy(w->fill + w->used, bytes, count);
+    w->used += count;
+  } else {
+    PutMore(w, static_cast<const unsigned char *>(bytes), count);
+  }
+}
+
+// Writes what is left, ends the thread and returns the bytes written, or UINT64_MAX when
+// a write failed.
+static uint64_t FinishWriter(SequentialWriter *w) {
+  if (w->used > 0) HandOver(w);
+  {
+    std::unique_lock<std::mutex> hold(w->lock);
+    w->changed.wait(hold, [w] { return w->handed == nullptr; });
+    w->stop = true;
+    w->changed.notify_all();
+  }
+  w->thread.join();
+  return w->failed != 0 ? UINT64_MAX : w->offset;
 }
 
 // ---- Reading the input in sequence.
@@ -133,8 +236,35 @@ static size_t AfterLastDelimiter(const unsigned char *bytes, size_t size, int mo
   return 0;
 }
 
+// 1 when bytes[0, size) hold a byte other than CR and LF: a record's byte.
+static bool HoldsRecordBytes(const unsigned char *bytes, size_t size) {
+  for (size_t i = 0; i < size; i++) {
+    if (bytes[i] != kCr && bytes[i] != kLf) return true;
+  }
+  return false;
+}
+
+// A whole buffer without a delimiter, past which the input goes on: only line breaks that
+// are not delimiters (no record is open after them: the cut is the buffer's end), or a
+// record that only a later delimiter or byte decides (0: the buffer must grow).
+static size_t CutWithoutDelimiter(const unsigned char *bytes, size_t size) {
+  return HoldsRecordBytes(bytes, size) ? 0 : size;
+}
+
+// Doubles a buffer holding have bytes. Returns 0, or 1 when the memory cannot be had.
+static int GrowBuffer(unsigned char **buffer, size_t *size, size_t have) {
+  unsigned char *larger = static_cast<unsigned char *>(AllocateZeroed(2 * *size, 1));
+  if (larger == nullptr) return 1;
+  memcpy(larger, *buffer, have);
+  free(*buffer);
+  *buffer = larger;
+  *size *= 2;
+  return 0;
+}
+
 int ScanInputInBlocks(SortRunState *run) {
-  unsigned char *block = static_cast<unsigned char *>(malloc(kScanBlock));
+  size_t blockSize = kScanBlock;
+  unsigned char *block = static_cast<unsigned char *>(malloc(blockSize));
   if (block == nullptr) return -1;
   uint64_t records = 0;
   uint64_t base = 0;   // the file offset of block[0]
@@ -142,20 +272,26 @@ int ScanInputInBlocks(SortRunState *run) {
   int result = kScanGood;
   run->tally.longestRecord = 0;
   while (result == kScanGood) {
-    while (have < kScanBlock && base + have < run->input.size) {
-      const int64_t got = ReadInputAt(&run->input, block + have, kScanBlock - have, base + have);
+    while (have < blockSize && base + have < run->input.size) {
+      const int64_t got = ReadInputAt(&run->input, block + have, blockSize - have, base + have);
       if (got <= 0) break;
       have += static_cast<size_t>(got);
     }
     const bool atEnd = base + have >= run->input.size;
-    if (!atEnd && have < kScanBlock) {  // a failed read, or the file shrank
+    if (!atEnd && have < blockSize) {  // a failed read, or the file shrank
       result = -1;
       break;
     }
-    // A cut after a delimiter leaves no record open; a whole block without one holds a
-    // record too long, which the scan of the block finds.
+    // A cut after a delimiter leaves no record open, as the whole scan has none there.
     size_t cut = atEnd ? have : AfterLastDelimiter(block, have, DelimiterMode);
-    if (cut == 0) cut = have;
+    if (cut == 0 && !atEnd) cut = CutWithoutDelimiter(block, have);
+    if (cut == 0) {
+      if (GrowBuffer(&block, &blockSize, have) != 0) {
+        result = -1;
+        break;
+      }
+      continue;
+    }
     ScanTally tally = {0, 0};
     result = ScanRecordRange(0, block, 0, cut, DelimiterMode, &tally, nullptr, 0, 0);
     records += tally.recordCount;
@@ -227,14 +363,16 @@ int PlanExternalSort(SortRunState *run, uint64_t *figure) {
   ext->part = static_cast<SortRunState *>(AllocateZeroed(1, sizeof(SortRunState)));
   ext->buffer = static_cast<unsigned char *>(AllocateZeroed(ext->bufferSize, 1));
   ext->runs = static_cast<OutputFile *>(AllocateZeroed(ext->runCapacity, sizeof(OutputFile)));
-  if (ext->part == nullptr || ext->buffer == nullptr || ext->runs == nullptr) return 2;
+  ext->writerBuffers = static_cast<unsigned char *>(AllocateZeroed(2, kWriterBuffer));
+  if (ext->part == nullptr || ext->buffer == nullptr || ext->runs == nullptr || ext->writerBuffers == nullptr) return 2;
   for (uint32_t r = 0; r < ext->runCapacity; r++) ext->runs[r].handle = -1;
   SortRunState *part = ext->part;
   part->input.handle = -1;
   if (AllocateWorkspace(&part->ws, ext->partRecords, &run->job, run->wideOffsets) != 0) return 2;
-  const uint64_t partPhase = part->ws.allocatedMemoryUsage + ext->bufferSize + kOutputBufferSize;
+  part->ws.uncountedMerge = true;
+  const uint64_t partPhase = part->ws.allocatedMemoryUsage + ext->bufferSize + 2 * kWriterBuffer;
   const uint64_t groups = (n + kSortGroupSize - 1) / kSortGroupSize;
-  const uint64_t mergePhase = uint64_t{ext->fanIn} * (ext->readSize + sizeof(RunReader) + 12) + 2 * kOutputBufferSize +
+  const uint64_t mergePhase = uint64_t{ext->fanIn} * (ext->readSize + sizeof(RunReader) + 12) + 2 * kWriterBuffer +
                               groups * 22;
   *figure = 2 * uint64_t{run->bufferSize} + (partPhase > mergePhase ? partPhase : mergePhase);
   return 0;
@@ -263,27 +401,30 @@ static int WriteRunFile(SortRunState *run, uint32_t firstRecord) {
     return 1;
   }
   ext->runCount++;
+  free(file->buffer);  // the writer's own buffers serve instead
+  file->buffer = nullptr;
   const uint64_t keyLength = ws->keyLength;
   const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
-  for (uint32_t k = 0; k < ws->recordCount && !file->failed; k++) {
+  SequentialWriter writer;
+  StartWriter(&writer, file, ext->writerBuffers);
+  for (uint32_t k = 0; k < ws->recordCount && writer.failed == 0; k++) {
     const uint32_t i = ws->outputOrder[k];
     const uint32_t index = firstRecord + i;
-    WriteOutputFile(file, ws->keyArray + i * keyLength, keyLength);
-    WriteOutputFile(file, &index, kIndexBytes);
+    Put(&writer, ws->keyArray + i * keyLength, keyLength);
+    Put(&writer, &index, kIndexBytes);
     if (run->variable) {
       const uint16_t length = ws->recordLengths[i];
-      WriteOutputFile(file, &length, sizeof length);
-      WriteOutputFile(file, part->input.bytes + RecordOffset(ws, i), length);
+      Put(&writer, &length, sizeof length);
+      Put(&writer, part->input.bytes + RecordOffset(ws, i), length);
     } else {
-      WriteOutputFile(file, part->input.bytes + i * recordLength, recordLength);
+      Put(&writer, part->input.bytes + i * recordLength, recordLength);
     }
   }
-  if (FlushOutputFile(file) != 0) {
+  file->written = FinishWriter(&writer);
+  if (file->written == UINT64_MAX) {
     FailWithName(run, kCannotWriteTemporary, file->name);
     return 1;
   }
-  free(file->buffer);  // written whole: only read from now on
-  file->buffer = nullptr;
   return 0;
 }
 
@@ -347,27 +488,29 @@ static int WriteTextRuns(SortRunState *run) {
     have = want;
     const bool atEnd = base + have == size;
     if (have == 0) break;
-    const size_t cut = atEnd ? have : AfterLastDelimiter(ext->buffer, have, DelimiterMode);
+    size_t cut = atEnd ? have : AfterLastDelimiter(ext->buffer, have, DelimiterMode);
+    if (cut == 0 && !atEnd) cut = CutWithoutDelimiter(ext->buffer, have);
     ScanTally tally = {0, 0};
-    if (cut == 0 || ScanRecordRange(0, ext->buffer, 0, cut, DelimiterMode, &tally, nullptr, 0, 0) != kScanGood) {
-      break;  // pass 0 found neither a record this long nor an error here: the input changed
+    if (cut > 0 && ScanRecordRange(0, ext->buffer, 0, cut, DelimiterMode, &tally, nullptr, 0, 0) != kScanGood) {
+      break;  // pass 0 found no error here: the input changed
     }
     const uint32_t found = tally.recordCount;
     uint32_t take = atEnd ? found : found / kSortGroupSize * kSortGroupSize;
     if (take > ext->partRecords) take = ext->partRecords;
     if (take == 0 && atEnd) break;
+    if (take == 0 && found == 0 && cut > 0) {  // line breaks alone: nothing to keep
+      base += cut;
+      have -= cut;
+      memmove(ext->buffer, ext->buffer + cut, have);
+      continue;
+    }
     if (take == 0) {
       // Fewer than 997 records fill the buffer (lines with long runs of stray line breaks):
       // a larger buffer, past the budget for this input's sake.
-      unsigned char *larger = static_cast<unsigned char *>(AllocateZeroed(2 * ext->bufferSize, 1));
-      if (larger == nullptr) {
+      if (GrowBuffer(&ext->buffer, &ext->bufferSize, have) != 0) {
         Fail(run, kMemoryError);
         return 1;
       }
-      memcpy(larger, ext->buffer, have);
-      free(ext->buffer);
-      ext->buffer = larger;
-      ext->bufferSize *= 2;
       continue;
     }
     if (done + take > run->recordCount) break;
@@ -481,29 +624,31 @@ static int MergeRunFiles(SortRunState *run, OutputFile *runs, uint32_t count, Ou
   }
   uint32_t winner = entrant(1);
   static const unsigned char kCrLf[2] = {kCr, kLf};
+  SequentialWriter writer;
+  StartWriter(&writer, target != nullptr ? target : &run->output, ext->writerBuffers);
   uint64_t emitted = 0;
-  while (!ext->readers[winner].done) {
+  int readFailed = 0;
+  while (!ext->readers[winner].done && writer.failed == 0) {
     RunReader *reader = &ext->readers[winner];
     const unsigned char *head = reader->buffer + reader->start;
     if (target != nullptr) {
-      WriteOutputFile(target, head, reader->headLength);
+      Put(&writer, head, reader->headLength);
     } else {
       uint32_t index;
       memcpy(&index, head + keyLength, kIndexBytes);
       CountEmitted(&ext->count, index / kSortGroupSize);
       const unsigned char *record = head + ext->entryHead;
       if (run->variable) {
-        WriteOutputFile(&run->output, record + 2, reader->headLength - ext->entryHead - 2);
-        WriteOutputFile(&run->output, kCrLf, sizeof kCrLf);
+        Put(&writer, record + 2, reader->headLength - ext->entryHead - 2);
+        Put(&writer, kCrLf, sizeof kCrLf);
       } else {
-        WriteOutputFile(&run->output, record, recordLength);
+        Put(&writer, record, recordLength);
       }
     }
-    if (target != nullptr ? target->failed : run->output.failed) break;
     reader->start += reader->headLength;
     if (LoadHead(ext, reader, keyLength, run->variable, recordLength) != 0) {
-      FailWithName(run, kCannotReadTemporary, reader->file->name);
-      return 1;
+      readFailed = 1;
+      break;
     }
     for (uint32_t node = (winner + count) >> 1; node >= 1; node >>= 1) {
       if (HeadBefore(ext, keyLength, ext->losers[node], winner)) {
@@ -514,11 +659,19 @@ static int MergeRunFiles(SortRunState *run, OutputFile *runs, uint32_t count, Ou
     }
     if (++emitted % kProgressInterval == 0) ReportProgress(kPhaseMergingRuns, progressBase + emitted, progressTotal);
   }
-  if (target != nullptr && FlushOutputFile(target) != 0) {
-    FailWithName(run, kCannotWriteTemporary, target->name);
+  const uint64_t written = FinishWriter(&writer);
+  if (readFailed) {
+    FailWithName(run, kCannotReadTemporary, ext->readers[winner].file->name);
     return 1;
   }
-  if (target == nullptr && run->output.failed) {
+  if (target != nullptr) {
+    target->written = written;
+    if (written == UINT64_MAX) {
+      FailWithName(run, kCannotWriteTemporary, target->name);
+      return 1;
+    }
+  } else if (written == UINT64_MAX) {
+    run->output.failed = 1;
     FailWithName(run, kWriteError, run->job.outputName);
     return 1;
   }
@@ -543,14 +696,14 @@ static int MergeDown(SortRunState *run, uint64_t *progressBase, uint64_t progres
         return 1;
       }
       ext->mergedCount = j + 1;
+      free(ext->merged[j].buffer);  // the writer's own buffers serve instead
+      ext->merged[j].buffer = nullptr;
       const uint32_t first = j * ext->fanIn;
       const uint32_t last = first + ext->fanIn < ext->runCount ? first + ext->fanIn : ext->runCount;
       if (MergeRunFiles(run, ext->runs + first, last - first, &ext->merged[j], *progressBase, progressTotal) != 0) {
         return 1;
       }
       for (uint32_t r = first; r < last; r++) RemoveRunFile(&ext->runs[r]);  // their room goes back at once
-      free(ext->merged[j].buffer);
-      ext->merged[j].buffer = nullptr;
     }
     *progressBase += run->recordCount;
     free(ext->runs);
@@ -629,6 +782,7 @@ void ReleaseExternalSort(SortRunState *run) {
   if (ext->part != nullptr) ReleaseWorkspace(&ext->part->ws);
   free(ext->part);
   free(ext->buffer);
+  free(ext->writerBuffers);
   for (uint32_t r = 0; ext->runs != nullptr && r < ext->runCount; r++) RemoveRunFile(&ext->runs[r]);
   for (uint32_t r = 0; ext->merged != nullptr && r < ext->mergedCount; r++) RemoveRunFile(&ext->merged[r]);
   free(ext->runs);

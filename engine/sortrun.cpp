@@ -375,10 +375,12 @@ static int Finish(SortRunState *run) {
   ReleaseExternalSort(run);
   StopWorkPool(run->pool);
   CloseInputFile(&run->input);
+  // An interrupt empties the output until its last byte is written, and never after.
+  if (run->outputOpen && !run->failed) FlushOutputFile(&run->output);
+  StopWatchingInterrupts();
   if (run->outputOpen && CloseOutputFile(&run->output, !run->failed) != 0 && !run->failed) {
     FailWithName(run, kWriteError, run->job.outputName);
   }
-  StopWatchingInterrupts();
   free(run->recordBuffer);
   run->t[4] = ElapsedMilliseconds();
   if (run->statistics != nullptr) {

@@ -32,6 +32,7 @@ struct SortWorkspace {
   MergeNode *mergeTree;          // G entries: the loser tree's nodes
   uint64_t *mergePrefixes;       // n entries when G > 64: the key prefixes of the merge's first round
   uint64_t allocatedMemoryUsage; // the figure the statistics report gives, bytes
+  bool uncountedMerge;           // a part of an external run: the merge of all its groups is counted instead
 };
 
 // Variable-length records: record i's byte offset in the bytes that were scanned.
