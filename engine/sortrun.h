@@ -4,7 +4,8 @@
 // (groupsort.h), merges them (merge.h), copies the records unchanged in key order to the
 // output and, when asked, writes the statistics report (statreport.h).
 // Only keys, references, offsets and lengths are held in memory, never the records: the
-// output copies each record from the mapped input at its offset.
+// output copies each record from the mapped input at its offset. A run that would not fit
+// its memory budget that way sorts externally (external.h), with the same output.
 // With more than one thread (SortThreads) every phase runs on a pool of workers that lives
 // for the run (workpool.h): keys in ranges of records (text in ranges cut after a line
 // end), the groups each on one worker, the merge in key ranges, the output in ranges of
