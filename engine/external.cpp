@@ -28,7 +28,8 @@ static const size_t kScanBlock = size_t{8} << 20;             // bytes per read 
 static const size_t kMergeReadSize = size_t{256} << 10;       // each merged run file's buffer, at least
 static const uint32_t kMostFanIn = 1024;                      // run files one merge takes, at most
 static const size_t kWriterBuffer = size_t{2} << 20;          // each of a writer's two buffers
-static const uint32_t kIndexBytes = 4;                        // a run entry's record index
+static const uint32_t kIndexBytes = 4;
+static const uint32_t kGatherAhead = 16;                      // records ahead that a run file's gathering asks for                        // a run entry's record index
 static const uint64_t kExhausted = ~uint64_t{0};              // head prefix of a run file with nothing left
 static const unsigned char kCr = 0x0D;
 static const unsigned char kLf = 0x0A;
@@ -408,6 +409,14 @@ static int WriteRunFile(SortRunState *run, uint32_t firstRecord) {
   SequentialWriter writer;
   StartWriter(&writer, file, ext->writerBuffers);
   for (uint32_t k = 0; k < ws->recordCount && writer.failed == 0; k++) {
+    if (k + kGatherAhead < ws->recordCount) {  // the part is gathered in key order: ask for what comes soon
+      const uint32_t ahead = ws->outputOrder[k + kGatherAhead];
+      __builtin_prefetch(ws->keyArray + ahead * keyLength);
+      const unsigned char *record =
+          part->input.bytes + (run->variable ? RecordOffset(ws, ahead) : ahead * recordLength);
+      __builtin_prefetch(record);
+      __builtin_prefetch(record + (run->variable ? ws->recordLengths[ahead] : recordLength) - 1);
+    }
     const uint32_t i = ws->outputOrder[k];
     const uint32_t index = firstRecord + i;
     Put(&writer, ws->keyArray + i * keyLength, keyLength);
