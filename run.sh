@@ -4,7 +4,10 @@
 #                    on this display, or without one the pelmar-sort demo on the samples
 #   ./run.sh test    install what is missing, build (plain and sanitized) and run every test;
 #                    cross-build the Windows programs and suites and run them under Wine;
-#                    then each fuzz target for PELMAR_FUZZ_SECONDS (default 60) seconds
+#                    then each fuzz target for PELMAR_FUZZ_SECONDS (default 60) seconds;
+#                    then the package step below
+#   ./run.sh package install what is missing, build the release into dist/ (the Windows
+#                    zip, the Debian package of pelmar-sort, SHA256SUMS) and check it
 #   ./run.sh demo    install what is missing, build, and sort the sample files with pelmar-sort
 #   ./run.sh bench   install what is missing and measure Pelmar against GNU sort
 set -euo pipefail
@@ -12,7 +15,8 @@ top=$(cd "$(dirname "$0")" && pwd)
 cd "$top"
 
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev
-          g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth imagemagick)
+          g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth imagemagick
+          dpkg-dev file groff-base zip unzip)
 
 setup() {
   local missing=()
@@ -85,6 +89,11 @@ case "${1:-}" in
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" wine-tests
     tests/ui/run.sh build-win build/cli/pelmar-sort
     tests/fuzz/run.sh "${PELMAR_FUZZ_SECONDS:-60}"
+    packaging/package.sh
+    ;;
+  package)
+    setup
+    packaging/package.sh
     ;;
   wine-tests)  # run by test, inside xvfb-run
     wine_tests
@@ -116,7 +125,7 @@ case "${1:-}" in
     bench/run.sh
     ;;
   *)
-    echo "usage: ./run.sh start | test | demo | bench" >&2
+    echo "usage: ./run.sh start | test | package | demo | bench" >&2
     exit 2
     ;;
 esac

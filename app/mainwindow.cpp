@@ -2,14 +2,15 @@
 
 #include <cstring>
 
+#include "dialogs/preferences.h"
+#include "dialogs/sortdialog.h"
+#include "dialogs/validation.h"
 #include "engine/scanner.h"
 #include "resources/resource.h"
 #include "resources/version.h"
-#include "dialogs/validation.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 
-static const char kCaptionError[] = "  * * ERROR * *";
 static const char kCaptionAbout[] = " ABOUT";
 static const char kSortDialogFailed[] = "Could Not Create Sort Dialog!";
 static const char kPreferencesFailed[] = "Could Not Create Pref Dialog!";
@@ -44,16 +45,16 @@ void MainWindowCreate(WindowHandle window) {
 void MainWindowCommand(WindowHandle window, int command) {
   switch (command) {
     case IDM_SORT_DIALOG:
-      if (RunModalDialog(window, IDD_SORT_DIALOG) == -1) {
-        ShowMessageBox(window, kSortDialogFailed, kCaptionError, kButtonsOk);
+      if (RunModalDialog(window, IDD_SORT_DIALOG, &kSortDialogCalls) == -1) {
+        ShowMessage(window, kSortDialogFailed, kCaptionError);
       }
       break;
     case IDM_ABOUT:
-      ShowMessageBox(window, kAboutText, kCaptionAbout, kButtonsOk);
+      ShowMessage(window, kAboutText, kCaptionAbout);
       break;
     case IDM_PREFERENCES:
-      if (RunModalDialog(window, IDD_PREFERENCES) == -1) {
-        ShowMessageBox(window, kPreferencesFailed, kCaptionError, kButtonsOk);
+      if (RunModalDialog(window, IDD_PREFERENCES, &kPreferencesDialogCalls) == -1) {
+        ShowMessage(window, kPreferencesFailed, kCaptionError);
       }
       break;
     case IDM_EXIT:
@@ -67,6 +68,6 @@ void MainWindowCommand(WindowHandle window, int command) {
 void MainWindowDestroy(WindowHandle window) {
   if (!SettingsChanged) return;
   ScreenRect rect;
-  GetWindowRectangle(window, &rect);
+  GetNormalWindowRectangle(window, &rect);  // a window closed minimised comes back where it was
   WriteSettings(WindowPlace{rect.left, rect.top, rect.right, rect.bottom});
 }

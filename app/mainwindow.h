@@ -47,7 +47,8 @@ void MainWindowCreate(WindowHandle window);
 // cannot be created is reported. Other commands are ignored.
 void MainWindowCommand(WindowHandle window, int command);
 
-// The window ends: the settings are written (with its rectangle) only when they changed.
+// The window ends: the settings are written only when they changed, with the window's
+// normal rectangle (the one it is restored to, when it ends minimised).
 void MainWindowDestroy(WindowHandle window);
 
 #endif

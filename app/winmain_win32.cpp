@@ -1,21 +1,16 @@
-// The Windows program's entry point, the main window's procedure with its banner, and
-// the two dialog procedures. Each procedure only translates messages into calls of the
-// portable logic (app/mainwindow.h, dialogs/sortdialog.h, dialogs/preferences.h).
+// The Windows program's entry point and the main window's procedure with its banner.
+// The procedure only translates messages into calls of the main window's portable logic
+// (app/mainwindow.h); the dialogs run on the window door's own dialog procedure.
 #include <windows.h>
 
-#include "resources/resource.h"
 #include "app/mainwindow.h"
-#include "dialogs/preferences.h"
-#include "windowing/win32dialogs.h"
-#include "windowing/winsys.h"
-#include "dialogs/sortdialog.h"
+#include "resources/resource.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 
 static const char kBannerFace[] = "Courier New";
 
 static LOGFONTA BannerFont;  // the banner's font; height and weight set per line
-static DWORD MainThread;     // the thread of the main window and its message loop
 
 // The banner's font description, set when the window is created.
 static void SetBannerFont() {
@@ -75,57 +70,6 @@ static LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LP
   }
 }
 
-static INT_PTR CALLBACK SortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      SortDialogOpen(dialog, GetWindow(dialog, GW_OWNER));
-      return FALSE;  // the focus is set
-    case WM_DRAWITEM: {
-      DRAWITEMSTRUCT *item = reinterpret_cast<DRAWITEMSTRUCT *>(lParam);
-      const char *text = SortDialogLabelText(static_cast<int>(item->CtlID));
-      if (text == nullptr) return FALSE;
-      PaintLabel(item, text);
-      return TRUE;
-    }
-    case WM_COMMAND:
-      return SortDialogCommand(dialog, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
-    default:
-      return FALSE;
-  }
-}
-
-static INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      PreferencesDialogOpen(dialog, GetWindow(dialog, GW_OWNER));
-      return FALSE;  // the focus is set
-    case WM_DRAWITEM: {
-      DRAWITEMSTRUCT *item = reinterpret_cast<DRAWITEMSTRUCT *>(lParam);
-      const char *text = PreferencesLabelText(static_cast<int>(item->CtlID));
-      if (text == nullptr) return FALSE;
-      PaintLabel(item, text);
-      return TRUE;
-    }
-    case WM_COMMAND:
-      return PreferencesDialogCommand(dialog, GetWindow(dialog, GW_OWNER), LOWORD(wParam)) ? TRUE : FALSE;
-    default:
-      return FALSE;
-  }
-}
-
-DLGPROC DialogProcedure(int templateId) {
-  switch (templateId) {
-    case IDD_SORT_DIALOG:
-      return SortDialogProc;
-    case IDD_PREFERENCES:
-      return PreferencesDialogProc;
-    default:
-      return nullptr;
-  }
-}
-
-DWORD WindowThread() { return MainThread; }
-
 static ATOM RegisterMainClass(HINSTANCE instance) {
   WNDCLASSA windowClass;
   ZeroMemory(&windowClass, sizeof windowClass);
@@ -141,7 +85,6 @@ static ATOM RegisterMainClass(HINSTANCE instance) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-  MainThread = GetCurrentThreadId();
   ResetStartupState();
   LoadSettings();
   SetDefaultKeyTitles();

@@ -39,7 +39,7 @@ static const char kUsage[] =
     "  pelmar-sort --list                   list the entry identifiers of the user parameter files\n"
     "  pelmar-sort --preferences            show the preferences kept in Pelmar.ini\n"
     "  pelmar-sort --set NAME=VALUE         change one of them (see Preferences below)\n"
-    "  pelmar-sort --help | --version\n"
+    "  pelmar-sort -h | --help | --version\n"
     "\n"
     "Sorts a file of fixed-length records (N bytes each, 1 to 4300) or of text lines\n"
     "(variable) by up to six keys and writes the records, unchanged, in key order.\n"

@@ -1,18 +1,20 @@
 // pelmar-sort's progress line on a terminal: the phase and a percentage, rewritten in
-// place, shown only once a run has taken more than a moment and cleared at its end.
+// place, shown only once a run has taken more than a moment (the throttle of
+// engine/progressthrottle.h) and cleared at its end.
 #ifndef PELMAR_CLI_PROGRESSLINE_H
 #define PELMAR_CLI_PROGRESSLINE_H
 
 #include <cstdint>
 #include <cstdio>
 
-constexpr uint32_t kProgressDelay = 500;  // milliseconds before the line appears
+#include "engine/progressthrottle.h"
 
 // Starts showing progress on terminal (the engine's SortProgress calls back here).
 void StartProgress(FILE *terminal);
 
-// The engine's callback: writes "\rpelmar-sort: keying   42%" when the phase or the
-// whole percentage changed, once kProgressDelay has passed since StartProgress.
+// The engine's callback: writes "\rpelmar-sort: keying   42%" when the throttle says the
+// phase or the whole percentage changed after kProgressDelay; a phase without a name for
+// the line is not shown.
 void ShowProgress(int phase, uint64_t done, uint64_t total);
 
 // Clears the line if anything was shown, and stops.

@@ -6,9 +6,9 @@
 #include "engine/sorttypes.h"
 #include "resources/resource.h"
 #include "dialogs/validation.h"
+#include "storage/parameterfiles.h"
 #include "storage/settings.h"
 
-static const char kCaptionError[] = "  * * ERROR * *";
 static const char kOfniTooLong[] = "O F N I > 4 Characters!";
 static const char kOfniInvalid[] = "Invalid Characters in O F N I!";
 static const char kDelimiterInvalid[] = "Invalid Entry in\nVariable Length Record Delimeter Field!";
@@ -52,10 +52,6 @@ static const LabelText kLabels[] = {
     {IDC_PREF_DELIMITER_LABEL, " Variable Record Delimiter:"},
 };
 
-static void ShowError(WindowHandle dialog, const char *text) {
-  ShowMessageBox(dialog, text, kCaptionError, kButtonsOk);
-}
-
 static bool OfniCharacter(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_' ||
          c == '~';
@@ -69,12 +65,12 @@ static void CheckOfni(WindowHandle dialog) {
   if (length == 0) return;
   bool valid = true;
   if (length > kOfniSize - 1) {
-    ShowError(dialog, kOfniTooLong);
+    ShowMessage(dialog, kOfniTooLong, kCaptionError);
     valid = false;
   }
   for (size_t i = 0; i < length; i++) {
     if (!OfniCharacter(text[i])) {
-      ShowError(dialog, kOfniInvalid);
+      ShowMessage(dialog, kOfniInvalid, kCaptionError);
       valid = false;
       break;
     }
@@ -106,7 +102,7 @@ static int CheckDelimiter(WindowHandle dialog) {
   if (strncmp(text, "cr", 2) == 0) delimiter = kDelimiterCr;
   if (strncmp(text, "lf", 2) == 0) delimiter = kDelimiterLf;
   if (delimiter < 0) {
-    ShowError(dialog, kDelimiterInvalid);
+    ShowMessage(dialog, kDelimiterInvalid, kCaptionError);
     return 1;
   }
   Preferences.delimiter = delimiter;
@@ -146,7 +142,7 @@ int PreferencesDialogCommand(WindowHandle dialog, WindowHandle owner, int contro
   if (control != IDC_PREF_DONE) return 0;
   if (CheckPreferences(dialog) != 0) return 1;
   ScreenRect rect;
-  GetWindowRectangle(owner, &rect);
+  GetNormalWindowRectangle(owner, &rect);
   WriteSettings(WindowPlace{rect.left, rect.top, rect.right, rect.bottom});
   SettingsChanged = 0;
   EndModalDialog(dialog, 0);
@@ -160,3 +156,11 @@ const char *PreferencesLabelText(int control) {
   }
   return nullptr;
 }
+
+// The dialog procedure's command carries a notification code: every command of this
+// dialog is a click.
+static int PreferencesCommand(WindowHandle dialog, WindowHandle owner, int control, int) {
+  return PreferencesDialogCommand(dialog, owner, control);
+}
+
+const DialogCalls kPreferencesDialogCalls = {PreferencesDialogOpen, PreferencesCommand, PreferencesLabelText};

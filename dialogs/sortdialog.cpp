@@ -13,8 +13,6 @@ constexpr size_t kNameReadSize = 254;          // a name field: at most 253 char
 constexpr size_t kRecordSizeReadSize = 9;      // the record size read back: at most 8 characters
 constexpr size_t kVariablePrefix = 3;          // "var" is the shortest beginning of "variable"
 
-static const char kCaptionError[] = "  * * ERROR * *";
-static const char kCaptionStatus[] = "Status";
 static const char kCaptionRemoved[] = "Selected Entry Removed";
 static const char kMessageValid[] = "Sort Parameters are Valid";
 static const char kMessageNothingSelected[] = "NO File Selected for Removal!";
@@ -24,6 +22,7 @@ static const char kMessageResequenced[] = "Identifiers have been Resequenced!";
 static const char kMessageRemovalCanceled[] = "File Removal Canceled!";
 
 const char kMessageSortDone[] = "Sort Is Done!";
+const char kCaptionStatus[] = "Status";
 const SortActionOptions kDialogSortAction = {1, "", nullptr, nullptr};
 
 static StorageOutcome Outcome;  // what the storage operation running now reported
@@ -83,14 +82,6 @@ static void SetStatisticsDirectory(const char *inputName, const char *folder) {
   StatisticsDirectory[length] = '\0';
 }
 
-static void ShowSortResult(WindowHandle dialog, int result) {
-  if (result != 0) {
-    ShowMessageBox(dialog, ErrorText, kCaptionError, kButtonsOk);
-  } else {
-    ShowMessageBox(dialog, kMessageSortDone, kCaptionStatus, kButtonsOk);
-  }
-}
-
 void FillDialogFields(WindowHandle dialog) {
   const SortParameters *p = &CurrentParameters;
   WriteFieldText(dialog, IDC_INPUT_NAME, p->inputName);
@@ -142,7 +133,7 @@ void CaptureDialogFields(WindowHandle dialog) {
 
 void ShowStorageMessages(WindowHandle dialog, const StorageOutcome *outcome) {
   for (int i = 0; i < outcome->messageCount; i++) {
-    ShowMessageBox(dialog, outcome->messages[i].text, outcome->messages[i].caption, kButtonsOk);
+    ShowMessage(dialog, outcome->messages[i].text, outcome->messages[i].caption);
   }
 }
 
@@ -177,22 +168,30 @@ void RemoveSelectedEntry(WindowHandle dialog) {
   FocusControl(dialog, IDC_SAVED_LIST);
   GetListSelection(dialog, IDC_SAVED_LIST, identifier, sizeof identifier);
   if (identifier[0] == '\0') {
-    ShowMessageBox(dialog, kMessageNothingSelected, kCaptionError, kButtonsOk);
+    ShowMessage(dialog, kMessageNothingSelected, kCaptionError);
     return;
   }
   if (strcmp(identifier, kProgramEntry) == 0) {
-    ShowMessageBox(dialog, kMessageProgramOwned, kCaptionError, kButtonsOk);
+    ShowMessage(dialog, kMessageProgramOwned, kCaptionError);
     return;
   }
   if (ShowMessageBox(dialog, kMessageConfirmRemoval, kCaptionError, kButtonsOkCancel) != kAnswerOk) {
-    ShowMessageBox(dialog, kMessageRemovalCanceled, kCaptionStatus, kButtonsOk);
+    ShowMessage(dialog, kMessageRemovalCanceled, kCaptionStatus);
     return;
   }
   ResetList(dialog, IDC_SAVED_LIST);
   FocusControl(dialog, IDC_SAVED_LIST);
-  RemoveUserEntry(identifier, &Outcome, AddToSavedList, dialog);
+  const int failed = RemoveUserEntry(identifier, &Outcome, AddToSavedList, dialog);
   ShowStorageMessages(dialog, &Outcome);
-  ShowMessageBox(dialog, kMessageResequenced, kCaptionRemoved, kButtonsOk);
+  if (failed == 0) ShowMessage(dialog, kMessageResequenced, kCaptionRemoved);
+}
+
+void ShowSortResult(WindowHandle dialog, int result) {
+  if (result != 0) {
+    ShowMessage(dialog, ErrorText, kCaptionError);
+  } else {
+    ShowMessage(dialog, kMessageSortDone, kCaptionStatus);
+  }
 }
 
 int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions *options) {
@@ -202,7 +201,7 @@ int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions
   // A fixed-length set is saved before the sort, and for Validate too: it is known good.
   if (options->saveParameters && p->recordLength > 0) SaveParameters(dialog);
   if (validateOnly) {
-    ShowMessageBox(dialog, kMessageValid, kCaptionStatus, kButtonsOk);
+    ShowMessage(dialog, kMessageValid, kCaptionStatus);
     return 1;
   }
   if (p->statisticsFlag == 1) SetStatisticsDirectory(p->inputName, options->bareNameFolder);

@@ -14,6 +14,7 @@
 #include "storage/parameterfiles.h"
 
 extern const char kMessageSortDone[];  // "Sort Is Done!", the message of a successful sort
+extern const char kCaptionStatus[];    // "Status", the caption of the dialog's notices
 
 // Writes CurrentParameters into the fields: the names; the record size as a number, as
 // "variable" for -1, empty for 0 (any other value leaves the field as it is); the
@@ -44,8 +45,9 @@ int LoadSavedEntry(WindowHandle dialog, const char *identifier);
 void LoadSelectedEntry(WindowHandle dialog);
 
 // The Remove command: refuses an empty selection and "spt_a", asks, and on OK removes
-// the entry, refills the list and says "Identifiers have been Resequenced!". The current
-// parameters and the fields stay as they are.
+// the entry, refills the list and says "Identifiers have been Resequenced!"; a removal
+// that failed shows only storage's messages. The current parameters and the fields stay
+// as they are.
 void RemoveSelectedEntry(WindowHandle dialog);
 
 // 1 when RunSortAction's last save could not store the set everywhere it was to go (the
@@ -58,11 +60,14 @@ struct SortActionOptions {
                               // Validate, variable-length after a successful sort); 0: never
   const char *bareNameFolder; // StatisticsDirectory for an input name without a separator
   void (*sortStarts)();       // called right before the sort runs; may be null
-  // Shows the sort's result (SortRun's, its messages in the ErrorText); null: a message
-  // box, the ErrorText captioned "  * * ERROR * *" or "Sort Is Done!" captioned "Status".
+  // Shows the sort's result (SortRun's, its messages in the ErrorText); null: ShowSortResult.
   void (*showResult)(WindowHandle dialog, int result);
 };
 extern const SortActionOptions kDialogSortAction;  // save; bare names give an empty folder
+
+// The sort's result in a message box: the ErrorText captioned "  * * ERROR * *" after a
+// failed sort, else "Sort Is Done!" captioned "Status".
+void ShowSortResult(WindowHandle dialog, int result);
 
 // After a passed validation: builds the parameter record, saves a fixed-length set, and
 // then either says "Sort Parameters are Valid" (validateOnly 1) or sorts: the statistics
@@ -75,7 +80,7 @@ int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions
 // ---- The dialog's events: opening, label painting, commands ----
 // The dialog procedure hands each event to one of these; they reach the dialog only
 // through windowing/winsys.h. The dialog is run modally from template 1, owned by the main
-// window (the owner given at opening).
+// window (the owner given at opening), with kSortDialogCalls.
 
 constexpr int kBrowsePathSize = 260;  // the open-file dialog's room: a path of 259 characters
 
@@ -94,8 +99,8 @@ const char *SortDialogLabelText(int control);
 // command is left to the window system.
 int SortDialogCommand(WindowHandle dialog, int control, int code);
 
-// The open-file dialog for the input file, owned by owner, starting in the browse
-// directory. Returns 1 when a file was chosen (BrowsedInput set, the input name its full
+// The open-file dialog for the input file, owned by owner (the Sort dialog, which takes
+// no input meanwhile), starting in the browse directory. Returns 1 when a file was chosen (BrowsedInput set, the input name its full
 // path, cut to the name's slot; the whole path, up to 259 characters, kept for the output
 // name), 0 when cancelled (BrowsedInput cleared). With "Use Last Path for Browse" on, a
 // new folder becomes the default browse directory, to be written at exit.
@@ -104,5 +109,8 @@ int BrowseInputFile(WindowHandle owner);
 // The caption shown while a sort goes on: the program's title, the phase and how much of
 // it is done, e.g. "      Pelmar v1.0 - Sorting: merging groups 45%".
 void FormatSortProgress(int phase, uint64_t done, uint64_t total, char *text, size_t capacity);
+
+// The dialog's handlers: SortDialogOpen, SortDialogCommand, SortDialogLabelText.
+extern const DialogCalls kSortDialogCalls;
 
 #endif

@@ -1,10 +1,10 @@
 // The Sort dialog's events: opening, label texts and commands (Browse, key titles, SORT
 // and Validate, Remove, Help, Return to Main), and the progress of a long sort.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/errortext.h"
+#include "engine/progressthrottle.h"
 #include "engine/sortrun.h"
 #include "engine/sorttypes.h"
 #include "resources/resource.h"
@@ -14,8 +14,6 @@
 #include "os/directory.h"
 #include "storage/settings.h"
 
-static const char kCaptionError[] = "  * * ERROR * *";
-static const char kCaptionStatus[] = "Status";
 static const char kCaptionHelp[] = "  Quick Help Information";
 static const char kCaptionStatistics[] = "Enable Sort Statistics Info";
 static const char kMessageBadInputName[] = "Bad Input File Name";
@@ -43,7 +41,6 @@ constexpr int kDialogOffsetX = 4;   // pixels right of the main window's left ed
 constexpr int kDialogOffsetY = 22;  // pixels below its top edge
 constexpr size_t kOutputPathSize = kBrowsePathSize + kOfniSize;  // a browsed name with the OFNI
 constexpr size_t kTitleReadSize = kKeyTitleMaxLength + 1;        // the title editor: 25 characters
-constexpr int kProgressDelayMs = 500;  // a sort shorter than this shows no progress
 constexpr size_t kCaptionSize = 128;
 
 struct LabelText {
@@ -58,9 +55,7 @@ static const LabelText kLabels[] = {
 };
 static const char kSavedLabel[] = " Saved Sort Parameters ";
 
-static const char *const kPhaseNames[] = {"reading keys", "sorting groups", "merging groups", "writing output"};
-
-static WindowHandle Owner;         // the main window, owner of the open dialog
+static WindowHandle Owner;         // the main window, the Sort dialog's owner
 static char BrowsedPath[kBrowsePathSize];  // the whole path the last Browse chose
 static int ValidateOnly;           // 1 while a Validate command runs
 static int TitleEditorOpen;        // 1: the title editor is shown for TitleEditorKey
@@ -69,13 +64,7 @@ static int LastClickedLabel;       // the key label clicked last, 0 to 5
 
 // The sort now running, for its progress.
 static WindowHandle SortingDialog;
-static std::chrono::steady_clock::time_point SortStart;
-static int ProgressShown;  // 1 once the caption shows the progress
-static char ProgressCaption[kCaptionSize];  // what it shows
-
-static void ShowOk(WindowHandle dialog, const char *text, const char *caption) {
-  ShowMessageBox(dialog, text, caption, kButtonsOk);
-}
+static ProgressThrottle CaptionShown;  // what its caption shows of the progress
 
 static void RepaintKeyLabels(WindowHandle dialog) {
   for (int k = 0; k < kMaxKeys; k++) RepaintControl(dialog, IDC_KEY_TITLE_LABEL(k));
@@ -101,7 +90,8 @@ static int MakeOutputName(const char *input, char *output, size_t capacity) {
 
 static void Browse(WindowHandle dialog) {
   ClearParameters();
-  if (BrowseInputFile(Owner) == 0) {
+  // The open-file dialog is the Sort dialog's own: nothing behind it takes input.
+  if (BrowseInputFile(dialog) == 0) {
     FillDialogFields(dialog);
     FocusWindow(dialog);
     return;
@@ -110,7 +100,7 @@ static void Browse(WindowHandle dialog) {
   if (BrowsedPath[0] != '\0') {
     memset(CurrentParameters.outputName, 0, sizeof CurrentParameters.outputName);
     if (MakeOutputName(BrowsedPath, output, sizeof output) != 0) {
-      ShowOk(dialog, kMessageBadInputName, kCaptionError);
+      ShowMessage(dialog, kMessageBadInputName, kCaptionError);
     }
     CopyText(CurrentParameters.outputName, sizeof CurrentParameters.outputName, output);
   }
@@ -149,43 +139,39 @@ static void EditKeyTitle(WindowHandle dialog, int k) {
   FocusControl(dialog, IDC_KEY_POSITION(j));
 }
 
+// Once the sort is no longer short, every report lets the windows paint; the caption is
+// redrawn only when it changes.
 static void ShowSortProgress(int phase, uint64_t done, uint64_t total) {
-  const auto elapsed = std::chrono::steady_clock::now() - SortStart;
-  if (elapsed < std::chrono::milliseconds(kProgressDelayMs)) return;
-  char caption[kCaptionSize];
-  FormatSortProgress(phase, done, total, caption, sizeof caption);
-  if (!ProgressShown || strcmp(caption, ProgressCaption) != 0) {  // a caption redrawn only when it changes
+  const int shown = ThrottleProgress(&CaptionShown, phase, done, total);
+  if (shown == kProgressHidden) return;
+  if (shown == kProgressChanged) {
+    char caption[kCaptionSize];
+    FormatSortProgress(phase, done, total, caption, sizeof caption);
     WriteWindowTitle(SortingDialog, caption);
-    CopyText(ProgressCaption, sizeof ProgressCaption, caption);
   }
-  ProgressShown = 1;
-  PaintWaitingWindows();
+  PaintWaitingWindows(SortingDialog);
 }
 
 static void SortStarts() {
-  SortStart = std::chrono::steady_clock::now();
-  ProgressShown = 0;
+  StartProgressThrottle(&CaptionShown);
   SortProgress = ShowSortProgress;
 }
 
-static void ShowSortResult(WindowHandle dialog, int result) {
+// The sort has ended: the dialog's own caption back, then the result.
+static void SortEnds(WindowHandle dialog, int result) {
   SortProgress = nullptr;
-  if (ProgressShown) WriteWindowTitle(dialog, PELMAR_SORT_DIALOG_CAPTION);
-  ProgressShown = 0;
-  if (result != 0) {
-    ShowOk(dialog, ErrorText, kCaptionError);
-  } else {
-    ShowOk(dialog, kMessageSortDone, kCaptionStatus);
-  }
+  if (CaptionShown.shownPhase >= 0) WriteWindowTitle(dialog, PELMAR_SORT_DIALOG_CAPTION);
+  CaptionShown.shownPhase = -1;
+  ShowSortResult(dialog, result);
 }
 
-static const SortActionOptions kSortDialogAction = {1, "", SortStarts, ShowSortResult};
+static const SortActionOptions kSortDialogAction = {1, "", SortStarts, SortEnds};
 
 // SORT (validateOnly 0) and Validate (1).
 static void SortOrValidate(WindowHandle dialog, int validateOnly) {
   ValidateOnly = validateOnly;
   if (ValidateParameters(dialog) != 0) {
-    ShowOk(dialog, ErrorText, kCaptionError);
+    ShowMessage(dialog, ErrorText, kCaptionError);
     ValidateOnly = 0;
     return;
   }
@@ -236,7 +222,7 @@ int SortDialogCommand(WindowHandle dialog, int control, int code) {
   }
   switch (control) {
     case IDC_HELP_BUTTON:
-      ShowOk(dialog, kMessageHelp, kCaptionHelp);
+      ShowMessage(dialog, kMessageHelp, kCaptionHelp);
       return 1;
     case IDC_BROWSE:
       Browse(dialog);
@@ -244,7 +230,7 @@ int SortDialogCommand(WindowHandle dialog, int control, int code) {
     case IDC_STATISTICS:
       return 1;  // the box checks and unchecks itself
     case IDC_STATISTICS_CAPTION:
-      ShowOk(dialog, kMessageStatistics, kCaptionStatistics);
+      ShowMessage(dialog, kMessageStatistics, kCaptionStatistics);
       return 1;
     case IDC_VALIDATE:
       SortOrValidate(dialog, 1);
@@ -283,7 +269,15 @@ int BrowseInputFile(WindowHandle owner) {
 }
 
 void FormatSortProgress(int phase, uint64_t done, uint64_t total, char *text, size_t capacity) {
-  const char *name = phase >= 0 && phase < 4 ? kPhaseNames[phase] : "working";
-  uint64_t percent = total == 0 ? 0 : (done >= total ? 100 : done * 100 / total);
-  snprintf(text, capacity, "%s - Sorting: %s %u%%", PELMAR_WINDOW_TITLE, name, static_cast<unsigned>(percent));
+  const PhaseNames *names = FindPhaseNames(phase);
+  snprintf(text, capacity, "%s - Sorting: %s %d%%", PELMAR_WINDOW_TITLE, names == nullptr ? "working" : names->caption,
+           ProgressPercent(done, total));
 }
+
+// The dialog procedure gives the owner with every command; the dialog keeps the one it
+// was opened by.
+static int SortCommand(WindowHandle dialog, WindowHandle, int control, int code) {
+  return SortDialogCommand(dialog, control, code);
+}
+
+const DialogCalls kSortDialogCalls = {SortDialogOpen, SortCommand, SortDialogLabelText};

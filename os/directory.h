@@ -14,7 +14,9 @@ int GetWorkingDirectory(char *path, size_t capacity);
 int SetWorkingDirectory(const char *path);
 
 // Directory search for parameter files: the regular files of the current directory whose
-// names end in ".spt", in whatever order the system gives them. BeginSptSearch returns
+// names end in ".spt", in whatever order the system gives them. On Windows the ending
+// matches in any letter case ("ORDERS.SPT"), as the file system opens names; on POSIX
+// only as written. BeginSptSearch returns
 // null when the directory cannot be read. NextSptFile returns 1 with the next name, or 0
 // when the search is exhausted; a name that does not fit in capacity is passed over.
 // Every search that began is ended with EndSptSearch.

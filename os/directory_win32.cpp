@@ -41,12 +41,13 @@ SptSearch BeginSptSearch() {
 }
 
 // The pattern also matches folders, and names whose short (8.3) form ends in ".spt"
-// ("list.sptx" is "LIST~1.SPT"), and it ignores letter case: only regular files whose
-// own name ends exactly in ".spt" are parameter files, as on POSIX.
+// ("list.sptx" is "LIST~1.SPT"): only regular files whose own name ends in ".spt" are
+// parameter files. Letter case does not count, as it does not when the file is opened:
+// "ORDERS.SPT" is the file a save of orders.dat appends to.
 static int IsSptFile(const WIN32_FIND_DATAA *entry) {
   const size_t length = strlen(entry->cFileName);
   if ((entry->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return 0;
-  return length >= 4 && strcmp(entry->cFileName + length - 4, ".spt") == 0;
+  return length >= 4 && _stricmp(entry->cFileName + length - 4, ".spt") == 0;
 }
 
 int NextSptFile(SptSearch opaque, char *name, size_t capacity) {

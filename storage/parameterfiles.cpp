@@ -15,7 +15,6 @@ constexpr long kCountSize = 4;                        // the entry count at the 
 constexpr size_t kFileNameSize = kNameSize + 8;       // a base of up to 255 characters, ".spt", NUL
 
 static const char kCaptionWarning[] = "* * Warning * *";
-static const char kCaptionError[] = "  * * ERROR * *";
 static const char kCaptionInternal[] = "Internal Program Error";
 static const char kCaptionCannotOpen[] = "Could Not Open File!";
 static const char kMessageCannotOpen[] = "Internal Program Error:\n  Could NOT Open SPT File!\n";
@@ -27,10 +26,23 @@ static const char kMessageBaseTooLong[] = "Input Base Name Exceeds 125 Character
 static const char kDefaultKeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:",
                                                                "Key 4:", "Key 5:", "Key 6:"};
 
+const char kCaptionError[] = "  * * ERROR * *";
 SortParameters CurrentParameters;
 char KeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
 int ParametersLoaded = 0;
 ParameterRecord JobRecord;
+
+// 1 when two file names are the same but for the letter case of A to Z: Windows takes
+// them for one file, so "SPT.SPT" is the program's own file there and "ORDERS.SPT" a
+// parameter file.
+static int SameNameAnyCase(const char *a, const char *b) {
+  for (;; a++, b++) {
+    const char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+    const char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+    if (x != y) return 0;
+    if (x == '\0') return 1;
+  }
+}
 
 // Offset of entry index in a parameter file.
 static long long EntryOffset(long long index) {
@@ -170,7 +182,7 @@ static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
   char fileName[kFileNameSize];
   int index;
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
-  if (strcmp(fileName, kLastParametersFile) == 0) return 1;  // the program's own file
+  if (SameNameAnyCase(fileName, kLastParametersFile)) return 1;  // the program's own file
   if (EnterProgramDirectory() != 0) return 1;
   FILE *file = OpenStorageFile(fileName, "r+b");
   if (file == nullptr) return 1;
@@ -209,92 +221,113 @@ static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
   return 0;
 }
 
+// A save that left the user file as it was: the message to show and its caption.
+struct SaveFailure {
+  const char *text;
+  const char *caption;
+};
+static const SaveFailure kCannotWrite = {kMessageCannotOpen, kCaptionWarning};
+static const SaveFailure kBadPosition = {kMessagePosition, kCaptionInternal};
+static const SaveFailure kBaseTooLong = {kMessageBaseTooLong, kCaptionWarning};
+
+// What a save needs to know of an opened user file.
+struct UserFileState {
+  long length;    // bytes; -1 when it could not be told
+  int32_t count;  // entries counted; 0 for a file too short for its count
+  int32_t same;   // the counted entry that holds JobRecord's parameters, or -1
+};
+
+// Reads the count of an opened user file and looks for the entry with JobRecord's
+// parameters (titles aside). Returns 0, or 1 when a count or an entry the file holds
+// cannot be read: writing on would overwrite entries unseen.
+static int ReadUserFile(FILE *file, UserFileState *state) {
+  state->length = FileLength(file);
+  state->count = 0;
+  state->same = -1;
+  if (state->length < kCountSize) return 0;  // no entries: the new one goes first
+  unsigned char count[kCountSize];
+  if (ReadFileAt(file, 0, count, sizeof count) != 0) return 1;
+  state->count = GetInt32(count);
+  const long long present = (state->length - kCountSize) / static_cast<long long>(kParameterRecordSize);
+  unsigned char stored[kParameterRecordSize];
+  for (int32_t i = 0; i < state->count && i < present; i++) {
+    if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) return 1;
+    ParameterRecord entry;
+    if (DecodeParameterRecord(stored, &entry) == 0 && SameParameters(&entry, &JobRecord)) {
+      state->same = i;
+      return 0;
+    }
+  }
+  return 0;
+}
+
+// Writes record to the user file fileName of the current directory: over the entry with
+// the same parameters (*appended -1), behind the counted entries, or as the only entry of
+// a file that is not there (*appended the new entry's index). Returns null, or the
+// failure of a save that left the file as it was.
+static const SaveFailure *WriteUserEntry(const char *fileName, const unsigned char record[kParameterRecordSize],
+                                         StorageOutcome *outcome, int32_t *appended) {
+  *appended = -1;
+  FILE *file = OpenStorageFile(fileName, "r+b");
+  if (file == nullptr) {
+    // Only a file that is not there is made anew: one that exists but did not open (in
+    // use, not ours to write) keeps its entries.
+    if (PathExists(fileName)) return &kCannotWrite;
+    outcome->newEntry = 1;
+    if (WriteSingleEntryFile(fileName, record) != 0) return &kCannotWrite;
+    *appended = 0;
+    return nullptr;
+  }
+  UserFileState state;
+  const int unreadable = ReadUserFile(file, &state);
+  CloseStorageFile(file);
+  if (unreadable) return &kCannotWrite;
+  if (state.same >= 0) {  // the same parameters, stored before: rewritten, new titles and all
+    FilePatch patch = {static_cast<long>(EntryOffset(state.same)), record, kParameterRecordSize};
+    return RewriteFile(fileName, 1, &patch, 1) == 0 ? nullptr : &kCannotWrite;
+  }
+  outcome->newEntry = 1;
+  // The entries must end inside the file: a count the file cannot hold is a position the
+  // append cannot reach.
+  if (state.length < 0 ||
+      (state.length >= kCountSize && (state.count < 0 || EntryOffset(state.count) > state.length))) {
+    return &kBadPosition;
+  }
+  unsigned char count[kCountSize];
+  PutInt32(count, state.count + 1);
+  FilePatch patches[2] = {{0, count, sizeof count},
+                          {static_cast<long>(EntryOffset(state.count)), record, kParameterRecordSize}};
+  if (RewriteFile(fileName, 1, patches, 2) != 0) return &kCannotWrite;
+  *appended = state.count;
+  return nullptr;
+}
+
 // SaveUserEntry, reporting into an outcome that may already hold reports.
 static int StoreUserEntry(StorageOutcome *outcome) {
   char base[kNameSize];
-  size_t baseLength = InputBase(CurrentParameters.inputName, base, sizeof base);
-  if (baseLength > static_cast<size_t>(kMaxBaseLength)) {
-    Report(outcome, kMessageBaseTooLong, kCaptionWarning);
-    return 1;
-  }
+  const size_t baseLength = InputBase(CurrentParameters.inputName, base, sizeof base);
   char fileName[kFileNameSize];
   snprintf(fileName, sizeof fileName, "%s%s", base, kFileExtension);
   unsigned char record[kParameterRecordSize];
   EncodeParameterRecord(&JobRecord, record);
 
-  if (EnterProgramDirectory() != 0) {
-    Report(outcome, kMessageCannotOpen, kCaptionWarning);
+  int32_t appended = -1;
+  const SaveFailure *failure = nullptr;
+  if (baseLength > static_cast<size_t>(kMaxBaseLength)) {
+    failure = &kBaseTooLong;
+  } else if (EnterProgramDirectory() != 0) {
+    failure = &kCannotWrite;
+  } else {
+    failure = WriteUserEntry(fileName, record, outcome, &appended);
+  }
+  if (failure != nullptr) {
+    Report(outcome, failure->text, failure->caption);
     return 1;
   }
-  FILE *file = OpenStorageFile(fileName, "r+b");
-  int32_t oldCount = 0;
-  if (file == nullptr) {
-    // Only a file that is not there is made anew: one that exists but did not open (in
-    // use, not ours to write) keeps its entries.
-    if (PathExists(fileName)) {
-      Report(outcome, kMessageCannotOpen, kCaptionWarning);
-      return 1;
-    }
-    outcome->newEntry = 1;
-    if (WriteSingleEntryFile(fileName, record) != 0) {
-      Report(outcome, kMessageCannotOpen, kCaptionWarning);
-      return 1;
-    }
-  } else {
-    long length = FileLength(file);
-    unsigned char count[kCountSize];
-    // A file too short for its count holds no entries; the new one goes first. A count or
-    // an entry the file holds but that cannot be read stops the save: writing on would
-    // overwrite entries unseen.
-    int unreadable = length >= kCountSize && ReadFileAt(file, 0, count, sizeof count) != 0;
-    if (length >= kCountSize && !unreadable) oldCount = GetInt32(count);
-    const long long present = length >= kCountSize ? (length - kCountSize) / static_cast<long long>(kParameterRecordSize) : 0;
-
-    // The same parameters stored before are rewritten in place, new titles and all.
-    unsigned char stored[kParameterRecordSize];
-    for (int32_t i = 0; i < oldCount && i < present && !unreadable; i++) {
-      ParameterRecord entry;
-      if (ReadFileAt(file, static_cast<long>(EntryOffset(i)), stored, sizeof stored) != 0) {
-        unreadable = 1;
-        break;
-      }
-      if (DecodeParameterRecord(stored, &entry) != 0 || !SameParameters(&entry, &JobRecord)) continue;
-      CloseStorageFile(file);
-      FilePatch patch = {static_cast<long>(EntryOffset(i)), record, sizeof record};
-      if (RewriteFile(fileName, 1, &patch, 1) != 0) {
-        Report(outcome, kMessageCannotOpen, kCaptionWarning);
-        return 1;
-      }
-      return 0;
-    }
-    if (unreadable) {
-      CloseStorageFile(file);
-      Report(outcome, kMessageCannotOpen, kCaptionWarning);
-      return 1;
-    }
-
-    outcome->newEntry = 1;
-    // The entries must end inside the file: a count the file cannot hold is a position
-    // the append cannot reach.
-    if (length < 0 || (length >= kCountSize && (oldCount < 0 || EntryOffset(oldCount) > length))) {
-      CloseStorageFile(file);
-      Report(outcome, kMessagePosition, kCaptionInternal);
-      return 1;
-    }
-    CloseStorageFile(file);
-    PutInt32(count, oldCount + 1);
-    FilePatch patches[2] = {{0, count, sizeof count},
-                            {static_cast<long>(EntryOffset(oldCount)), record, sizeof record}};
-    if (RewriteFile(fileName, 1, patches, 2) != 0) {
-      Report(outcome, kMessageCannotOpen, kCaptionWarning);
-      return 1;
-    }
-  }
-
-  if (oldCount >= kEntryWarningCount) {
+  if (appended >= kEntryWarningCount) {
     Report(outcome, kMessageTooMany, kCaptionWarning);
-  } else {
-    MakeIdentifier(base, baseLength, oldCount, outcome->identifiers[0]);
+  } else if (appended >= 0) {
+    MakeIdentifier(base, baseLength, appended, outcome->identifiers[0]);
     outcome->identifierCount = 1;
   }
   return 0;
@@ -308,8 +341,8 @@ static void FindUserEntries(StorageOutcome *outcome, IdentifierFound found, void
   char name[kFileNameSize];
   while (NextSptFile(search, name, sizeof name)) {
     size_t length = strlen(name);
-    if (strcmp(name, kLastParametersFile) == 0) continue;
-    if (length < kExtensionLength || strcmp(name + length - kExtensionLength, kFileExtension) != 0) continue;
+    if (SameNameAnyCase(name, kLastParametersFile)) continue;
+    if (length < kExtensionLength || !SameNameAnyCase(name + length - kExtensionLength, kFileExtension)) continue;
     size_t baseLength = length - kExtensionLength;
     if (baseLength > static_cast<size_t>(kMaxBaseLength)) continue;  // no identifier can name it
     FILE *file = OpenStorageFile(name, "rb");

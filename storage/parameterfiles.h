@@ -31,6 +31,9 @@ constexpr int kAddressableEntries = 30;   // entries with an identifier: 'a' to 
 constexpr int kOutcomeMessages = 16;      // messages one operation reports; more are left out
 constexpr size_t kOutcomeTextSize = kNameSize + 8;  // a message: one of ours, or a file name
 
+// The caption of every error message, storage's and those of the floors above it.
+extern const char kCaptionError[];  // "  * * ERROR * *"
+
 // One message to show.
 struct StorageMessage {
   char text[kOutcomeTextSize];  // NUL-terminated
@@ -91,8 +94,10 @@ int SaveUserEntry(StorageOutcome *outcome);
 int SaveLastParameters(StorageOutcome *outcome);
 
 // Hands found the identifiers of the entries of every user parameter file in the program
-// directory. "spt.spt" is never listed. A file whose first entry lacks the magic reports
-// "Corrupted SPT File!" and no identifier; listing goes on with the next file.
+// directory, whatever the letter case of its ".spt" (the file's own base makes the
+// identifier: ORDERS.SPT gives ORDERS_a). "spt.spt" is never listed, in no letter case.
+// A file whose first entry lacks the magic reports "Corrupted SPT File!" and no
+// identifier; listing goes on with the next file.
 void ListUserEntries(StorageOutcome *outcome, IdentifierFound found, void *context);
 
 // Makes the entry named by identifier the current parameters and key titles. Returns 0;

@@ -5,7 +5,8 @@
 //
 // One implementation of the dialog operations is linked per executable: the Win32 one
 // in the Windows program, a plain-text one in pelmar-sort (an in-memory dialog whose
-// message boxes go to the terminal), and a recording fake in the tests.
+// message boxes go to the terminal), and a recording fake in the tests. The door never
+// names the program: a modal dialog is run with the handlers it is handed (DialogCalls).
 // This header includes nothing of ours.
 #ifndef PELMAR_WINDOWING_WINSYS_H
 #define PELMAR_WINDOWING_WINSYS_H
@@ -35,6 +36,11 @@ constexpr int kAnswerCancel = 2;
 // Shows text under caption, modal to owner, and returns when the user has answered:
 // kAnswerOk, or kAnswerCancel (only with kButtonsOkCancel).
 int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, int buttons);
+
+// The message box of every notice and error: OK only.
+inline void ShowMessage(WindowHandle owner, const char *text, const char *caption) {
+  ShowMessageBox(owner, text, caption, kButtonsOk);
+}
 
 // ---- DialogFields: the fields of a dialog, by control identifier ----
 // Validation and the dialogs' logic reach edit fields and check boxes only through these.
@@ -104,6 +110,10 @@ void ShowControl(WindowHandle dialog, int control, int shown);
 // text the dialog's logic gives it at that time.
 void RepaintControl(WindowHandle dialog, int control);
 
+// How a control reported a command, as the dialog's logic is given it.
+constexpr int kNotifyClicked = 0;           // a button was clicked (also Escape, closing)
+constexpr int kNotifySelectionChanged = 1;  // a list box's selection changed
+
 // What a dialog procedure hands its logic to paint one owner-drawn label (on Win32 the
 // WM_DRAWITEM record).
 typedef void *LabelPaint;
@@ -114,8 +124,14 @@ void PaintLabel(LabelPaint paint, const char *text);
 
 // ---- Windows and modal dialogs ----
 
-// The outer rectangle of a window in screen coordinates; all zero when there is none.
+// The outer rectangle of a window in screen coordinates, where it is now; all zero when
+// there is none. A minimised window's is its icon's place, off the screen on Windows.
 void GetWindowRectangle(WindowHandle window, ScreenRect *rect);
+
+// The outer rectangle a window has when shown normally (screen coordinates): for a
+// minimised window the one it is restored to, otherwise where it is now; all zero when
+// there is none. The place to keep for the next start.
+void GetNormalWindowRectangle(WindowHandle window, ScreenRect *rect);
 
 // Moves a window so that its top-left corner is at left, top (screen pixels); its size
 // and stacking order stay.
@@ -125,10 +141,24 @@ void MoveWindowTo(WindowHandle window, int32_t left, int32_t top);
 void MinimizeWindow(WindowHandle window);
 void RestoreWindow(WindowHandle window);
 
+// What a dialog procedure hands a modal dialog's logic: the dialog, its owner and each
+// event translated. Every handler is set.
+struct DialogCalls {
+  // The dialog was created, its controls exist; it is not shown yet.
+  void (*open)(WindowHandle dialog, WindowHandle owner);
+  // A command from control with its notification code (kNotifyClicked, also for
+  // Escape and closing, which arrive as the command of control 2). Returns 1 when handled,
+  // 0 when the command is left to the window system.
+  int (*command)(WindowHandle dialog, WindowHandle owner, int control, int code);
+  // The text of an owner-drawn label, painted by PaintLabel; null for a control that is
+  // not one of the dialog's labels.
+  const char *(*labelText)(int control);
+};
+
 // Runs the dialog of template templateId (resources/resource.h) modally, owned by owner,
-// and returns the result its logic passed to EndModalDialog; -1 when the dialog cannot
-// be created.
-int RunModalDialog(WindowHandle owner, int templateId);
+// handing its events to calls, and returns the result its logic passed to EndModalDialog;
+// -1 when the dialog cannot be created.
+int RunModalDialog(WindowHandle owner, int templateId, const DialogCalls *calls);
 void EndModalDialog(WindowHandle dialog, int result);
 
 // Posts command to window: it arrives after the handler now running has returned.
@@ -137,18 +167,14 @@ void PostCommand(WindowHandle window, int command);
 // Destroys a top-level window; its own end (the main window's: settings, quit) runs.
 void DestroyTopWindow(WindowHandle window);
 
-// Replaces the caption of a window or dialog. Called on any other thread than the window
-// system's own it does nothing (that thread may be waiting for the caller).
+// Replaces the caption of a window or dialog. Called on any other thread than the one
+// that made the window it does nothing (that thread may be waiting for the caller).
 void WriteWindowTitle(WindowHandle window, const char *title);
 
-// Paints now every window of the program that waits to be painted, and nothing else:
-// input stays queued. Called during a long operation on the window system's own thread
+// Paints now every window of window's thread that waits to be painted, and nothing else:
+// input stays queued. Called during a long operation on the thread that made window
 // (elsewhere it does nothing), so the windows keep painting without a second thread.
-void PaintWaitingWindows();
-
-// How a control reported a command, as the dialog's logic is given it.
-constexpr int kNotifyClicked = 0;           // a button was clicked (also Escape, closing)
-constexpr int kNotifySelectionChanged = 1;  // a list box's selection changed
+void PaintWaitingWindows(WindowHandle window);
 
 // ---- Open-file dialog ----
 
@@ -162,8 +188,9 @@ struct OpenFileRequest {
 };
 
 // Lets the user choose an existing file (path and file must exist, no read-only box, no
-// test creation). Returns 1 with its full path in path (at most capacity-1 characters), or
-// 0 when the user cancelled or the dialog failed (path empty). Choosing a file makes the
+// test creation) in a dialog modal to owner: owner takes no input until it closes.
+// Returns 1 with its full path in path (at most capacity-1 characters), or 0 when the
+// user cancelled or the dialog failed (path empty). Choosing a file makes the
 // file's folder the current directory; a cancelled dialog may move it too.
 int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *path, size_t capacity);
 

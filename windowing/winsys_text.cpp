@@ -68,8 +68,10 @@ void ShowControl(WindowHandle, int, int) {}
 void RepaintControl(WindowHandle, int) {}
 
 void GetWindowRectangle(WindowHandle, ScreenRect *rect) { *rect = ScreenRect{0, 0, 0, 0}; }
+void GetNormalWindowRectangle(WindowHandle, ScreenRect *rect) { *rect = ScreenRect{0, 0, 0, 0}; }
 
-// Windows: there are none to move or end on a terminal.
+// Windows: there are none to move or end on a terminal, and no modal dialog can be made.
 void MoveWindowTo(WindowHandle, int32_t, int32_t) {}
+int RunModalDialog(WindowHandle, int, const DialogCalls *) { return -1; }
 void EndModalDialog(WindowHandle, int) {}
 void PostCommand(WindowHandle, int) {}

@@ -1,6 +1,7 @@
 // The dialog and window operations of the window-system layer over the Win32 API, for
 // the Windows program. A WindowHandle is an HWND; controls are reached by identifier
-// through their dialog. The file-system operations are in their own file.
+// through their dialog. One dialog procedure serves every modal dialog: it hands each
+// message, translated, to the DialogCalls the dialog was run with.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "windowing/win32dialogs.h"
 #include "windowing/winsys.h"
 
 static_assert(kNotifyClicked == BN_CLICKED, "button clicks arrive as Win32 gives them");
@@ -127,6 +127,24 @@ void GetWindowRectangle(WindowHandle window, ScreenRect *rect) {
   *rect = ScreenRect{r.left, r.top, r.right, r.bottom};
 }
 
+void GetNormalWindowRectangle(WindowHandle window, ScreenRect *rect) {
+  WINDOWPLACEMENT placement;
+  placement.length = sizeof placement;
+  if (window == nullptr || !IsIconic(Window(window)) || !GetWindowPlacement(Window(window), &placement)) {
+    GetWindowRectangle(window, rect);
+    return;
+  }
+  // The restored place is in work-area coordinates: they differ from the screen's by
+  // where the work area starts (a task bar at the top or the left).
+  RECT r = placement.rcNormalPosition;
+  MONITORINFO monitor;
+  monitor.cbSize = sizeof monitor;
+  if (GetMonitorInfoA(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    OffsetRect(&r, monitor.rcWork.left - monitor.rcMonitor.left, monitor.rcWork.top - monitor.rcMonitor.top);
+  }
+  *rect = ScreenRect{r.left, r.top, r.right, r.bottom};
+}
+
 void MoveWindowTo(WindowHandle window, int32_t left, int32_t top) {
   SetWindowPos(Window(window), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -135,11 +153,34 @@ void MinimizeWindow(WindowHandle window) { ShowWindow(Window(window), SW_SHOWMIN
 
 void RestoreWindow(WindowHandle window) { ShowWindow(Window(window), SW_RESTORE); }
 
-int RunModalDialog(WindowHandle owner, int templateId) {
-  DLGPROC procedure = DialogProcedure(templateId);
-  if (procedure == nullptr) return -1;
-  const INT_PTR result =
-      DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), Window(owner), procedure, 1);
+// Every modal dialog's procedure: translation only. The dialog's calls arrive with
+// WM_INITDIALOG and stay in the dialog's user slot; messages before it are left to the
+// system.
+static INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+  const DialogCalls *calls = reinterpret_cast<const DialogCalls *>(GetWindowLongPtrA(dialog, DWLP_USER));
+  if (calls == nullptr) return FALSE;
+  switch (message) {
+    case WM_INITDIALOG:
+      calls->open(dialog, GetWindow(dialog, GW_OWNER));
+      return FALSE;  // the focus is set
+    case WM_DRAWITEM: {
+      DRAWITEMSTRUCT *item = reinterpret_cast<DRAWITEMSTRUCT *>(lParam);
+      const char *text = calls->labelText(static_cast<int>(item->CtlID));
+      if (text == nullptr) return FALSE;
+      PaintLabel(item, text);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      return calls->command(dialog, GetWindow(dialog, GW_OWNER), LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+int RunModalDialog(WindowHandle owner, int templateId, const DialogCalls *calls) {
+  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), Window(owner),
+                                         DialogProcedure, reinterpret_cast<LPARAM>(calls));
   return static_cast<int>(result);
 }
 
@@ -151,12 +192,17 @@ void PostCommand(WindowHandle window, int command) {
 
 void DestroyTopWindow(WindowHandle window) { DestroyWindow(Window(window)); }
 
-void WriteWindowTitle(WindowHandle window, const char *title) {
-  if (GetCurrentThreadId() == WindowThread()) SetWindowTextA(Window(window), title);
+// 1 when the calling thread made window: only that thread may wait on its messages.
+static bool OnWindowThread(WindowHandle window) {
+  return window != nullptr && GetWindowThreadProcessId(Window(window), nullptr) == GetCurrentThreadId();
 }
 
-void PaintWaitingWindows() {
-  if (GetCurrentThreadId() != WindowThread()) return;
+void WriteWindowTitle(WindowHandle window, const char *title) {
+  if (OnWindowThread(window)) SetWindowTextA(Window(window), title);
+}
+
+void PaintWaitingWindows(WindowHandle window) {
+  if (!OnWindowThread(window)) return;
   MSG message;
   while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageA(&message);
 }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "dialogs/preferences.h"
 #include "resources/resource.h"
 #include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
@@ -64,6 +65,7 @@ TEST_F(MainWindow, CommandsOpenTheDialogsReportFailuresShowAboutAndExit) {
   MainWindowCommand(kWindow, 999);
   MainWindowCommand(kWindow, IDM_EXIT);
   EXPECT_EQ(Events(), "dialog 1;dialog 2;dialog 1;dialog 2;destroy;");
+  EXPECT_EQ(FakeLastDialogCalls(), &kPreferencesDialogCalls);
   ASSERT_EQ(FakeMessageCount(), 3);
   EXPECT_STREQ(FakeMessageAt(0)->text, "Could Not Create Sort Dialog!");
   EXPECT_STREQ(FakeMessageAt(1)->text, "Could Not Create Pref Dialog!");
@@ -77,6 +79,7 @@ TEST_F(MainWindow, SettingsAreWrittenAtTheEndOnlyWhenChanged) {
   MainWindowDestroy(kWindow);
   EXPECT_FALSE(fs::exists("Pelmar.ini"));
   SettingsChanged = 1;
+  MinimizeWindow(kWindow);  // closed minimised, it keeps the place it is restored to
   MainWindowDestroy(kWindow);
   std::ifstream file("Pelmar.ini", std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(file)), {});

@@ -168,12 +168,14 @@ TEST_F(SortDialog, SavedEntriesFillTheListAndLoadIntoTheFields) {
   EXPECT_EQ(FakeListCount(kDialog, IDC_SAVED_LIST), 2);
 
   // Opening with user files on: the list, its label and Remove appear, filled from every
-  // user file; a corrupted one is reported to the dialog and the listing goes on.
+  // user file, whatever the letter case of its name (a copy named as Windows may name
+  // it); a corrupted one is reported to the dialog and the listing goes on.
   std::ofstream("bad.spt", std::ios::binary) << std::string(4 + 766, 'q');
+  fs::copy_file("in.spt", "COPY.SPT");
   FakeReset();
   ShowSavedEntries(kDialog);
   for (int control : {IDC_SAVED_LIST, IDC_SAVED_LABEL, IDC_REMOVE_ENTRY}) EXPECT_EQ(FakeControlShown(kDialog, control), 1);
-  EXPECT_EQ(Listed(), (std::vector<std::string>{"in_a", "in_b"}));
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"COPY_a", "COPY_b", "in_a", "in_b"}));
   EXPECT_EQ(FakeFocusDialog(), kDialog);
   EXPECT_EQ(FakeFocusControl(), IDC_SAVED_LIST);
   EXPECT_EQ(Shown(), std::vector<std::string>{std::string(kError) + "|Corrupted SPT File!"});
@@ -182,7 +184,7 @@ TEST_F(SortDialog, SavedEntriesFillTheListAndLoadIntoTheFields) {
   // Selecting an entry fills the fields and repaints the key labels.
   CopyText(KeyTitles[0], kKeyTitleSize, "Changed:");
   WriteFieldText(kDialog, IDC_KEY_POSITION(0), "");
-  FakeSelectListItem(kDialog, IDC_SAVED_LIST, 0);
+  FakeSelectListItem(kDialog, IDC_SAVED_LIST, 2);
   FocusControl(kDialog, IDC_SORT);
   LoadSelectedEntry(kDialog);
   EXPECT_STREQ(FakeFieldText(kDialog, IDC_KEY_POSITION(0)), "1");
@@ -223,6 +225,16 @@ TEST_F(SortDialog, RemoveRefusesAsksAndRelists) {
   EXPECT_EQ(Listed(), std::vector<std::string>{"in_a"});
   EXPECT_EQ(FakeFocusControl(), IDC_SAVED_LIST);
   EXPECT_EQ(CurrentParameters.keys[0].position, 3);  // the current parameters stay
+
+  // A removal that fails says so, and only that.
+  FakeSelectListItem(kDialog, IDC_SAVED_LIST, 0);
+  SetFileFaultForTesting(1, 1, kFileDelete);
+  RemoveSelectedEntry(kDialog);
+  SetFileFaultForTesting(0);
+  const std::vector<std::string> shown = Shown();
+  EXPECT_EQ(std::vector<std::string>(shown.begin() + 6, shown.end()),
+            (std::vector<std::string>{confirm, std::string("* * Warning * *|") + kCannotOpen}));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"in_a"});
 }
 
 TEST_F(SortDialog, CaptureReadsBackWhatFillShows) {

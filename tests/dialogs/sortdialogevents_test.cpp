@@ -8,6 +8,7 @@
 
 #include "engine/errortext.h"
 #include "engine/sortrun.h"
+#include "os/platform.h"
 #include "resources/resource.h"
 #include "dialogs/sortdialog.h"
 #include "dialogs/validation.h"
@@ -87,7 +88,7 @@ TEST_F(SortDialogEvents, BrowseMakesTheOutputNameAndFocusesTheRecordSize) {
 
   const FakeOpenFileRequest *request = FakeLastOpenFileRequest();
   ASSERT_NE(request, nullptr);
-  EXPECT_EQ(request->owner, kOwner);
+  EXPECT_EQ(request->owner, kDialog);  // the file dialog's own owner takes no input behind it
   static const char kFilters[] = "All Files (*.*)\0*.*\0Text Files (*.txt)\0*.txt\0Doc Files (*.doc)\0*.doc\0";
   EXPECT_EQ(std::string(request->filters, request->filtersLength), std::string(kFilters, sizeof kFilters - 1));
   EXPECT_STREQ(request->title, "  Retrieve File Name");
@@ -232,6 +233,30 @@ TEST_F(SortDialogEvents, SortLeavesUnlessAskedToStayAndValidateStays) {
   EXPECT_EQ(SortProgress, nullptr);
   std::ifstream sorted("data/sorted.txt", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sorted), {}), "aa1\nbb2\ncc3\ndd4\n");
+}
+
+static uint32_t gClock = 0;
+static uint32_t SlowClock() { return gClock += 1000; }  // every reading a second later
+
+// A sort that takes its time shows its progress in the caption, by the clock every
+// progress display reads, and gives the dialog its own caption back at the end.
+TEST_F(SortDialogEvents, ALongSortShowsItsProgressInTheCaptionAndGivesItBack) {
+  SortDialogOpen(kDialog, kOwner);
+  WriteFieldText(kDialog, IDC_INPUT_NAME, "data/orders.txt");
+  WriteFieldText(kDialog, IDC_OUTPUT_NAME, "data/sorted.txt");
+  WriteFieldText(kDialog, IDC_RECORD_SIZE, "4");
+  WriteFieldText(kDialog, IDC_KEY_POSITION(0), "1");
+  WriteFieldText(kDialog, IDC_KEY_LENGTH(0), "2");
+  SetClockForTesting(SlowClock, nullptr);
+  Click(IDC_SORT);
+  SetClockForTesting(nullptr, nullptr);
+  int titles = 0;  // the progress, then the dialog's own
+  for (int i = 0; i < FakeEventCount(); i++) {
+    titles += FakeEventAt(i)->window == kDialog && strcmp(FakeEventAt(i)->text, "title") == 0;
+  }
+  EXPECT_GE(titles, 2);
+  EXPECT_STREQ(FakeWindowTitle(), "      Pelmar v1.0 - Sort Parameters");
+  EXPECT_STREQ(FakeMessageAt(0)->text, "Sort Is Done!");
 }
 
 TEST_F(SortDialogEvents, EscapeCapturesTheFieldsEndsAndRestoresTheOwner) {

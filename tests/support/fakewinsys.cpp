@@ -42,7 +42,8 @@ struct FakeList {
 
 struct FakeWindow {
   WindowHandle window;
-  ScreenRect rect;
+  ScreenRect rect;  // its normal place
+  int minimised;    // 1 between MinimizeWindow and RestoreWindow
 };
 
 static FakeControl Controls[kFakeControls];
@@ -141,8 +142,29 @@ const FakeEvent *FakeEventAt(int index) { return index >= 0 && index < EventCoun
 
 void MoveWindowTo(WindowHandle window, int32_t left, int32_t top) { LogEvent(window, "move %d,%d", left, top); }
 void FocusWindow(WindowHandle window) { LogEvent(window, "focus", 0, 0); }
-void MinimizeWindow(WindowHandle window) { LogEvent(window, "minimize", 0, 0); }
-void RestoreWindow(WindowHandle window) { LogEvent(window, "restore", 0, 0); }
+
+// The model of window; with create 1 a new one when there is none, else null.
+static FakeWindow *FindFakeWindow(WindowHandle window, int create) {
+  for (FakeWindow &slot : Windows) {
+    if (slot.window == window || (create && slot.window == nullptr)) {
+      slot.window = window;
+      return &slot;
+    }
+  }
+  assert(!create && "fake: too many windows");
+  return nullptr;
+}
+
+void MinimizeWindow(WindowHandle window) {
+  LogEvent(window, "minimize", 0, 0);
+  FindFakeWindow(window, 1)->minimised = 1;
+}
+
+void RestoreWindow(WindowHandle window) {
+  LogEvent(window, "restore", 0, 0);
+  FindFakeWindow(window, 1)->minimised = 0;
+}
+
 void EndModalDialog(WindowHandle dialog, int result) { LogEvent(dialog, "end %d", result, 0); }
 void PostCommand(WindowHandle window, int command) { LogEvent(window, "post %d", command, 0); }
 
@@ -196,16 +218,7 @@ int FakeListSelection(WindowHandle dialog, int control) {
 WindowHandle FakeFocusDialog() { return FocusDialog; }
 int FakeFocusControl() { return FocusId; }
 
-void FakeSetWindowRect(WindowHandle window, ScreenRect rect) {
-  for (FakeWindow &slot : Windows) {
-    if (slot.window == window || slot.window == nullptr) {
-      slot.window = window;
-      slot.rect = rect;
-      return;
-    }
-  }
-  assert(!"fake: too many windows");
-}
+void FakeSetWindowRect(WindowHandle window, ScreenRect rect) { FindFakeWindow(window, 1)->rect = rect; }
 
 
 int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, int buttons) {
@@ -310,7 +323,7 @@ SptSearch BeginSptSearch() {
   while (struct dirent *entry = readdir(directory)) {
     size_t length = strlen(entry->d_name);
     struct stat status;
-    if (length < 4 || strcmp(entry->d_name + length - 4, ".spt") != 0) continue;
+    if (length < 4 || strcasecmp(entry->d_name + length - 4, ".spt") != 0) continue;  // as Windows matches
     if (stat(entry->d_name, &status) != 0 || !S_ISREG(status.st_mode)) continue;
     if (Search.count == kFakeFoundFiles || length >= kFakeItemSize) continue;  // beyond what a test makes
     memcpy(Search.names[Search.count++], entry->d_name, length + 1);
@@ -338,11 +351,19 @@ void EndSptSearch(SptSearch search) {
 }
 
 
+void GetNormalWindowRectangle(WindowHandle window, ScreenRect *rect) {
+  const FakeWindow *slot = window == nullptr ? nullptr : FindFakeWindow(window, 0);
+  *rect = slot == nullptr ? ScreenRect{0, 0, 0, 0} : slot->rect;
+}
+
+// A minimised window is its icon, where Windows puts it: off the screen.
 void GetWindowRectangle(WindowHandle window, ScreenRect *rect) {
-  *rect = ScreenRect{0, 0, 0, 0};
-  for (const FakeWindow &slot : Windows) {
-    if (slot.window != nullptr && slot.window == window) *rect = slot.rect;
+  const FakeWindow *slot = window == nullptr ? nullptr : FindFakeWindow(window, 0);
+  if (slot != nullptr && slot->minimised) {
+    *rect = ScreenRect{-32000, -32000, -31840, -31976};
+    return;
   }
+  GetNormalWindowRectangle(window, rect);
 }
 
 static FakeOpenFileRequest LastRequest;
@@ -350,12 +371,14 @@ static int RequestMade = 0;
 static char OpenFileAnswer[1024];
 static int OpenFileQueued = 0;  // 1: answer with OpenFileAnswer; 2: cancel
 static int DialogResult = 0;
+static const DialogCalls *LastDialogCalls = nullptr;
 static char WindowTitle[256];
 
 static void FakeResetWindows() {
   RequestMade = 0;
   OpenFileQueued = 0;
   DialogResult = 0;
+  LastDialogCalls = nullptr;
   WindowTitle[0] = '\0';
 }
 
@@ -396,8 +419,11 @@ int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *pat
 
 void FakeSetDialogResult(int result) { DialogResult = result; }
 
-int RunModalDialog(WindowHandle owner, int templateId) {
+const DialogCalls *FakeLastDialogCalls() { return LastDialogCalls; }
+
+int RunModalDialog(WindowHandle owner, int templateId, const DialogCalls *calls) {
   LogEvent(owner, "dialog %d", templateId, 0);
+  LastDialogCalls = calls;
   return DialogResult;
 }
 
@@ -410,6 +436,6 @@ void WriteWindowTitle(WindowHandle window, const char *title) {
 
 const char *FakeWindowTitle() { return WindowTitle; }
 
-void PaintWaitingWindows() {}
+void PaintWaitingWindows(WindowHandle) {}
 
 void PaintLabel(LabelPaint, const char *) {}

@@ -51,7 +51,9 @@ int FakeListSelection(WindowHandle dialog, int control);
 WindowHandle FakeFocusDialog();
 int FakeFocusControl();
 
-// The rectangle GetWindowRectangle gives for window.
+// The normal rectangle of window: what GetNormalWindowRectangle gives, and
+// GetWindowRectangle too unless the window is minimised (MinimizeWindow, until
+// RestoreWindow); a minimised window's is the icon's place off the screen, as on Windows.
 void FakeSetWindowRect(WindowHandle window, ScreenRect rect);
 
 // What was done to windows, in order: "move X,Y", "focus" (FocusWindow), "minimize",
@@ -79,8 +81,10 @@ struct FakeOpenFileRequest {
 };
 const FakeOpenFileRequest *FakeLastOpenFileRequest();  // null before any
 
-// RunModalDialog logs "dialog TEMPLATE" and returns result (0 until set).
+// RunModalDialog logs "dialog TEMPLATE" and returns result (0 until set); the calls it was
+// handed last are kept (null before any).
 void FakeSetDialogResult(int result);
+const DialogCalls *FakeLastDialogCalls();
 
 // More events: "dialog TEMPLATE", "destroy" (DestroyTopWindow), "title" (WriteWindowTitle,
 // the text kept by FakeWindowTitle).

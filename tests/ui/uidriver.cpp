@@ -251,16 +251,20 @@ static HWND OpenSortDialog(HWND window) {
 }
 
 // Browse in the Sort dialog: the real open-file dialog, given the full name of a file.
-// Returns false when no open-file dialog came.
-static bool BrowseTo(HWND window, HWND dialog, const std::string &path) {
+// The open-file dialog is the Sort dialog's own: SORT, Browse and Return to Main take no
+// input behind it, and do again once it has closed. Returns false when no open-file
+// dialog came.
+static bool BrowseTo(HWND dialog, const std::string &path) {
   Command(dialog, IDC_BROWSE);
-  HWND browse = WaitOwned(window, kBrowseTitle);
-  Check(browse != nullptr, "no open-file dialog");
+  HWND browse = WaitOwned(dialog, kBrowseTitle);
+  Check(browse != nullptr, "no open-file dialog owned by the Sort dialog");
   if (browse == nullptr) return false;
+  Check(!IsWindowEnabled(dialog), "the Sort dialog takes input behind the open-file dialog");
   Sleep(100);
   SetField(browse, kFileNameBox, path.c_str());
   PostMessageA(GetDlgItem(browse, IDOK), BM_CLICK, 0, 0);
   Check(WaitFor([&] { return !IsWindow(browse); }), "the open-file dialog stays");
+  Check(WaitFor([&] { return IsWindowEnabled(dialog) != FALSE; }), "the Sort dialog stays disabled");
   return true;
 }
 
@@ -393,7 +397,7 @@ static void MainJob() {
         rect.top);
   Check(WaitFor([&] { return IsIconic(window) != FALSE; }), "the main window is not minimised");
 
-  if (!BrowseTo(window, dialog, InFolder("people.dat"))) return;
+  if (!BrowseTo(dialog, InFolder("people.dat"))) return;
   Check(WaitFor([&] { return Field(dialog, IDC_OUTPUT_NAME) == InFolder("peopleSrt.dat"); }), "output name \"%s\"",
         Field(dialog, IDC_OUTPUT_NAME).c_str());
   Check(Field(dialog, IDC_INPUT_NAME) == InFolder("people.dat"), "input name \"%s\"",
@@ -678,7 +682,8 @@ static void LongSort() {
 }
 
 // 8. With "Use Last Path for Browse" on, a file chosen in a new folder makes it the browse
-// folder, and the exit writes Pelmar.ini with it and the window's rectangle.
+// folder, and the exit writes Pelmar.ini with it and the window's rectangle: the one it
+// is restored to, since it ends minimised.
 static void LastPath() {
   NewFolder("case8", {"people.dat"});
   Settings settings;
@@ -688,7 +693,7 @@ static void LastPath() {
   if (window == nullptr) return;
   HWND dialog = OpenSortDialog(window);
   if (dialog == nullptr) return;
-  if (!BrowseTo(window, dialog, InFolder("people.dat"))) return;
+  if (!BrowseTo(dialog, InFolder("people.dat"))) return;
   Check(WaitFor([&] { return Field(dialog, IDC_INPUT_NAME) == InFolder("people.dat"); }), "input name \"%s\"",
         Field(dialog, IDC_INPUT_NAME).c_str());
   LeaveSortDialog(window, dialog);
@@ -696,6 +701,8 @@ static void LastPath() {
   Sleep(100);
   RECT rect;
   GetWindowRect(window, &rect);
+  PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  Check(WaitFor([&] { return IsIconic(window) != FALSE; }), "the main window does not minimise");
   Exit(window);
   const std::string folder = Folder();
   settings.browse = folder.c_str();
