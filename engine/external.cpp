@@ -444,10 +444,7 @@ static int SortPart(SortRunState *run, uint32_t count, uint32_t firstRecord) {
   ResetPartWorkspace(&part->ws, count);
   const SortProgressFunction progress = SortProgress;
   SortProgress = nullptr;
-  int keyed = 0;
-  if (run->variable) {
-    keyed = ScanInput(part) != kScanGood || part->tally.recordCount != count;
-  }
+  int keyed = run->variable && part->tally.recordCount != count;  // text: scanned by the caller
   if (keyed == 0) keyed = BuildKeys(part);
   uint32_t mergeStart = 0;
   const int sorted = keyed != 0 ? 0 : SortGroups(&part->ws, run->statistics, &mergeStart, part->pool);
@@ -461,6 +458,36 @@ static int SortPart(SortRunState *run, uint32_t count, uint32_t firstRecord) {
     return 1;
   }
   return WriteRunFile(run, firstRecord);
+}
+
+// Pass 0 of the part's text (part->input), its progress reports muted. Returns the scan result.
+static int ScanPart(SortRunState *part) {
+  const SortProgressFunction progress = SortProgress;
+  SortProgress = nullptr;
+  const int result = ScanInput(part);
+  SortProgress = progress;
+  return result;
+}
+
+// Ends the scanned part after its first take records (fewer than it holds): cuts its input
+// just after the delimiter that ends record take, and its ranges of pass 0 with it.
+// Returns the part's new length.
+static size_t EndPartAfter(SortRunState *part, uint32_t take) {
+  uint64_t stop;
+  if (part->scanRanges == 0) {
+    stop = EndOfRecords(part->input.bytes, 0, part->input.size, DelimiterMode, take);
+  } else {
+    uint32_t r = 0;
+    uint32_t before = 0;  // records in the ranges before range r
+    while (before + part->scanRecords[r] < take) before += part->scanRecords[r++];
+    stop = EndOfRecords(part->input.bytes, part->scanStarts[r], part->scanStarts[r + 1], DelimiterMode, take - before);
+    part->scanRecords[r] = take - before;
+    part->scanStarts[r + 1] = stop;
+    part->scanRanges = r + 1;
+  }
+  part->input.size = stop;
+  part->tally.recordCount = take;
+  return static_cast<size_t>(stop);
 }
 
 static int WriteFixedRuns(SortRunState *run) {
@@ -499,11 +526,14 @@ static int WriteTextRuns(SortRunState *run) {
     if (have == 0) break;
     size_t cut = atEnd ? have : AfterLastDelimiter(ext->buffer, have, DelimiterMode);
     if (cut == 0 && !atEnd) cut = CutWithoutDelimiter(ext->buffer, have);
-    ScanTally tally = {0, 0};
-    if (cut > 0 && ScanRecordRange(0, ext->buffer, 0, cut, DelimiterMode, &tally, nullptr, 0, 0) != kScanGood) {
-      break;  // pass 0 found no error here: the input changed
-    }
-    const uint32_t found = tally.recordCount;
+    // Pass 0 over the buffer up to the cut, in ranges on the pool when there is one; its
+    // ranges then serve the keys of the part.
+    part->input.bytes = ext->buffer;
+    part->input.size = cut;
+    part->inputBase = base;
+    part->scanRanges = 0;
+    if (cut > 0 && ScanPart(part) != kScanGood) break;  // pass 0 found no error here: the input changed
+    const uint32_t found = cut > 0 ? part->tally.recordCount : 0;
     uint32_t take = atEnd ? found : found / kSortGroupSize * kSortGroupSize;
     if (take > ext->partRecords) take = ext->partRecords;
     if (take == 0 && atEnd) break;
@@ -523,10 +553,7 @@ static int WriteTextRuns(SortRunState *run) {
       continue;
     }
     if (done + take > run->recordCount) break;
-    const size_t stop = take < found ? EndOfRecords(ext->buffer, 0, cut, DelimiterMode, take) : cut;
-    part->input.bytes = ext->buffer;
-    part->input.size = stop;
-    part->inputBase = base;
+    const size_t stop = take < found ? EndPartAfter(part, take) : cut;
     if (SortPart(run, take, static_cast<uint32_t>(done)) != 0) return 1;
     done += take;
     memmove(ext->buffer, ext->buffer + stop, have - stop);
