@@ -272,6 +272,13 @@ int ScanInputInBlocks(SortRunState *run) {
   size_t have = 0;
   int result = kScanGood;
   run->tally.longestRecord = 0;
+  // The block's scan on the run's pool, through a state of its own whose input is the block.
+  SortRunState *scan = RunPool(run) != nullptr ? static_cast<SortRunState *>(calloc(1, sizeof(SortRunState))) : nullptr;
+  if (scan != nullptr) {
+    scan->input.handle = -1;
+    scan->pool = run->pool;
+    scan->threads = run->threads;
+  }
   while (result == kScanGood) {
     while (have < blockSize && base + have < run->input.size) {
       const int64_t got = ReadInputAt(&run->input, block + have, blockSize - have, base + have);
@@ -294,7 +301,14 @@ int ScanInputInBlocks(SortRunState *run) {
       continue;
     }
     ScanTally tally = {0, 0};
-    result = ScanRecordRange(0, block, 0, cut, DelimiterMode, &tally, nullptr, 0, 0);
+    if (scan != nullptr) {  // in ranges on the pool, as a mapped input is scanned
+      scan->input.bytes = block;
+      scan->input.size = cut;
+      result = ScanInput(scan);
+      tally = scan->tally;
+    } else {
+      result = ScanRecordRange(0, block, 0, cut, DelimiterMode, &tally, nullptr, 0, 0);
+    }
     records += tally.recordCount;
     if (tally.longestRecord > run->tally.longestRecord) run->tally.longestRecord = tally.longestRecord;
     if (atEnd && cut == have) break;
@@ -303,6 +317,7 @@ int ScanInputInBlocks(SortRunState *run) {
     have -= cut;
   }
   free(block);
+  free(scan);
   if (result == kScanGood && records > UINT32_MAX) return kScanTooManyRecords;
   run->tally.recordCount = static_cast<uint32_t>(records);
   return result;

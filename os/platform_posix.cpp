@@ -69,12 +69,13 @@ void CloseInputFile(InputFile *file) {
 }
 
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
-  if (FileOperationFails(kFileWrite)) return -1;
-  for (;;) {
-    ssize_t done = write(static_cast<int>(handle), bytes, count);
-    if (done < 0 && errno == EINTR) continue;
-    return done > 0 ? done : -1;
-  }
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  ssize_t done;
+  do {
+    done = write(static_cast<int>(handle), bytes, count);
+  } while (done < 0 && errno == EINTR);
+  EndWrite();
+  return done > 0 ? done : -1;
 }
 
 // Opens name for writing without truncating it or waiting for a reader, and takes its
@@ -94,12 +95,13 @@ static int OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *i
 }
 
 int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
-  if (FileOperationFails(kFileWrite)) return -1;
-  for (;;) {
-    ssize_t done = pwrite(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    return done > 0 ? done : -1;
-  }
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  ssize_t done;
+  do {
+    done = pwrite(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
+  } while (done < 0 && errno == EINTR);
+  EndWrite();
+  return done > 0 ? done : -1;
 }
 
 int OutputTakesOffsets(const OutputFile *file) {
@@ -315,6 +317,7 @@ static const int kInterrupts[3] = {SIGINT, SIGTERM, SIGHUP};
 
 static void OnInterrupt(int signalNumber) {
   const int fd = gWatchedOutput;
+  StopWritesAndWait();
   if (fd >= 0 && ftruncate(fd, 0) != 0) {
     // Nothing more can be done here; the process ends all the same.
   }

@@ -84,8 +84,10 @@ void CloseInputFile(InputFile *file) {
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
   const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
   DWORD done = 0;
-  if (FileOperationFails(kFileWrite)) return -1;
-  if (!WriteFile(Handle(handle), bytes, chunk, &done, nullptr) || done == 0) return -1;
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  const BOOL written = WriteFile(Handle(handle), bytes, chunk, &done, nullptr);
+  EndWrite();
+  if (!written || done == 0) return -1;
   return done;
 }
 
@@ -96,8 +98,10 @@ int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t cou
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD done = 0;
-  if (FileOperationFails(kFileWrite)) return -1;
-  if (!WriteFile(Handle(handle), bytes, chunk, &done, &at) || done == 0) return -1;
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  const BOOL written = WriteFile(Handle(handle), bytes, chunk, &done, &at);
+  EndWrite();
+  if (!written || done == 0) return -1;
   return done;
 }
 
@@ -380,6 +384,7 @@ static volatile intptr_t gWatchedOutput = -1;  // the output's handle while a ru
 // and ends the process at once, which closes (and so deletes) the run files.
 static BOOL WINAPI OnConsoleEvent(DWORD) {
   const intptr_t handle = gWatchedOutput;
+  StopWritesAndWait();
   if (handle != -1) {
     LARGE_INTEGER zero;
     zero.QuadPart = 0;

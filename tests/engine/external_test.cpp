@@ -198,6 +198,30 @@ TEST(ExternalSort, GivesTheInMemoryBytesAndReportOnEveryPath) {
   }
 }
 
+// The scan's refusals and the key checks against the longest line come out the same when
+// the input is scanned in blocks: a CR alone in CR LF mode, a line too long, a key past
+// every line; each after thousands of good lines.
+TEST(ExternalSort, ScanRefusalsAreTheInMemoryOnes) {
+  TempFolder folder;
+  MakeFolder(folder.File("tmp"));
+  std::mt19937_64 random(11);
+  const std::string good = TextInput(random, 5000, kDelimiterBoth, 26);
+  const std::string inputs[] = {good + "\r\nab\rcd\r\n", good + "\r\n" + std::string(300, 'x') + "\r\n", good};
+  for (const std::string &input : inputs) {
+    WriteFile(folder.File("in.txt"), input);
+    const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
+                                        {KeyField{1, 2, 'c', 'a'}, KeyField{14, 2, 'a', 'a'}});
+    const Outcome expected = RunAlong(job, {0, 0, 0, 1, false}, folder);
+    ASSERT_EQ(expected.result, 1);
+    for (int threads : {1, 2}) {
+      const Outcome outcome = RunAlong(job, {997, 2, 0, threads, false}, folder);
+      EXPECT_EQ(outcome.result, 1);
+      EXPECT_EQ(outcome.errorText, expected.errorText);
+      EXPECT_EQ(outcome.output, expected.output);
+    }
+  }
+}
+
 // The budget alone sends an input that does not fit the least budget the external way,
 // with the same bytes.
 TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
