@@ -580,17 +580,6 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   SortThreads = 0;
 }
 
-TEST(SortRun, InputsOfFourGigabytesOrMoreAreRefused) {
-  TempFolder folder;
-  const std::string input = folder.File("huge.dat");
-  WriteFile(input, "");
-  ASSERT_TRUE(ResizeFile(input, uint64_t{1} << 32));  // sparse: takes no room
-  ParameterRecord job = MakeJob(input, folder.File("out.dat"), 100, {KeyField{1, 8, 'a', 'a'}});
-  EXPECT_EQ(RunJob(job), 1);
-  EXPECT_EQ(std::string(ErrorText), "\n Input File Too Large - 4 GB Limit: " + input + "!\n" + kTerminated);
-  EXPECT_FALSE(FileExists(folder.File("out.dat")));
-}
-
 TEST(SortRun, SecondRunCountsOnlyItsOwnCompares) {
   TempFolder folder;
   WriteFile(folder.File("in.dat"), "cba");
