@@ -19,7 +19,7 @@
 
 static const char kSortTitle[] = "      Pelmar v1.0 - Sort Parameters";
 static const char kDone[] = "Sort Is Done!";
-constexpr int kWaitMs = 90000;       // for a window to come or go, the long sort's end too
+constexpr int kWaitMs = 30000;       // for a window to come or go, the long sort's end too
 constexpr int kFileNameBox = 0x47c;  // the open-file dialog's name box
 constexpr int kMessageText = 0xFFFF; // a message box's text
 constexpr RECT kFirstPlace = {0, 0, 564, 370};    // the main window on the first start
@@ -75,9 +75,12 @@ static bool Settings(const Step &step) {
   return Check(file.is_open() == (lastPath >= 0) && read == bytes, "Pelmar.ini: %d bytes", int(read.size()));
 }
 
-static std::string Text(HWND window) {
+// A control's text, or a window's caption: that is read without the program's help, so
+// also while it is busy.
+static std::string Text(HWND window, bool caption = false) {
   char text[1024] = "";
-  SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  if (caption) GetWindowTextA(window, text, sizeof text);
+  if (!caption) SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -86,7 +89,7 @@ static HWND WaitOwned(HWND owner, const char *title, int limitMs = kWaitMs) {
   HWND found = nullptr;
   WaitFor([&] {
     while ((found = FindWindowExA(nullptr, found, "#32770", nullptr)) != nullptr) {
-      if (GetWindow(found, GW_OWNER) == owner && IsWindowVisible(found) && Text(found) == title) return true;
+      if (GetWindow(found, GW_OWNER) == owner && IsWindowVisible(found) && Text(found, true) == title) return true;
     }
     return false;
   }, limitMs);
@@ -131,7 +134,7 @@ static bool Look(const Step &) {
     light += pixel == RGB(254, 254, 254);
   }
   ReleaseDC(nullptr, screen);
-  return Check(Text(Main) == "      Pelmar v1.0", "title \"%s\"", Text(Main).c_str()) &
+  return Check(Text(Main, true) == "      Pelmar v1.0", "title \"%s\"", Text(Main, true).c_str()) &
          Check((style & wanted) == wanted && (style & (WS_MAXIMIZEBOX | WS_THICKFRAME)) == 0, "style %08lx", style) &
          Check(GetMenu(Main) != nullptr, "no menu") &
          Check(dark > 100 && light > 1000, "banner: %d dark and %d background pixels", dark, light);
@@ -174,8 +177,8 @@ static bool Box(const Step &step) {
 // is painted before the sort ends.
 static bool Progress(const Step &) {
   const std::string progress = "      Pelmar v1.0 - Sorting: ";
-  if (!Check(WaitFor([&] { return Text(Dialog).find(progress) == 0; }), "no progress in the caption")) return false;
-  printf("seen: %s\n", Text(Dialog).c_str());
+  if (!Check(WaitFor([&] { return Text(Dialog, true).find(progress) == 0; }), "no progress in the caption")) return false;
+  printf("seen: %s\n", Text(Dialog, true).c_str());
   InvalidateRect(Dialog, nullptr, TRUE);
   const bool painted = WaitFor([] { return !GetUpdateRect(Dialog, nullptr, FALSE); }, 3000);
   return Check(painted && WaitOwned(Dialog, "Status", 0) == nullptr, "no repaint while the sort ran");
