@@ -63,16 +63,15 @@ static std::string Here(const std::string &name) { return name[0] == '\\' ? Work
 // and the main window's last place (as written: "plm", the folder, the OFNI, ten 32-bit
 // fields); for an id of -1, there is none.
 static bool Settings(const Step &step) {
-  const int lastPath = step.id;
   const std::string folder = step.text ? step.text : Work;
   const RECT w = LastPlace;
+  const int32_t fields[] = {0, 0, 0, w.top, w.bottom, w.left, w.right, step.id, 0, 0};
+  std::string bytes(step.id < 0 ? 0 : 302, '\0'), read(400, '\0');
+  if (step.id >= 0) bytes.replace(0, 3, "plm").replace(4, folder.size(), folder).replace(258, 3, "Srt");
+  for (int i = 0; i < 40 && step.id >= 0; i++) bytes[262 + i] = static_cast<char>(fields[i / 4] >> (i % 4 * 8));
   std::ifstream file(Work + "\\Pelmar.ini", std::ios::binary);
-  std::string bytes(lastPath < 0 ? 0 : 302, '\0'), read(400, '\0');
   read.resize(file.read(&read[0], read.size()).gcount());
-  const int32_t fields[] = {0, 0, 0, w.top, w.bottom, w.left, w.right, lastPath, 0, 0};
-  if (lastPath >= 0) bytes.replace(0, 3, "plm").replace(4, folder.size(), folder).replace(258, 3, "Srt");
-  for (int i = 0; i < 40 && lastPath >= 0; i++) bytes[262 + i] = static_cast<char>(fields[i / 4] >> (i % 4 * 8));
-  return Check(file.is_open() == (lastPath >= 0) && read == bytes, "Pelmar.ini: %d bytes", int(read.size()));
+  return Check(file.is_open() == (step.id >= 0) && read == bytes, "Pelmar.ini: %d bytes", int(read.size()));
 }
 
 // A control's text, or a window's caption: that is read without the program's help, so
@@ -143,14 +142,13 @@ static bool Look(const Step &) {
 // Browse, and file text chosen in the open-file dialog. That is the Sort dialog's own:
 // the Sort dialog takes no input until it closes, and then has the focus in the record size.
 static bool Browse(const Step &step) {
-  const std::string path = Here(step.text);
   GUITHREADINFO focus{};
   focus.cbSize = sizeof focus;
   PostMessageA(GetDlgItem(Dialog, IDC_BROWSE), BM_CLICK, 0, 0);
   HWND browse = WaitOwned(Dialog, "  Retrieve File Name");
   if (!Check(browse != nullptr, "no open-file dialog owned by the Sort dialog")) return false;
   Check(!IsWindowEnabled(Dialog), "the Sort dialog takes input behind the open-file dialog");
-  SendMessageA(GetDlgItem(browse, kFileNameBox), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  SendMessageA(GetDlgItem(browse, kFileNameBox), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Here(step.text).c_str()));
   PostMessageA(GetDlgItem(browse, IDOK), BM_CLICK, 0, 0);
   return Check(WaitFor([&] {
     GetGUIThreadInfo(GetWindowThreadProcessId(Dialog, nullptr), &focus);
@@ -161,14 +159,13 @@ static bool Browse(const Step &step) {
 // A message box captioned text saying more comes over the dialog; after OK the dialog
 // stays open (id 1) or closes (0).
 static bool Box(const Step &step) {
-  const char *caption = step.text, *text = step.more;
-  const bool stays = step.id == 1;
-  HWND box = WaitOwned(Dialog, caption);
-  if (!Check(box != nullptr, "no message box \"%s\"", caption)) return false;
+  HWND box = WaitOwned(Dialog, step.text);
+  if (!Check(box != nullptr, "no message box \"%s\"", step.text)) return false;
   const std::string shown = Text(GetDlgItem(box, kMessageText));
-  Check(shown == text, "\"%s\" says \"%s\"", caption, shown.c_str());
+  Check(shown == step.more, "\"%s\" says \"%s\"", step.text, shown.c_str());
   PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-  Sleep(200);
+  Sleep(200);  // time for a dialog that should stay to close
+  const bool stays = step.id == 1;
   return Check(WaitFor([&] { return !IsWindow(box) && (IsWindow(Dialog) != FALSE) == stays; }), "the dialog %s",
                stays ? "closed" : "stays");
 }
@@ -177,7 +174,7 @@ static bool Box(const Step &step) {
 // is painted before the sort ends.
 static bool Progress(const Step &) {
   const std::string progress = "      Pelmar v1.0 - Sorting: ";
-  if (!Check(WaitFor([&] { return Text(Dialog, true).find(progress) == 0; }), "no progress in the caption")) return false;
+  if (!Check(WaitFor([&] { return Text(Dialog, true).find(progress) == 0; }), "no progress caption")) return false;
   printf("seen: %s\n", Text(Dialog, true).c_str());
   InvalidateRect(Dialog, nullptr, TRUE);
   const bool painted = WaitFor([] { return !GetUpdateRect(Dialog, nullptr, FALSE); }, 3000);
