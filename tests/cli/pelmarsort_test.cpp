@@ -1,5 +1,6 @@
-// pelmar-sort end to end: the built program run in a fresh folder, its exit status,
-// standard output and standard error, and the files it leaves.
+// pelmar-sort end to end, as transcripts: the built program run in a fresh folder holding
+// the given files, each command's exit status, standard output and standard error, and
+// the files it leaves.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,222 +13,152 @@
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs pelmar-sort with arguments in folder.
-Outcome RunProgram(const TempFolder &folder, std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), PELMAR_SORT_PROGRAM);
-  Outcome outcome;
-  outcome.status = RunProgramIn(folder.path, arguments, &outcome.out, &outcome.err);
-  return outcome;
-}
-
+const std::string kAbsent = "<absent>";      // a file that must not exist
+const std::string kFolder = "<folder>";      // a folder made in the file's place
+const std::string kSep(1, kPathSeparator);  // in a report's path after its folder
 const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *\n";
-const std::string kReport = kPathSeparator + std::string("SortStat.txt");  // after its folder
 
-// A settings file with "Create User .spt Files" on and the given delimiter.
-std::string SettingsBytes(int userFiles, int delimiter) {
+// A settings file with "Create User .spt Files" as given, a delimiter and a window top.
+std::string Settings(int userFiles, int delimiter, const char *ofni = "Srt") {
   std::string bytes(302, '\0');
   memcpy(&bytes[0], "plm", 3);
   memcpy(&bytes[4], "C:\\", 3);
-  memcpy(&bytes[258], "Srt", 3);
+  memcpy(&bytes[258], ofni, strlen(ofni));
   bytes[266] = static_cast<char>(userFiles);
+  bytes[274] = 7;
   bytes[294] = static_cast<char>(delimiter);
   return bytes;
 }
 
+struct Step {
+  std::vector<std::string> arguments;
+  int status;
+  std::string out;  // "~A\tB": holds A and B
+  std::string err;
+};
+
+struct Transcript {
+  const char *what;
+  std::vector<std::pair<std::string, std::string>> files;  // before: name, bytes
+  std::vector<Step> steps;
+  std::vector<std::pair<std::string, std::string>> after;  // name, bytes, kAbsent
+};
+
+void Play(const Transcript &t) {
+  SCOPED_TRACE(t.what);
+  TempFolder folder;
+  for (const auto &file : t.files) {
+    std::filesystem::create_directories(std::filesystem::path(folder.File(file.first)).parent_path());
+    if (file.second == kFolder) std::filesystem::create_directory(folder.File(file.first));
+    else WriteFile(folder.File(file.first), file.second);
+  }
+  for (const Step &step : t.steps) {
+    std::vector<std::string> arguments = step.arguments;
+    arguments.insert(arguments.begin(), PELMAR_SORT_PROGRAM);
+    std::string out, err;
+    EXPECT_EQ(RunProgramIn(folder.path, arguments, &out, &err), step.status) << arguments[1] << "\n" << err;
+    if (step.out.rfind("~", 0) == 0) {
+      for (size_t at = 1, end; at < step.out.size(); at = end + 1) {
+        end = std::min(step.out.find('\t', at), step.out.size());
+        EXPECT_NE(out.find(step.out.substr(at, end - at)), std::string::npos) << step.out.substr(at, end - at);
+      }
+    } else {
+      EXPECT_EQ(out, step.out) << arguments[1];
+    }
+    EXPECT_EQ(err, step.err) << arguments[1];
+  }
+  for (const auto &file : t.after) {
+    if (file.second == kAbsent) EXPECT_FALSE(FileExists(folder.File(file.first))) << file.first;
+    else EXPECT_EQ(ReadFile(folder.File(file.first)), file.second) << file.first;
+  }
+}
+
 }  // namespace
 
-TEST(PelmarSort, HelpAndVersion) {
-  TempFolder folder;
-  Outcome help = RunProgram(folder, {"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.err, "");
-  for (const char *part : {"Usage:", "--saved ID | --last", "-k 17,4,i,d", "-s variable", "Key types",
-                           "Exit status: 0"}) {
-    EXPECT_NE(help.out.find(part), std::string::npos) << part;
-  }
-  Outcome version = RunProgram(folder, {"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "pelmar-sort 1.0\n");
-}
-
-TEST(PelmarSort, UsageErrorsTakeOneLineAndStatusTwo) {
-  TempFolder folder;
-  for (const std::vector<std::string> &arguments :
-       std::vector<std::vector<std::string>>{{"--bogus"}, {"-o"}, {"-k", "1,2,c,a,b"}, {"-t", "9=x", "-i", "a.b"}}) {
-    Outcome outcome = RunProgram(folder, arguments);
-    EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err.rfind("pelmar-sort: ", 0), 0u) << outcome.err;
-    EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
-  }
-}
-
-TEST(PelmarSort, SortsFixedRecordsAndSaysSo) {
-  TempFolder folder;
-  WriteFile(folder.File("in.dat"), "dd4\ncc3\nbb2\naa1\n");
-  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "4", "-k", "1,2"});
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out, "Sort Is Done!\n");
-  EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(ReadFile(folder.File("out.dat")), "aa1\nbb2\ncc3\ndd4\n");
-  EXPECT_FALSE(FileExists(folder.File("spt.spt")));  // nothing saved without --save
-}
-
-TEST(PelmarSort, StatisticsGoBesideTheInput) {
-  TempFolder folder;
-  ASSERT_TRUE(std::filesystem::create_directory(folder.File("data")));
-  WriteFile(folder.File("data/in.dat"), "bbaa");
-  Outcome outcome = RunProgram(folder, {"-i", "data/in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2,a", "--stats"});
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out, "Sort Is Done!\ndata" + kReport + "\n");
-  const std::string report = ReadFile(folder.File("data/SortStat.txt"));
-  EXPECT_NE(report.find("\r\n  Input File: data/in.dat\r\n Output File: out.dat\r\n"), std::string::npos);
-
-  outcome = RunProgram(folder, {"-i", "out.dat", "-o", "back.dat", "-s", "2", "-k", "1,2,a,d", "--stats"});
-  EXPECT_EQ(outcome.out, "Sort Is Done!\n." + kReport + "\n");
-  EXPECT_TRUE(FileExists(folder.File("SortStat.txt")));
-}
-
-// Refused parameters and a failed sort: the whole error text on standard error, status 1.
-TEST(PelmarSort, RefusedOrFailedSortsPrintTheWholeErrorText) {
-  TempFolder folder;
-  WriteFile(folder.File("in.dat"), std::string(800, 'x'));
-  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "80", "-k", "1,3,u", "-t", "1=Amount"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, "Amount Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n");
-
-  outcome = RunProgram(folder, {"-i", "in.dat", "-o", "no/out.dat", "-s", "80", "-k", "1,3"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, std::string("\n Could NOT Open Output File: no/out.dat!\n") + kTerminated);
-}
-
-TEST(PelmarSort, SavedSetsRunAgainWithLast) {
-  TempFolder folder;
-  WriteFile(folder.File("in.dat"), "b2a1");
-  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "2,1,a,d", "--save"});
-  ASSERT_EQ(outcome.status, 0);
-  EXPECT_EQ(ReadFile(folder.File("spt.spt")).size(), 4u + 766u);
-  RemoveFile(folder.File("out.dat"));
-  outcome = RunProgram(folder, {"--last"});
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(ReadFile(folder.File("out.dat")), "b2a1");
-
-  // A variable-length set is saved only after a sort that succeeded.
-  TempFolder other;
-  WriteFile(other.File("one.txt"), "only line\r\n");
-  outcome = RunProgram(other, {"-i", "one.txt", "-o", "out.txt", "-s", "var", "-k", "1,4", "--save"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_FALSE(FileExists(other.File("spt.spt")));
-  WriteFile(other.File("two.txt"), "line b\r\nline a\r\n");
-  outcome = RunProgram(other, {"-i", "two.txt", "-o", "out.txt", "-s", "var", "-k", "6,1", "--save"});
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_TRUE(FileExists(other.File("spt.spt")));
-  EXPECT_EQ(ReadFile(other.File("out.txt")), "line a\r\nline b\r\n");
-
-  outcome = RunProgram(TempFolder(), {"--last"});  // nothing saved there
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.err, "pelmar-sort: no parameters were saved here yet (a sort with --save saves them)\n");
-}
-
-TEST(PelmarSort, UserEntriesAreListedAndRun) {
-  TempFolder folder;
-  WriteFile(folder.File("Pelmar.ini"), SettingsBytes(1, 0));
-  WriteFile(folder.File("orders.dat"), "b2a1c0");
-  ASSERT_EQ(RunProgram(folder, {"-i", "orders.dat", "-o", "o1.dat", "-s", "2", "-k", "1,1", "--save"}).status, 0);
-  ASSERT_EQ(RunProgram(folder, {"-i", "orders.dat", "-o", "o2.dat", "-s", "2", "-k", "2,1", "--save"}).status, 0);
-  Outcome list = RunProgram(folder, {"--list"});
-  EXPECT_EQ(list.status, 0);
-  EXPECT_EQ(list.out, "orders_a\norders_b\n");
-  RemoveFile(folder.File("o2.dat"));
-  Outcome saved = RunProgram(folder, {"--saved", "orders_b"});
-  EXPECT_EQ(saved.status, 0) << saved.err;
-  EXPECT_EQ(ReadFile(folder.File("o2.dat")), "c0a1b2");
-  Outcome missing = RunProgram(folder, {"--saved", "orders_c"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err,
-            "  * * ERROR * *\n(b) Corrupted SPT File!\n"
-            "pelmar-sort: there is no saved entry orders_c (--list shows those there are)\n");
-  for (const std::string &wrong : {std::string("orders"), std::string(""), std::string("../x_a"), std::string(500, 'x')}) {
-    Outcome refused = RunProgram(folder, {"--saved", wrong});
-    EXPECT_EQ(refused.status, 2) << wrong;
-    EXPECT_EQ(refused.err.find('\n'), refused.err.size() - 1) << refused.err;
-  }
-
-  // Every identifier is listed, quoted where a shell would read it otherwise ('&' is one
-  // that Windows takes in a file name too, unlike '|').
-  WriteFile(folder.File("o&k.dat"), "b2a1c0");
-  for (int i = 0; i < 3; i++) {
-    ASSERT_EQ(RunProgram(folder, {"-i", "o&k.dat", "-o", "o3.dat", "-s", "2", "-k", std::to_string(i % 2 + 1) + ",1",
-                                  "--save", "-t", "1=T" + std::to_string(i)}).status, 0);
-  }
-  EXPECT_EQ(RunProgram(folder, {"--list"}).out, "'o&k_a'\n'o&k_b'\norders_a\norders_b\n");
-}
-
-// --set goes through the Preferences dialog's checks and keeps the stored window position.
-TEST(PelmarSort, PreferencesAreShownAndSetOneAtATime) {
-  TempFolder folder;
-  std::string settings = SettingsBytes(0, 0);
-  settings[274] = 7;  // window top
-  WriteFile(folder.File("Pelmar.ini"), settings);
-  Outcome shown = RunProgram(folder, {"--preferences"});
-  EXPECT_EQ(shown.status, 0);
-  EXPECT_EQ(shown.out,
-            "browse-folder=C:\\\nofni=Srt\ndelimiter=both\nuser-files=off\ngo-to-sort=off\nstay=off\n"
-            "last-path=off\nkey-titling=off\n");
-  EXPECT_EQ(RunProgram(folder, {"--set", "user-files=on"}).out, "user-files=on\n");
-  EXPECT_EQ(RunProgram(folder, {"--set", "ofni= Mrg "}).out, "ofni=Mrg\n");
-  EXPECT_EQ(RunProgram(folder, {"--set", "delimiter=LF only"}).out, "delimiter=lf\n");
-  std::string expected = settings;
-  expected.replace(258, 4, std::string("Mrg\0", 4));
-  expected[266] = 1;
-  expected[294] = 2;
-  EXPECT_EQ(ReadFile(folder.File("Pelmar.ini")), expected);
-
-  Outcome refused = RunProgram(folder, {"--set", "ofni=ab$"});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.err, "  * * ERROR * *\nInvalid Characters in O F N I!\n");
-  refused = RunProgram(folder, {"--set", "delimiter=b"});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.err, "  * * ERROR * *\nInvalid Entry in\nVariable Length Record Delimeter Field!\n");
-  EXPECT_EQ(RunProgram(folder, {"--set", "browse-folder=D:"}).status, 1);
-  EXPECT_EQ(RunProgram(folder, {"--set", "stay=maybe"}).status, 2);
-  EXPECT_EQ(RunProgram(folder, {"--set", "colour=red"}).status, 2);
-  EXPECT_EQ(ReadFile(folder.File("Pelmar.ini")), expected);
-}
-
-// A save that could not be written is a failure, though the sort itself succeeded.
-TEST(PelmarSort, SaveThatCouldNotBeWrittenFailsTheCommand) {
-  TempFolder folder;
-  WriteFile(folder.File("in.dat"), "bbaa");
-  ASSERT_TRUE(std::filesystem::create_directory(folder.File("spt.spt")));  // no file can take its place
-  Outcome outcome = RunProgram(folder, {"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "Sort Is Done!\n");
-  EXPECT_EQ(outcome.err, "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n");
-  EXPECT_EQ(ReadFile(folder.File("out.dat")), "aabb");
-}
-
-TEST(PelmarSort, DelimiterComesFromTheOptionOrTheSettings) {
-  TempFolder folder;
-  WriteFile(folder.File("in.txt"), "zz\naa\nmm\n");
-  // Both CR/LF by default: LF alone ends no line, so the file is one record.
-  Outcome outcome = RunProgram(folder, {"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("Only ONE Record in File"), std::string::npos);
-  outcome = RunProgram(folder, {"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2", "--delimiter", "lf"});
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(ReadFile(folder.File("out.txt")), "aa\r\nmm\r\nzz\r\n");
-  WriteFile(folder.File("Pelmar.ini"), SettingsBytes(0, 2));
-  RemoveFile(folder.File("out.txt"));
-  outcome = RunProgram(folder, {"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2,a,d"});
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(ReadFile(folder.File("out.txt")), "zz\r\nmm\r\naa\r\n");
+TEST(PelmarSort, Transcripts) {
+  const std::string help = " (see pelmar-sort --help)\n";
+  const std::string notAnEntry = "' is not an entry identifier: a base name, '_' and a letter, as --list shows them\n";
+  const Transcript transcripts[] = {
+      {"help, version and usage errors", {},
+       {{{"--help"}, 0, "~Usage:\t--saved ID | --last\t-k 17,4,i,d\t-s variable\tKey types\tExit status: 0", ""},
+        {{"--version"}, 0, "pelmar-sort 1.0\n", ""},
+        {{"--bogus"}, 2, "", "pelmar-sort: unknown option '--bogus'" + help},
+        {{"-o"}, 2, "", "pelmar-sort: option '--output' needs a value" + help},
+        {{"-t", "9=x", "-i", "a.b"}, 2, "", "pelmar-sort: --title needs a key number from 1 to 6: K=TEXT, not '9=x'" + help}},
+       {}},
+      {"a fixed-length sort, nothing saved without --save", {{"in.dat", "dd4\ncc3\nbb2\naa1\n"}},
+       {{{"-i", "in.dat", "-o", "out.dat", "-s", "4", "-k", "1,2"}, 0, "Sort Is Done!\n", ""}},
+       {{"out.dat", "aa1\nbb2\ncc3\ndd4\n"}, {"spt.spt", kAbsent}}},
+      {"statistics beside the input", {{"data/in.dat", "bbaa"}},
+       {{{"-i", "data/in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2,a", "--stats"}, 0,
+         "Sort Is Done!\ndata" + kSep + "SortStat.txt\n", ""},
+        {{"-i", "out.dat", "-o", "back.dat", "-s", "2", "-k", "1,2,a,d", "--stats"}, 0,
+         "Sort Is Done!\n." + kSep + "SortStat.txt\n", ""}},
+       {{"back.dat", "bbaa"}}},
+      {"refused parameters and a failed sort print the whole error text", {{"in.dat", std::string(800, 'x')}},
+       {{{"-i", "in.dat", "-o", "out.dat", "-s", "80", "-k", "1,3,u", "-t", "1=Amount"}, 1, "",
+         "Amount Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n"},
+        {{"-i", "in.dat", "-o", "no/out.dat", "-s", "80", "-k", "1,3"}, 1, "",
+         std::string("\n Could NOT Open Output File: no/out.dat!\n") + kTerminated}},
+       {{"out.dat", kAbsent}}},
+      {"--last runs the saved set; a text set is saved only after a sort", {{"in.dat", "b2a1"}, {"one.txt", "only\r\n"}},
+       {{{"--last"}, 1, "", "pelmar-sort: no parameters were saved here yet (a sort with --save saves them)\n"},
+        {{"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "2,1,a,d", "--save"}, 0, "Sort Is Done!\n", ""},
+        {{"-i", "one.txt", "-o", "out.txt", "-s", "var", "-k", "1,4", "--save"}, 1, "",
+         std::string("\n Longest Variable Record Length  = 4\n\n Only ONE Record in File - No Need to Sort!\n") + kTerminated},
+        {{"-i", "in.dat", "-o", "again.dat", "-s", "2", "-k", "1,1"}, 0, "Sort Is Done!\n", ""},
+        {{"--last"}, 0, "Sort Is Done!\n", ""}},
+       {{"out.dat", "b2a1"}, {"again.dat", "a1b2"}}},
+      {"user entries listed, quoted where a shell needs it, and run", {{"Pelmar.ini", Settings(1, 0)}, {"orders.dat", "b2a1c0"}},
+       {{{"-i", "orders.dat", "-o", "o1.dat", "-s", "2", "-k", "1,1", "--save"}, 0, "Sort Is Done!\n", ""},
+        {{"-i", "orders.dat", "-o", "o2.dat", "-s", "2", "-k", "2,1", "--save"}, 0, "Sort Is Done!\n", ""},
+        {{"-i", "orders.dat", "-o", "o&k.dat", "-s", "2", "-k", "2,1", "-t", "1=T"}, 0, "Sort Is Done!\n", ""},
+        {{"-i", "o&k.dat", "-o", "o3.dat", "-s", "2", "-k", "1,1", "--save"}, 0, "Sort Is Done!\n", ""},
+        {{"--list"}, 0, "'o&k_a'\norders_a\norders_b\n", ""},
+        {{"-i", "orders.dat", "-o", "o2.dat", "-s", "2", "-k", "1,2"}, 0, "Sort Is Done!\n", ""},
+        {{"--saved", "orders_b"}, 0, "Sort Is Done!\n", ""},
+        {{"--saved", "orders_c"}, 1, "",
+         "  * * ERROR * *\n(b) Corrupted SPT File!\n"
+         "pelmar-sort: there is no saved entry orders_c (--list shows those there are)\n"},
+        {{"--saved", "orders"}, 2, "", "pelmar-sort: 'orders" + notAnEntry},
+        {{"--saved", ""}, 2, "", "pelmar-sort: '" + notAnEntry},
+        {{"--saved", "../x_a"}, 2, "", "pelmar-sort: '../x_a" + notAnEntry}},
+       {{"o2.dat", "c0a1b2"}}},
+      {"preferences shown and set one at a time through the dialog's checks", {{"Pelmar.ini", Settings(0, 0)}},
+       {{{"--preferences"}, 0,
+         "browse-folder=C:\\\nofni=Srt\ndelimiter=both\nuser-files=off\ngo-to-sort=off\nstay=off\n"
+         "last-path=off\nkey-titling=off\n", ""},
+        {{"--set", "user-files=on"}, 0, "user-files=on\n", ""},
+        {{"--set", "ofni= Mrg "}, 0, "ofni=Mrg\n", ""},
+        {{"--set", "delimiter=LF only"}, 0, "delimiter=lf\n", ""},
+        {{"--set", "ofni=ab$"}, 1, "", "  * * ERROR * *\nInvalid Characters in O F N I!\n"},
+        {{"--set", "delimiter=b"}, 1, "", "  * * ERROR * *\nInvalid Entry in\nVariable Length Record Delimeter Field!\n"},
+        {{"--set", "browse-folder=D:"}, 1, "", "pelmar-sort: browse-folder needs more than 2 characters\n"},
+        {{"--set", "stay=maybe"}, 2, "", "pelmar-sort: stay takes on or off, not 'maybe'\n"},
+        {{"--set", "colour=red"}, 2, "",
+         "pelmar-sort: --set takes NAME=VALUE with a NAME that --preferences shows, not 'colour=red'\n"}},
+       {{"Pelmar.ini", Settings(1, 2, "Mrg")}}},
+      {"a save that could not be written fails the command", {{"in.dat", "bbaa"}, {"spt.spt", kFolder}},
+       {{{"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"}, 1, "Sort Is Done!\n",
+         "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n"}},
+       {{"out.dat", "aabb"}}},
+      {"so does a user file that is there but cannot be written",
+       {{"Pelmar.ini", Settings(1, 0)}, {"in.dat", "bbaa"}, {"in.spt", kFolder}},
+       {{{"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"}, 1, "Sort Is Done!\n",
+         "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n"}},
+       {{"out.dat", "aabb"}}},
+      {"a report that cannot be written is named, and the sort stands",
+       {{"d/in.dat", "bbaa"}, {"d/SortStat.txt", kFolder}},
+       {{{"-i", "d/in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--stats"}, 0, "Sort Is Done!\n",
+         "Could NOT Open Statistics File: d" + kSep + "SortStat.txt\n"}},
+       {{"out.dat", "aabb"}}},
+      {"the delimiter from the option, else from the settings, else CR LF", {{"in.txt", "zz\naa\nmm\n"}},
+       {{{"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2"}, 1, "",
+         std::string("\n Longest Variable Record Length  = 6\n\n Only ONE Record in File - No Need to Sort!\n") + kTerminated},
+        {{"-i", "in.txt", "-o", "out.txt", "-s", "variable", "-k", "1,2", "--delimiter", "lf"}, 0, "Sort Is Done!\n", ""},
+        {{"--set", "delimiter=lf"}, 0, "delimiter=lf\n", ""},
+        {{"-i", "in.txt", "-o", "back.txt", "-s", "variable", "-k", "1,2,a,d"}, 0, "Sort Is Done!\n", ""}},
+       {{"out.txt", "aa\r\nmm\r\nzz\r\n"}, {"back.txt", "zz\r\nmm\r\naa\r\n"}}},
+  };
+  for (const Transcript &t : transcripts) Play(t);
 }

@@ -65,6 +65,13 @@ TEST_F(PreferencesDialog, OpensBesideTheMainWindowWithTheRecordShown) {
   EXPECT_EQ(ReadCheckBox(kDialog, IDC_PREF_STAY) + ReadCheckBox(kDialog, IDC_PREF_GO_TO_SORT), 0);
   EXPECT_STREQ(PreferencesLabelText(IDC_PREF_STAY_LABEL), " Stay in Sort Dialog After Sort:");
   EXPECT_EQ(PreferencesLabelText(IDC_PREF_OFNI), nullptr);
+  // Each delimiter as it is named; one the scanner does not know as the one it uses.
+  for (const auto &shown : {std::make_pair(kDelimiterCr, "cr only"), std::make_pair(kDelimiterBoth, "both cr/lf"),
+                            std::make_pair(7, "both cr/lf")}) {
+    Preferences.delimiter = shown.first;
+    PreferencesDialogOpen(kDialog, kMain);
+    EXPECT_STREQ(FakeFieldText(kDialog, IDC_PREF_DELIMITER), shown.second);
+  }
 
   // A check box takes effect at once, without Done.
   WriteCheckBox(kDialog, IDC_PREF_GO_TO_SORT, 1);
@@ -73,61 +80,60 @@ TEST_F(PreferencesDialog, OpensBesideTheMainWindowWithTheRecordShown) {
   EXPECT_EQ(PreferencesDialogCommand(kDialog, kMain, IDC_PREF_OFNI), 0);
 }
 
-TEST_F(PreferencesDialog, DelimiterDecidesWhetherDoneCloses) {
-  const std::pair<const char *, int> cases[] = {{"LF", kDelimiterLf}, {"  lf only ", kDelimiterLf},
-                                                {"Both", kDelimiterBoth}, {"cr", kDelimiterCr}};
-  for (const auto &c : cases) {
-    EXPECT_EQ(Done("", "", c.first), 0) << c.first;
-    EXPECT_EQ(Preferences.delimiter, c.second) << c.first;
-  }
-  for (const char *refused : {"b", "", "   ", "xlf"}) {
-    EXPECT_EQ(Done("", "", refused), 1) << refused;
-    EXPECT_EQ(Shown(), std::vector<std::string>{kBadDelimiter});
-    EXPECT_EQ(Events(kMain), std::vector<std::string>{});
-  }
-}
-
-TEST_F(PreferencesDialog, IdentifierErrorsAreReportedButDoNotKeepTheDialogOpen) {
-  const struct {
-    const char *typed;
-    const char *kept;
+// Done, row after row, each starting from what the rows before kept: {last path, typed
+// identifier, folder and delimiter -> closes, kept identifier, folder and delimiter, boxes}.
+// A refused delimiter keeps the dialog open (nothing written, no Sort dialog), yet what the
+// first steps took stays; identifier errors are shown but close it; the folder is taken
+// as typed (its first 159 characters, more than two) unless the last path decides.
+TEST_F(PreferencesDialog, DoneTakesWhatItAccepts) {
+  struct Row {
+    int lastPath;
+    std::string ofni, folder, delimiter;
+    int closes;
+    const char *keptOfni;
+    std::string keptFolder;
+    int keptDelimiter;
     std::vector<std::string> shown;
-  } cases[] = {
-      {" abc ", "abc", {}},
-      {"a-b_", "a-b_", {}},
-      {"x~1", "x~1", {}},
-      {"ab$", "x~1", {"Invalid Characters in O F N I!"}},
-      {"abcde", "x~1", {"O F N I > 4 Characters!"}},
-      {"ab$cde", "x~1", {"O F N I > 4 Characters!", "Invalid Characters in O F N I!"}},
-      {"", "x~1", {}},
   };
-  for (const auto &c : cases) {
-    EXPECT_EQ(Done(c.typed, "", "both"), 0) << c.typed;
-    EXPECT_STREQ(Preferences.ofni, c.kept) << c.typed;
-    EXPECT_STREQ(WorkingOfni, c.kept) << c.typed;
-    EXPECT_EQ(Shown(), c.shown) << c.typed;
+  const std::string f159(159, 'f'), f300(300, 'f'), bad = kBadDelimiter;
+  const Row rows[] = {
+      {0, "", "", "LF", 1, "Srt", "C:\\", kDelimiterLf, {}},
+      {0, "", "", "cr", 1, "Srt", "C:\\", kDelimiterCr, {}},
+      {0, "", "", "  lf only ", 1, "Srt", "C:\\", kDelimiterLf, {}},
+      {0, "", "", "Both", 1, "Srt", "C:\\", kDelimiterBoth, {}},
+      {0, "", "", "b", 0, "Srt", "C:\\", kDelimiterBoth, {bad}},
+      {0, "", "", "", 0, "Srt", "C:\\", kDelimiterBoth, {bad}},
+      {0, "", "", "   ", 0, "Srt", "C:\\", kDelimiterBoth, {bad}},
+      {0, "", "", "xlf", 0, "Srt", "C:\\", kDelimiterBoth, {bad}},
+      {0, " abc ", "", "both", 1, "abc", "C:\\", kDelimiterBoth, {}},
+      {0, "a-b_", "", "both", 1, "a-b_", "C:\\", kDelimiterBoth, {}},
+      {0, "x~1", "", "both", 1, "x~1", "C:\\", kDelimiterBoth, {}},
+      {0, "ab$", "", "both", 1, "x~1", "C:\\", kDelimiterBoth, {"Invalid Characters in O F N I!"}},
+      {0, "abcde", "", "both", 1, "x~1", "C:\\", kDelimiterBoth, {"O F N I > 4 Characters!"}},
+      {0, "ab$cde", "", "both", 1, "x~1", "C:\\", kDelimiterBoth,
+       {"O F N I > 4 Characters!", "Invalid Characters in O F N I!"}},
+      {0, "", "D:", "both", 1, "x~1", "C:\\", kDelimiterBoth, {}},
+      {0, "", "D:\\", "both", 1, "x~1", "D:\\", kDelimiterBoth, {}},
+      {0, "", f300, "both", 1, "x~1", f159, kDelimiterBoth, {}},
+      {1, "", "E:\\work\\", "both", 1, "x~1", f159, kDelimiterBoth, {}},
+      {0, "Mrg", "E:\\work\\", "x", 0, "Mrg", "E:\\work\\", kDelimiterBoth, {bad}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.ofni + "|" + row.folder + "|" + row.delimiter);
+    Preferences.useLastPath = row.lastPath;
+    const std::string written = ReadFileBytes("Pelmar.ini");
+    EXPECT_EQ(Done(row.ofni.c_str(), row.folder.c_str(), row.delimiter.c_str()), row.closes ? 0 : 1);
+    EXPECT_STREQ(Preferences.ofni, row.keptOfni);
+    EXPECT_STREQ(WorkingOfni, row.keptOfni);
+    EXPECT_EQ(std::string(BrowseDirectory), row.keptFolder);
+    EXPECT_EQ(std::string(Preferences.defaultBrowseDirectory), row.lastPath ? row.keptFolder : row.keptFolder.substr(0, 253));
+    EXPECT_EQ(Preferences.delimiter, row.keptDelimiter);
+    EXPECT_EQ(Shown(), row.shown);
+    EXPECT_EQ(Events(kMain), row.closes ? std::vector<std::string>{"post 101"} : std::vector<std::string>{});
+    if (!row.closes) {
+      EXPECT_EQ(ReadFileBytes("Pelmar.ini"), written);
+    }
   }
-}
-
-TEST_F(PreferencesDialog, BrowseFolderIsTakenAsTypedUnlessTheLastPathDecides) {
-  EXPECT_EQ(Done("", "D:", "both"), 0);
-  EXPECT_STREQ(BrowseDirectory, "C:\\");
-  EXPECT_EQ(Done("", "D:\\", "both"), 0);
-  EXPECT_STREQ(BrowseDirectory, "D:\\");
-  EXPECT_STREQ(Preferences.defaultBrowseDirectory, "D:\\");
-  EXPECT_EQ(Done("", std::string(300, 'f').c_str(), "both"), 0);  // its first 159 characters
-  EXPECT_EQ(std::string(BrowseDirectory), std::string(159, 'f'));
-  Preferences.useLastPath = 1;
-  EXPECT_EQ(Done("", "E:\\work\\", "both"), 0);
-  EXPECT_EQ(std::string(BrowseDirectory), std::string(159, 'f'));
-
-  // A refused delimiter keeps the dialog open, yet what the first steps took stays.
-  Preferences.useLastPath = 0;
-  const std::string written = ReadFileBytes("Pelmar.ini");
-  EXPECT_EQ(Done("Mrg", "E:\\work\\", "x"), 1);
-  EXPECT_STREQ(BrowseDirectory, "E:\\work\\");
-  EXPECT_STREQ(WorkingOfni, "Mrg");
-  EXPECT_EQ(ReadFileBytes("Pelmar.ini"), written);
 }
 
 TEST_F(PreferencesDialog, DoneWritesTheSettingsEndsTheDialogAndOpensTheSortDialog) {

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,13 +61,6 @@ class SortDialog : public ::testing::Test {
     return items;
   }
 
-  static std::string Read(const char *name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
-
   static int dialog_;
   WindowHandle const kDialog = &dialog_;
   TempCurrentFolder folder_;
@@ -79,7 +71,7 @@ TEST_F(SortDialog, FixedLengthSetIsSavedBeforeTheSortAndByValidate) {
   Enter("in.dat", "out.dat", "4", "1", "2");
   EXPECT_EQ(RunSortAction(kDialog, 1, &kDialogSortAction), 1);
   EXPECT_EQ(Shown(), std::vector<std::string>{"Status|Sort Parameters are Valid"});
-  EXPECT_EQ(Read("spt.spt").size(), 4u + 766u);
+  EXPECT_EQ(ReadFile("spt.spt").size(), 4u + 766u);
   EXPECT_FALSE(fs::exists("out.dat"));
 
   // A failed sort: the set was saved all the same, and the whole error text is shown.
@@ -98,7 +90,7 @@ TEST_F(SortDialog, FixedLengthSetIsSavedBeforeTheSortAndByValidate) {
   Enter("in.dat", "out.dat", "4", "1", "2");
   EXPECT_EQ(RunSortAction(kDialog, 0, &kDialogSortAction), 0);
   EXPECT_EQ(Shown(), (std::vector<std::string>{std::string("* * Warning * *|") + kCannotOpen, "Status|Sort Is Done!"}));
-  EXPECT_EQ(Read("out.dat"), "aa1\nbb2\ncc3\ndd4\n");
+  EXPECT_EQ(ReadFile("out.dat"), "aa1\nbb2\ncc3\ndd4\n");
 }
 
 TEST_F(SortDialog, VariableLengthSetIsSavedOnlyAfterASuccessfulSort) {
@@ -116,8 +108,8 @@ TEST_F(SortDialog, VariableLengthSetIsSavedOnlyAfterASuccessfulSort) {
   EXPECT_EQ(Shown(), (std::vector<std::string>{"Status|Sort Is Done!", std::string("* * Warning * *|") + kCannotOpen}));
   SetFileFaultForTesting(0);
   EXPECT_EQ(RunSortAction(kDialog, 0, &kDialogSortAction), 0);
-  EXPECT_EQ(Read("spt.spt").size(), 4u + 766u);
-  EXPECT_EQ(Read("out.txt"), "line a\r\nline b\r\n");
+  EXPECT_EQ(ReadFile("spt.spt").size(), 4u + 766u);
+  EXPECT_EQ(ReadFile("out.txt"), "line a\r\nline b\r\n");
 
   // Without saving (pelmar-sort without --save) nothing is written, whatever the kind.
   fs::remove("spt.spt");

@@ -14,6 +14,7 @@
 #include "dialogs/validation.h"
 #include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
+#include "tests/support/testfiles.h"
 
 namespace fs = std::filesystem;
 
@@ -136,9 +137,15 @@ TEST_F(SortDialogEvents, CancelledBrowseEmptiesTheFieldsAndKeepsTitlesAndStatist
   EXPECT_STREQ(FakeEventAt(events)->text, "focus");
 }
 
+// Off, a browse leaves the browse folder alone; on, it remembers a new folder only.
 TEST_F(SortDialogEvents, UseLastPathRemembersANewFolderOnly) {
-  Preferences.useLastPath = 1;
   SortDialogOpen(kDialog, kOwner);
+  FakeQueueOpenFile(Path("data/orders.txt").c_str());
+  Click(IDC_BROWSE);
+  EXPECT_EQ(SettingsChanged, 0);
+  EXPECT_STREQ(BrowseDirectory, "C:\\");
+  EXPECT_STREQ(Preferences.defaultBrowseDirectory, "C:\\");
+  Preferences.useLastPath = 1;
   FakeQueueOpenFile(Path("data/orders.txt").c_str());
   Click(IDC_BROWSE);
   EXPECT_EQ(SettingsChanged, 1);
@@ -231,8 +238,7 @@ TEST_F(SortDialogEvents, SortLeavesUnlessAskedToStayAndValidateStays) {
   // A short sort leaves the caption alone, and no progress function behind it.
   EXPECT_FALSE(Logged(kDialog, "title"));
   EXPECT_EQ(SortProgress, nullptr);
-  std::ifstream sorted("data/sorted.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sorted), {}), "aa1\nbb2\ncc3\ndd4\n");
+  EXPECT_EQ(ReadFile("data/sorted.txt"), "aa1\nbb2\ncc3\ndd4\n");
 }
 
 static uint32_t gClock = 0;
@@ -266,6 +272,7 @@ TEST_F(SortDialogEvents, EscapeCapturesTheFieldsEndsAndRestoresTheOwner) {
   EXPECT_EQ(CurrentParameters.recordLength, -1);
   EXPECT_TRUE(Logged(kDialog, "end 0"));
   EXPECT_TRUE(Logged(kOwner, "restore"));
+  EXPECT_EQ(SortDialogCommand(kDialog, IDC_SAVED_LIST, kNotifySelectionChanged), 1);
   // Edits' own notifications and unknown controls are left to the window system.
   EXPECT_EQ(SortDialogCommand(kDialog, IDC_INPUT_NAME, 0x300), 0);
   EXPECT_EQ(SortDialogCommand(kDialog, IDC_SORT_PANEL, kNotifyClicked), 0);

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/sortrun.h"
+#include "tests/support/model.h"
 
 namespace {
 
@@ -83,90 +85,72 @@ Scanned Scan(const std::string &bytes, int mode, uint32_t ranges = 1) {
   return s;
 }
 
-void ExpectSameScan(const Scanned &whole, const Scanned &cut) {
-  ASSERT_EQ(cut.result, whole.result);
-  if (whole.result != kScanGood) return;  // the run reads nothing else of a failed scan
-  EXPECT_EQ(cut.count, whole.count);
-  EXPECT_EQ(cut.longest, whole.longest);
-  EXPECT_EQ(cut.offsets, whole.offsets);
-  EXPECT_EQ(cut.lengths, whole.lengths);
-  EXPECT_EQ(cut.keys, whole.keys);
+// A scan as one line: "good", each record's offset+length and key field, the longest
+// record; or the failure.
+std::string Render(const Scanned &s) {
+  if (s.result != kScanGood) return s.result == kScanDelimiterError ? "delimiter error" : "too long";
+  std::string text = "good";
+  for (uint32_t i = 0; i < s.count; i++) {
+    text += " " + std::to_string(s.offsets[i]) + "+" + std::to_string(s.lengths[i]) + ":" + s.keys[i].c_str();
+  }
+  return text + " longest " + std::to_string(s.longest);
+}
+
+// The same line from the model's cutter (tests/support/model.h).
+std::string RenderModel(const std::string &bytes, int mode) {
+  std::vector<TextLine> lines;
+  const int result = CutLines(bytes, mode, &lines);
+  if (result != kScanGood) return result == kScanDelimiterError ? "delimiter error" : "too long";
+  std::string text = "good";
+  size_t longest = 0;
+  for (const TextLine &line : lines) {
+    text += " " + std::to_string(line.first) + "+" + std::to_string(line.last - line.first + 1) + ":" +
+            line.stored.substr(0, 4).c_str();
+    longest = std::max(longest, line.stored.size());
+  }
+  return text + " longest " + std::to_string(longest);
 }
 
 }  // namespace
 
-TEST(ScanRecords, CutsRecordsAtEachDelimiterMode) {
-  Scanned both = Scan("AB\r\nCD\r\n", kDelimiterBoth);
-  EXPECT_EQ(both.result, kScanGood);
-  EXPECT_EQ(both.offsets, (std::vector<uint32_t>{0, 4}));
-  EXPECT_EQ(both.lengths, (std::vector<uint16_t>{2, 2}));
-  EXPECT_EQ(both.longest, 2);
-  EXPECT_EQ(Scan("AB\rCD\r", kDelimiterCr).offsets, (std::vector<uint32_t>{0, 3}));
-  EXPECT_EQ(Scan("AB\nCD\n", kDelimiterLf).offsets, (std::vector<uint32_t>{0, 3}));
-}
-
-TEST(ScanRecords, EmptyLinesMakeNoRecords) {
-  Scanned s = Scan("\r\n\r\nAB\r\n", kDelimiterBoth);
-  EXPECT_EQ(s.count, 1u);
-  EXPECT_EQ(s.offsets, (std::vector<uint32_t>{4}));
-  // Lines made only of CR or LF bytes other than the delimiter are empty too.
-  EXPECT_EQ(Scan("\n\r\nAB\r\n", kDelimiterBoth).count, 1u);
-  EXPECT_EQ(Scan("\n\rAB\r", kDelimiterCr).count, 1u);
-  EXPECT_EQ(Scan("\r\nAB\n", kDelimiterLf).count, 1u);
-}
-
-TEST(ScanRecords, CrWithoutLfIsADelimiterErrorInModeZero) {
-  EXPECT_EQ(Scan("AB\rCD", kDelimiterBoth).result, kScanDelimiterError);
-  EXPECT_EQ(Scan("AB\r\nCD\r", kDelimiterBoth).result, kScanDelimiterError);
-}
-
-TEST(ScanRecords, RecordsOfUpTo260StoredBytes) {
-  Scanned ok = Scan(std::string(260, 'x') + "\r\n" + "y\r\n", kDelimiterBoth);
-  EXPECT_EQ(ok.result, kScanGood);
-  EXPECT_EQ(ok.longest, 260);
-  EXPECT_EQ(Scan(std::string(261, 'x') + "\r\n", kDelimiterBoth).result, kScanTooLong);
-  EXPECT_EQ(Scan("a\n" + std::string(261, 'x'), kDelimiterLf).result, kScanTooLong);
-}
-
-TEST(ScanRecords, EveryByteButCrAndLfIsStored) {
-  std::string line = std::string("\xFF\x00\x1A", 3) + "z";
-  Scanned s = Scan(line + "\r\n" + line + "\r\n", kDelimiterBoth);
-  EXPECT_EQ(s.count, 2u);
-  EXPECT_EQ(s.keys[0], line);
-}
-
-TEST(ScanRecords, LastLineWithoutDelimiterIsARecord) {
-  Scanned s = Scan("AB\r\nCDE", kDelimiterBoth);
-  EXPECT_EQ(s.result, kScanGood);
-  EXPECT_EQ(s.offsets, (std::vector<uint32_t>{0, 4}));
-  EXPECT_EQ(s.lengths, (std::vector<uint16_t>{2, 3}));
-  EXPECT_EQ(s.longest, 3);
-  EXPECT_EQ(Scan("only", kDelimiterLf).count, 1u);
-}
-
-TEST(ScanRecords, StrayCrOrLfStaysInsideTheSpanButNotInTheKey) {
-  // A CR LF file scanned with LF only: the CR before each LF ends the record's span.
-  Scanned crlf = Scan("AB\r\nCD\r\n", kDelimiterLf);
-  EXPECT_EQ(crlf.offsets, (std::vector<uint32_t>{0, 4}));
-  EXPECT_EQ(crlf.lengths, (std::vector<uint16_t>{2, 2}));
-  // An LF inside a CR LF record: copied with the record, skipped by its key.
-  Scanned inner = Scan("xA\nBC\r\nD\r\n", kDelimiterBoth);
-  EXPECT_EQ(inner.offsets, (std::vector<uint32_t>{0, 7}));
-  EXPECT_EQ(inner.lengths, (std::vector<uint16_t>{5, 1}));
-  EXPECT_EQ(inner.keys[0], "xABC");
-  EXPECT_EQ(inner.longest, 4);
-  // Stray bytes before the first stored byte are not part of the record.
-  Scanned leading = Scan("\nAB\rCD\r", kDelimiterCr);
-  EXPECT_EQ(leading.offsets, (std::vector<uint32_t>{1, 4}));
-}
-
-TEST(ScanRecords, SpanLongerThanTheLengthsCanHoldIsTooLong) {
-  std::string record = "a" + std::string(32766, '\n') + "b\r";
-  EXPECT_EQ(Scan(record, kDelimiterCr).result, kScanTooLong);
-  std::string fits = "a" + std::string(32765, '\n') + "b\r";
-  Scanned s = Scan(fits, kDelimiterCr);
-  EXPECT_EQ(s.result, kScanGood);
-  EXPECT_EQ(s.lengths, (std::vector<uint16_t>{32767}));
+// {mode, text -> records}: the delimiter ends a record, other CR and LF bytes stay inside
+// its span and out of its key, empty lines make no record, an unended last line is one;
+// mode 0 takes only CR LF; 260 stored bytes and 32767 in the span at most. The scan of the
+// whole text, of ranges and the model's cutter all give the row.
+TEST(ScanRecords, CutsOfTheWorkedCases) {
+  const std::string x260(260, 'x'), x261(261, 'x');
+  const std::string span = "a" + std::string(32765, '\n') + "b";  // 32767 bytes from a to b
+  const std::tuple<int, std::string, std::string> rows[] = {
+      {kDelimiterBoth, "AB\r\nCD\r\n", "good 0+2:AB 4+2:CD longest 2"},
+      {kDelimiterCr, "AB\rCD\r", "good 0+2:AB 3+2:CD longest 2"},
+      {kDelimiterLf, "AB\nCD\n", "good 0+2:AB 3+2:CD longest 2"},
+      {kDelimiterBoth, "\r\n\r\nAB\r\n", "good 4+2:AB longest 2"},
+      {kDelimiterBoth, "\n\r\nAB\r\n", "good 3+2:AB longest 2"},
+      {kDelimiterCr, "\n\rAB\r", "good 2+2:AB longest 2"},
+      {kDelimiterLf, "\r\nAB\n", "good 2+2:AB longest 2"},
+      {kDelimiterBoth, "AB\rCD", "delimiter error"},
+      {kDelimiterBoth, "AB\r\nCD\r", "delimiter error"},
+      {kDelimiterBoth, "AB\r\nCDE", "good 0+2:AB 4+3:CDE longest 3"},
+      {kDelimiterLf, "only", "good 0+4:only longest 4"},
+      {kDelimiterLf, "AB\r\nCD\r\n", "good 0+2:AB 4+2:CD longest 2"},
+      {kDelimiterBoth, "xA\nBC\r\nD\r\n", "good 0+5:xABC 7+1:D longest 4"},
+      {kDelimiterCr, "\nAB\rCD\r", "good 1+2:AB 4+2:CD longest 2"},
+      {kDelimiterBoth, std::string("\xFF\x00\x1Az\r\n", 6), "good 0+4:\xFF longest 4"},
+      {kDelimiterBoth, x260 + "\r\ny\r\n", "good 0+260:xxxx 262+1:y longest 260"},
+      {kDelimiterBoth, x261 + "\r\n", "too long"},
+      {kDelimiterLf, "a\n" + x261, "too long"},
+      {kDelimiterCr, span + "\r", "good 0+32767:ab longest 2"},
+      {kDelimiterCr, "z\r" + span + "c\r", "too long"},
+      {kDelimiterCr, "x" + span + "\r", "too long"},
+  };
+  for (const auto &row : rows) {
+    const int mode = std::get<0>(row);
+    const std::string &text = std::get<1>(row);
+    SCOPED_TRACE(std::get<2>(row));
+    EXPECT_EQ(Render(Scan(text, mode)), std::get<2>(row));
+    EXPECT_EQ(Render(Scan(text, mode, 3)), std::get<2>(row));
+    EXPECT_EQ(RenderModel(text, mode), std::get<2>(row));
+  }
 }
 
 TEST(ScanRecords, PassOneThatDisagreesWithPassZeroReportsAChange) {
@@ -191,10 +175,11 @@ TEST(ScanRecords, PassOneThatDisagreesWithPassZeroReportsAChange) {
   ReleaseWorkspace(&ws);
 }
 
-// Text cut into ranges, as a pool scans it, gives what the scan of the whole text gives, on
-// texts dense in CR LF pairs (cut anywhere), stray CR and LF bytes, empty lines, unended
-// last lines, records of up to 270 bytes and errors at any place.
-TEST(ScanRecordRange, RangesGiveWhatTheWholeScanGives) {
+// Random texts dense in CR LF pairs (cut anywhere), stray CR and LF bytes, empty lines,
+// unended last lines, records of up to 270 bytes and errors at any place: the scan of the
+// whole text, and of the text cut into 2, 3 and 8 ranges as a pool scans it, give what the
+// model's cutter gives.
+TEST(ScanRecordRange, RangesAndTheWholeScanGiveTheModelsCut) {
   std::mt19937_64 random(4242);
   const char pieces[] = {'a', 'B', '\r', '\n'};
   int results[4] = {0, 0, 0, 0};
@@ -218,21 +203,14 @@ TEST(ScanRecordRange, RangesGiveWhatTheWholeScanGives) {
       }
       text = repaired;
     }
+    const std::string expected = RenderModel(text, mode);
     const Scanned whole = Scan(text, mode);
     results[whole.result]++;
-    for (uint32_t ranges : {2u, 3u, 8u}) {
-      SCOPED_TRACE("mode=" + std::to_string(mode) + " ranges=" + std::to_string(ranges) + " round=" + std::to_string(round));
-      ExpectSameScan(whole, Scan(text, mode, ranges));
-      if (HasFatalFailure()) return;
-    }
+    ASSERT_EQ(Render(whole), expected) << "round " << round;
+    for (uint32_t ranges : {2u, 3u, 8u}) ASSERT_EQ(Render(Scan(text, mode, ranges)), expected) << ranges << " ranges";
   }
   EXPECT_GT(results[kScanGood], 500);  // every outcome is well represented
   EXPECT_GT(results[kScanDelimiterError], 200);
   EXPECT_GT(results[kScanTooLong], 200);
   EXPECT_GT(gTextsCut, 4000);  // of 9000
-  // A record whose span nears the limit through stray bytes, cut by ranges around it.
-  for (int extra : {0, 1}) {
-    const std::string text = "x\r\na" + std::string(32765 + extra, '\n') + "b\r\nz\r\n";
-    ExpectSameScan(Scan(text, kDelimiterCr), Scan(text, kDelimiterCr, 8));
-  }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "engine/errortext.h"
@@ -59,13 +60,23 @@ TEST(StatisticsReport, FooterColumnsWidenTogether) {
   EXPECT_NE(text.find("\r\n      Prep Time:         10 Clicks"), std::string::npos);  // 11 wide as before
 }
 
-TEST(OpenStatisticsFile, AFolderTooLongForThePathCannotBeOpened) {
-  std::string folder(243, 'd');  // 243 + 13 = 256 characters: one too many
+// The report's path holds at most 255 characters: a folder that makes it exactly 255 is
+// taken, one character more is not.
+TEST(OpenStatisticsFile, TheReportPathHoldsAtMost255Characters) {
+  TempFolder folder;
+  const size_t room = 255 - strlen(kStatisticsFileName);
+  ASSERT_LT(folder.path.size() + 2, room);
+  const std::string longest = folder.path + "/" + std::string(room - folder.path.size() - 1, 'd');
+  ASSERT_TRUE(std::filesystem::create_directory(longest));
   InputFile input;
   OutputFile output;
   memset(&input, 0, sizeof input);
   memset(&output, 0, sizeof output);
-  EXPECT_EQ(OpenStatisticsFile(folder.c_str(), &input, &output), nullptr);
+  FILE *report = OpenStatisticsFile(longest.c_str(), &input, &output);
+  EXPECT_NE(report, nullptr);
+  if (report != nullptr) fclose(report);
+  ASSERT_TRUE(std::filesystem::create_directory(longest + "e"));
+  EXPECT_EQ(OpenStatisticsFile((longest + "e").c_str(), &input, &output), nullptr);
 }
 
 // A whole report, byte for byte: three 4-byte records, two keys, a fixed clock.

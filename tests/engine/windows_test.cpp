@@ -16,23 +16,14 @@
 #include "engine/errortext.h"
 #include "os/platform.h"
 #include "engine/sortrun.h"
+#include "tests/support/model.h"
 #include "tests/support/testfiles.h"
 
 namespace {
 
 const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
 
-ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength) {
-  ParameterRecord job;
-  memset(&job, 0, sizeof job);
-  CopyText(job.inputName, sizeof job.inputName, input.c_str());
-  CopyText(job.outputName, sizeof job.outputName, output.c_str());
-  job.recordLength = recordLength;
-  job.keyCount = 1;
-  job.keys[0] = KeyField{1, 2, 'a', 'a'};
-  for (int k = 0; k < kMaxKeys; k++) snprintf(job.keyTitles[k], kKeyTitleSize, "Key %d:", k + 1);
-  return job;
-}
+const std::vector<KeyField> kOneKey = {KeyField{1, 2, 'a', 'a'}};
 
 int RunJob(const ParameterRecord &job) {
   ClearErrorText();
@@ -55,7 +46,7 @@ TEST(WindowsPlatform, PipesAndDevicesAreRefusedWithoutWaiting) {
   const std::string pipe = "\\\\.\\pipe\\pelmar-test-" + std::to_string(GetCurrentProcessId());
   HANDLE server = ListeningPipe(pipe);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
-  ParameterRecord job = MakeJob(pipe, folder.File("out.dat"), 2);
+  ParameterRecord job = MakeJob(pipe, folder.File("out.dat"), 2, kOneKey);
   EXPECT_EQ(RunJob(job), 1);
   EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Input File: " + pipe + "!\n" + kTerminated);
   CloseHandle(server);
@@ -63,7 +54,7 @@ TEST(WindowsPlatform, PipesAndDevicesAreRefusedWithoutWaiting) {
   server = ListeningPipe(pipe);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   for (const std::string &output : {pipe, std::string("NUL"), folder.File("NUL.dat")}) {
-    job = MakeJob(folder.File("in.dat"), output, 2);
+    job = MakeJob(folder.File("in.dat"), output, 2, kOneKey);
     EXPECT_EQ(RunJob(job), 1) << output;
     EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Output File: " + output + "!\n" + kTerminated);
   }
@@ -142,7 +133,7 @@ TEST(WindowsPlatform, InputCutShortFromOutsideFailsTheRun) {
   std::string records(100u * 100000u, ' ');
   for (char &c : records) c = static_cast<char>('a' + random() % 26);
   WriteFile(gCutInput, records);
-  ParameterRecord job = MakeJob(gCutInput, std::string(folder) + "/out.dat", 100);
+  ParameterRecord job = MakeJob(gCutInput, std::string(folder) + "/out.dat", 100, kOneKey);
   SortProgress = WaitForTheCut;
   EXPECT_EQ(RunJob(job), 1);
   SortProgress = nullptr;

@@ -1,19 +1,19 @@
 // Shared by the fuzz targets: a reader that takes a job's choices from the front of the
-// fuzz data, a private folder that is the current directory, whole-file reads and writes,
-// and the check that stops the run with a message when an invariant fails.
+// fuzz data, a private folder that is the current directory, and the check that stops the
+// run with a message when an invariant fails. Files go through the suites' helpers.
 #ifndef PELMAR_TESTS_FUZZ_FUZZSUPPORT_H
 #define PELMAR_TESTS_FUZZ_FUZZSUPPORT_H
-
-#include <dirent.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tests/support/testfiles.h"
 
 // Ends the run as a crash, so that libFuzzer keeps the input that broke the invariant.
 #define FUZZ_CHECK(condition, what)                                              \
@@ -56,67 +56,30 @@ struct FuzzReader {
   }
 };
 
-inline std::vector<std::string> FolderNames();
-inline void EmptyFolder();
-inline void RemoveFolder();
-
-// A folder of this process under /tmp, made once and made the current directory; every
-// file a target writes lives in it, and it is removed when the run ends normally.
-// EmptyFolder removes what the last input left.
+// The run's private folder under the system's temporary folder: the current directory from
+// the first call on, so that every file a target writes lives in it; removed at exit.
 inline const std::string &PrivateFolder() {
-  static std::string path;
-  if (path.empty()) {
-    char pattern[] = "/tmp/pelmar-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0) {
-      perror("private folder");
-      abort();
-    }
-    path = pattern;
-    atexit(RemoveFolder);
-  }
-  return path;
+  static TempCurrentFolder folder;
+  return folder.folder.path;
 }
 
 // The names in the private folder, sorted.
 inline std::vector<std::string> FolderNames() {
   std::vector<std::string> names;
-  if (DIR *directory = opendir(PrivateFolder().c_str())) {
-    while (struct dirent *entry = readdir(directory)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(directory);
-  }
+  for (const auto &entry : std::filesystem::directory_iterator(PrivateFolder())) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
 
+// Removes what the last input left.
 inline void EmptyFolder() {
-  for (const std::string &name : FolderNames()) unlink((PrivateFolder() + "/" + name).c_str());
+  for (const std::string &name : FolderNames()) std::filesystem::remove_all(PrivateFolder() + "/" + name);
 }
 
-inline void RemoveFolder() {
-  EmptyFolder();
-  if (chdir("/") == 0) rmdir(PrivateFolder().c_str());
-}
-
-inline void WriteWholeFile(const std::string &name, const std::string &bytes) {
-  FILE *file = fopen(name.c_str(), "wb");
-  FUZZ_CHECK(file != nullptr && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && fclose(file) == 0,
-             "test file written");
-}
-
-// The file's bytes; found is false when it cannot be opened.
+// The file's bytes; found is false when there is no such file.
 inline std::string ReadWholeFile(const std::string &name, bool *found = nullptr) {
-  std::string bytes;
-  FILE *file = fopen(name.c_str(), "rb");
-  if (found != nullptr) *found = file != nullptr;
-  if (file == nullptr) return bytes;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-  fclose(file);
-  return bytes;
+  if (found != nullptr) *found = FileExists(name);
+  return ReadFile(name);
 }
 
 // 1 when text is NUL-terminated within capacity bytes and at most maxLength characters long.

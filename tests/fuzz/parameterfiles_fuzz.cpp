@@ -3,16 +3,18 @@
 // parameters, lists, loads an entry, removes one and saves, checking after each step:
 //   byte 0     bit 0 user files on, bit 1 last path on, bits 2-3 which entry is loaded,
 //              bits 4-5 which is removed, bit 6 no ab.spt, bit 7 no c_d.spt
-//   byte 1     the saved set's input name: as loaded, ab.dat, x/c_d.dat, or a raw text
+//   byte 2     the saved set's input name: as loaded, ab.dat, x/c_d.dat, or a raw text
 //   then       the identifiers and input name in raw form, and the three files' bytes
 // A loaded entry's texts must be bounded and terminated, a failed load must leave the
 // parameters as they were, and every file must afterwards hold its old bytes or the
-// whole new content its operation describes; nothing else may be left in the folder.
+// whole new content its operation describes, a save that could not write spt.spt must say
+// so, and nothing else may be left in the folder.
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "os/platform.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
@@ -33,9 +35,10 @@ void Collect(void *listed, const char *identifier) {
   static_cast<std::vector<std::string> *>(listed)->push_back(identifier);
 }
 
+StorageOutcome outcome;  // what the last operation reported
+
 int CallStorage(Operation operation, int userFiles, int lastPath, const std::string &text,
                 std::vector<std::string> *listed) {
-  static StorageOutcome outcome;
   switch (operation) {
     case kStart:
       FakeReset();
@@ -97,17 +100,29 @@ void CheckLoad(Operation operation, const std::string &identifier) {
   }
 }
 
-// Every listed identifier names an entry of a user file that exists, 'a' to '~'.
-void CheckListed(const std::vector<std::string> &listed) {
-  for (const std::string &identifier : listed) {
-    const size_t underscore = identifier.rfind('_');
-    FUZZ_CHECK(identifier.size() < kIdentifierSize && underscore != std::string::npos &&
-                   underscore + 2 == identifier.size(),
-               "an identifier is a base, '_' and one letter");
-    const std::string file = identifier.substr(0, underscore) + ".spt";
-    FUZZ_CHECK(identifier[underscore + 1] >= 'a' && identifier[underscore + 1] <= '~', "entry letter a to ~");
-    FUZZ_CHECK(file != "spt.spt" && !ReadWholeFile(file).empty(), "only entries of user files are listed");
+// A listing gives, in any order, the identifiers of the entries of each user file whose
+// base can form one (at most 125 characters) and that starts with a count and the magic:
+// a on, up to its count, as many as it holds whole, at most 30 (all of them unless a file
+// operation failed: whole is false).
+void CheckListed(std::vector<std::string> listed, bool whole) {
+  std::vector<std::string> expected;
+  for (const std::string &name : FolderNames()) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".spt") != 0 || name == "spt.spt") continue;
+    if (name.size() - 4 > static_cast<size_t>(kMaxBaseLength)) continue;
+    const std::string bytes = ReadWholeFile(name);
+    const int64_t count = Count(bytes), held = bytes.size() < 4 ? 0 : (bytes.size() - 4) / kParameterRecordSize;
+    if (count <= 0 || held == 0 || bytes.compare(4, 4, std::string("plm\0", 4)) != 0) continue;
+    for (int64_t i = 0; i < std::min({count, held, int64_t{kAddressableEntries}}); i++) {
+      expected.push_back(name.substr(0, name.size() - 4) + "_" + static_cast<char>('a' + i));
+    }
   }
+  std::sort(expected.begin(), expected.end());
+  std::sort(listed.begin(), listed.end());
+  if (!whole) {  // a failed file operation may leave files out, never add any
+    FUZZ_CHECK(std::includes(expected.begin(), expected.end(), listed.begin(), listed.end()), "a listing adds nothing");
+    return;
+  }
+  FUZZ_CHECK(listed == expected, "a listing gives every whole, counted entry of the user files");
 }
 
 // The file an identifier names and the entry index, as the layout describes identifiers.
@@ -121,7 +136,7 @@ bool NamedEntry(const std::string &identifier, std::string *file, int *index) {
 
 // A removal leaves every file as it was, or the named file without the entry: the last
 // entry in its place, the count one lower, the length kept; or no file for its only entry.
-void CheckRemove(const std::string &identifier) {
+void CheckRemove(const std::string &identifier, int failing) {
   std::vector<std::string> before;
   for (const char *name : kFiles) before.push_back(ReadWholeFile(name));
   std::string file;
@@ -129,8 +144,11 @@ void CheckRemove(const std::string &identifier) {
   const bool named = NamedEntry(identifier, &file, &index);
   const std::string old = named ? ReadWholeFile(file) : "";
   std::vector<std::string> listed;
+  SetFileFaultForTesting(failing);
   const int result = CallStorage(kRemove, 0, 0, identifier, &listed);
-  CheckListed(listed);
+  const bool failed = failing > 0 && FileOperationsCounted() >= static_cast<uint64_t>(failing);
+  SetFileFaultForTesting(0);
+  CheckListed(listed, !failed);
   for (size_t f = 0; f < before.size(); f++) {
     if (result != 0 || kFiles[f] != file) FUZZ_CHECK(ReadWholeFile(kFiles[f]) == before[f], "other files untouched");
   }
@@ -174,7 +192,7 @@ void CheckUserFile(const std::string &old, bool existed, const std::string &now,
 }
 
 // Returns the name of the user file the save was meant for.
-std::string CheckSave(const std::string &inputName, bool userFiles) {
+std::string CheckSave(const std::string &inputName, bool userFiles, int failing) {
   char base[kNameSize];
   CopyText(base, sizeof base, inputName.empty() ? CurrentParameters.inputName : inputName.c_str());
   std::string name = base;
@@ -187,13 +205,17 @@ std::string CheckSave(const std::string &inputName, bool userFiles) {
   std::vector<std::string> others;
   for (const char *file : kFiles) others.push_back(ReadWholeFile(file));
 
+  SetFileFaultForTesting(failing);
   const int result = CallStorage(kSave, 0, 0, inputName, nullptr);
+  SetFileFaultForTesting(0);
+  const bool reported = result != 0 || outcome.messageCount > 0;
 
   unsigned char encoded[kParameterRecordSize];
   EncodeParameterRecord(&JobRecord, encoded);
   const std::string record(reinterpret_cast<const char *>(encoded), sizeof encoded);
   const std::string last = ReadWholeFile("spt.spt");
-  FUZZ_CHECK(last == CountBytes(1) + record || (result != 0 && last == oldLast), "spt.spt is the old one or the saved one");
+  FUZZ_CHECK(last == CountBytes(1) + record || (reported && last == oldLast),
+             "spt.spt is the saved one, or the old one and the save says so");
   if (userFile == "spt.spt") return userFile;  // a user file of that name is overwritten by the last parameters
   bool exists = false;
   const std::string now = ReadWholeFile(userFile, &exists);
@@ -220,6 +242,7 @@ std::string ChooseIdentifier(int mode, uint8_t pick, const std::string &raw, con
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   EmptyFolder();
   FuzzReader reader = {data, size};
+  const uint8_t failing = reader.Byte();
   const uint8_t flags = reader.Byte();
   const uint8_t saveChoice = reader.Byte();
   const bool userFiles = flags & 1;
@@ -228,7 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string rawLoad = reader.Text(140), rawRemove = reader.Text(140);
   for (int f = 0; f < 3; f++) {
     const std::string bytes = reader.Text(kMaxFile);
-    if (!(f < 2 && (flags >> (6 + f)) & 1)) WriteWholeFile(kFiles[f], bytes);
+    if (!(f < 2 && (flags >> (6 + f)) & 1)) WriteFile(kFiles[f], bytes);
   }
   std::set<std::string> created;
   for (const std::string &name : FolderNames()) created.insert(name);
@@ -237,14 +260,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   CheckLoad(kLoadLast, "");
   std::vector<std::string> listed;
   CallStorage(kList, 0, 0, "", &listed);
-  CheckListed(listed);
+  CheckListed(listed, true);
   CheckLoad(kLoad, ChooseIdentifier((flags >> 2) % 4, loadPick, rawLoad, listed));
-  CheckRemove(ChooseIdentifier((flags >> 4) % 4, removePick, rawRemove, listed));
+  CheckRemove(ChooseIdentifier((flags >> 4) % 4, removePick, rawRemove, listed), failing % 16);
 
   const char *const kSaveNames[] = {"", "ab.dat", "x/c_d.dat"};
   std::string inputName = saveChoice % 4 < 3 ? kSaveNames[saveChoice % 4] : rawName;
   if (saveChoice % 4 == 3 && inputName.empty()) inputName = "raw.dat";
-  created.insert(CheckSave(inputName, userFiles));
+  created.insert(CheckSave(inputName, userFiles, failing / 16));
   created.insert("spt.spt");
 
   // Nothing is left behind but the parameter files.

@@ -1,13 +1,17 @@
 // Fuzz target: the settings reader on arbitrary Pelmar.ini bytes.
+//   byte 0     bits 0-3: the write's file operation that fails (0: none)
 //   16 bytes   the main window's rectangle for the write (four little-endian integers)
 //   the rest   the file's bytes (up to 1 KB)
 // Whatever the file holds, the preferences come out with bounded, terminated texts and a
 // known delimiter mode; a write gives back a record that decodes to the same values and
-// is read at the next start-up as it was written, and leaves no other file behind.
+// is read at the next start-up as it was written; a failed write leaves the file as it
+// was; neither leaves another file behind.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/scanner.h"
+#include "os/platform.h"
 #include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
 #include "tests/fuzz/fuzzsupport.h"
@@ -55,13 +59,14 @@ int32_t Int32(FuzzReader *reader) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   EmptyFolder();
   FuzzReader reader = {data, size};
+  const uint8_t failing = reader.Byte();
   ScreenRect rect;
   rect.left = Int32(&reader);
   rect.top = Int32(&reader);
   rect.right = Int32(&reader);
   rect.bottom = Int32(&reader);
   const std::string bytes = reader.Rest(1024);
-  WriteWholeFile("Pelmar.ini", bytes);
+  WriteFile("Pelmar.ini", bytes);
 
   if (bytes.size() >= kPreferenceRecordSize) {  // the decoder alone, on the file's first record
     PreferenceRecord record;
@@ -75,25 +80,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   CallSettings(kLoad, rect);
   CheckState();
   FUZZ_CHECK(ReadWholeFile("Pelmar.ini") == bytes, "reading leaves the file as it was");
-  if (CallSettings(kWrite, rect) != 0) {
+  SetFileFaultForTesting(failing % 16);
+  const int written = CallSettings(kWrite, rect);
+  SetFileFaultForTesting(0);
+  FUZZ_CHECK(FolderNames() == std::vector<std::string>{"Pelmar.ini"}, "nothing but Pelmar.ini is left");
+  if (written != 0) {
     FUZZ_CHECK(ReadWholeFile("Pelmar.ini") == bytes, "a failed write leaves the file as it was");
     return 0;
   }
-  const PreferenceRecord written = Preferences;
+  const PreferenceRecord record = Preferences;
   const std::string stored = ReadWholeFile("Pelmar.ini");
   FUZZ_CHECK(stored.size() == kPreferenceRecordSize, "the file holds one whole record");
   PreferenceRecord decoded;
   SetDefaultPreferences(&decoded);
   FUZZ_CHECK(DecodePreferenceRecord(reinterpret_cast<const unsigned char *>(stored.data()), &decoded) == 0,
              "the written record has the magic");
-  FUZZ_CHECK(SamePreferences(decoded, written), "the written record decodes to the preferences");
+  FUZZ_CHECK(SamePreferences(decoded, record), "the written record decodes to the preferences");
   FUZZ_CHECK(decoded.windowLeft == rect.left && decoded.windowTop == rect.top && decoded.windowRight == rect.right &&
                  decoded.windowBottom == rect.bottom,
              "the window's rectangle is stored");
 
   CallSettings(kLoad, rect);
   CheckState();
-  FUZZ_CHECK(SamePreferences(Preferences, written), "the next start-up reads what was written");
-  FUZZ_CHECK(FolderNames().size() == 1, "nothing but Pelmar.ini is left");
+  FUZZ_CHECK(SamePreferences(Preferences, record), "the next start-up reads what was written");
   return 0;
 }

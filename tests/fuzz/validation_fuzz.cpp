@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string ofni = NameText(reader.Text(kOfniSize - 1));
   const std::string file = reader.Rest(2048);
   const std::string inputFile = texts.input.substr(0, 253);
-  if ((flags & 2) && !inputFile.empty() && inputFile != "." && inputFile != "..") WriteWholeFile(inputFile, file);
+  if ((flags & 2) && !inputFile.empty() && inputFile != "." && inputFile != "..") WriteFile(inputFile, file);
   DelimiterMode = (flags >> 4) % 4 % 3;
 
   const int result = CallValidation(kValidate, texts, (flags & 4) ? titles : nullptr, (flags & 8) ? ofni.c_str() : nullptr);

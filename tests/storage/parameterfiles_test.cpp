@@ -107,7 +107,7 @@ TEST_F(ParameterFilesTest, LastParametersFileIsWrittenByteForByte) {
   // Stale bytes behind the name's NUL must not reach the file.
   memset(CurrentParameters.inputName, 'Z', kNameSize);
   SaveSet(Folder("data") + "orders.txt", 80, 3);
-  EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, RecordImage(Folder("data") + "orders.txt", 80, 3)));
+  EXPECT_EQ(ReadFile("spt.spt"), FileImage(1, RecordImage(Folder("data") + "orders.txt", 80, 3)));
   EXPECT_EQ(Outcome.messageCount, 0);
   EXPECT_FALSE(FileExists("orders.spt"));  // user files are off
 }
@@ -115,7 +115,7 @@ TEST_F(ParameterFilesTest, LastParametersFileIsWrittenByteForByte) {
 TEST_F(ParameterFilesTest, LastParametersAreRestoredAtStartUp) {
   const char *titles[kMaxKeys] = {"Region:", "Year:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
   std::string input = Folder("data") + "orders.txt";
-  WriteFileBytes("spt.spt", FileImage(1, RecordImage(input, -1, 7, titles)));
+  WriteFile("spt.spt", FileImage(1, RecordImage(input, -1, 7, titles)));
   Preferences.useLastPath = 1;
   ASSERT_EQ(LoadLastParameters(), 0);
   EXPECT_EQ(std::string(CurrentParameters.inputName), input);
@@ -135,11 +135,27 @@ TEST_F(ParameterFilesTest, LastParametersAreRestoredAtStartUp) {
   Preferences.createUserFiles = 1;
   EXPECT_EQ(LoadLastParameters(), 1);
   Preferences.createUserFiles = 0;
-  WriteFileBytes("spt.spt", FileImage(1, "xlm" + RecordImage(input, 80, 7).substr(3)));
+  WriteFile("spt.spt", FileImage(1, "xlm" + RecordImage(input, 80, 7).substr(3)));
   EXPECT_EQ(LoadLastParameters(), 1);
   EXPECT_STREQ(CurrentParameters.inputName, "");
   EXPECT_EQ(ParametersLoaded, 0);
   EXPECT_EQ(FakeMessageCount(), 0);
+
+  // With "last path" off the browse folder stays; on, a folder filling the whole name is
+  // taken whole, and as much as fits into the preferences' shorter slot.
+  for (size_t length : {size_t{254}, size_t{255}}) {
+    const std::string folder = std::string(length - 1, 'f') + kPathSeparator;
+    WriteFile("spt.spt", FileImage(1, RecordImage(folder.substr(0, 255), 80, 7)));
+    ResetParameterState();
+    CopyText(BrowseDirectory, kNameSize, "kept");
+    Preferences.useLastPath = 0;
+    ASSERT_EQ(LoadLastParameters(), 0);
+    EXPECT_STREQ(BrowseDirectory, "kept");
+    Preferences.useLastPath = 1;
+    ASSERT_EQ(LoadLastParameters(), 0);
+    EXPECT_EQ(std::string(BrowseDirectory), folder);
+    EXPECT_EQ(std::string(Preferences.defaultBrowseDirectory), folder.substr(0, kPrefBrowseSlot - 1));
+  }
 }
 
 TEST_F(ParameterFilesTest, UserFileBeforeAndAfterRemovingEntryB) {
@@ -153,32 +169,34 @@ TEST_F(ParameterFilesTest, UserFileBeforeAndAfterRemovingEntryB) {
   SaveSet(input, 80, 3);
   EXPECT_EQ(Reported(), std::vector<std::string>{"orders_c"});
   std::string a = RecordImage(input, 80, 1), b = RecordImage(input, 80, 2), c = RecordImage(input, 80, 3);
-  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(3, a + b + c));
-  EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, c));
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(3, a + b + c));
+  EXPECT_EQ(ReadFile("spt.spt"), FileImage(1, c));
 
   EXPECT_EQ(Remove("orders_b"), 0);
-  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(2, a + c + c));  // the file keeps its length
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(2, a + c + c));  // the file keeps its length
   EXPECT_EQ(Reported(), (std::vector<std::string>{"orders_a", "orders_b"}));
   ASSERT_EQ(Load("orders_b"), 0);
   EXPECT_EQ(CurrentParameters.keys[0].position, 3);
   EXPECT_EQ(MessagesReported, 0);
   EXPECT_EQ(FakeMessageCount(), 0);
 
-  // A later append overwrites the meaningless bytes behind the last counted entry.
-  SaveSet(input, 80, 4);
-  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(3, a + c + RecordImage(input, 80, 4)));
-}
+  // The last entry removed: saving its parameters again appends them anew, though its
+  // bytes still lie behind the count.
+  EXPECT_EQ(Remove("orders_b"), 0);
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(1, a + c + c));
+  SaveSet(input, 80, 3);
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(2, a + c + c));
+  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_b"});
 
-TEST_F(ParameterFilesTest, SavingTheSameParametersAgainRewritesInPlace) {
-  Preferences.createUserFiles = 1;
-  std::string input = Folder("data") + "orders.txt";
-  SaveSet(input, 80, 1);
-  EXPECT_EQ(Reported(), std::vector<std::string>{"orders_a"});
+  // A later append overwrites the meaningless bytes behind the last counted entry; the same
+  // parameters saved again (a title changed) are rewritten in place and leave the list alone.
+  SaveSet(input, 80, 4);
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(3, a + c + RecordImage(input, 80, 4)));
   CopyText(KeyTitles[0], kKeyTitleSize, "Customer:");
   SaveSet(input, 80, 1);
   const char *titles[kMaxKeys] = {"Customer:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
-  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(1, RecordImage(input, 80, 1, titles)));
-  EXPECT_EQ(Outcome.newEntry, 0);  // a rewrite leaves the list alone
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(3, RecordImage(input, 80, 1, titles) + c + RecordImage(input, 80, 4)));
+  EXPECT_EQ(Outcome.newEntry, 0);
   EXPECT_EQ(Outcome.identifierCount, 0);
   EXPECT_EQ(MessagesReported, 0);
 }
@@ -192,17 +210,9 @@ TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndAreListedUpToTilde) {
   ExpectReported(0, "Exceeded Max of 26 spt Entries!", "* * Warning * *");
   EXPECT_EQ(Outcome.newEntry, 1);
   EXPECT_EQ(Outcome.identifierCount, 0);
-  EXPECT_EQ(ReadFileBytes("orders.spt").substr(0, 4), std::string("\x1B\0\0\0", 4));
+  EXPECT_EQ(ReadFile("orders.spt").substr(0, 4), std::string("\x1B\0\0\0", 4));
   Relist();
   EXPECT_EQ(Reported().back(), "orders_{");
-
-  // However many there are, a listing hands over every identifier.
-  std::string thirty;
-  for (int i = 0; i < kAddressableEntries; i++) thirty += RecordImage("many", 80, i + 1);
-  for (int f = 0; f < 20; f++) WriteFileBytes(("many" + std::to_string(f) + ".spt").c_str(), FileImage(30, thirty));
-  Relist();
-  EXPECT_EQ(Reported().size(), 20u * 30u + 27u);
-  for (int f = 0; f < 20; f++) remove(("many" + std::to_string(f) + ".spt").c_str());
 
   // Entries 31 and on are kept but have no identifier: none may pass '~'.
   for (int i = 28; i <= 32; i++) SaveSet("orders", 80, i);
@@ -216,53 +226,15 @@ TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndAreListedUpToTilde) {
   EXPECT_EQ(Load("orders_ab"), 1);
   EXPECT_EQ(Remove("orders_\x7F"), 1);
   EXPECT_EQ(MessagesReported, reported);
-  EXPECT_EQ(ReadFileBytes("orders.spt").substr(0, 4), std::string("\x20\0\0\0", 4));
-}
-
-TEST_F(ParameterFilesTest, RemoveDeletesTheOnlyEntryAndOtherwiseChangesNothingItCannotDo) {
-  Preferences.createUserFiles = 1;
-  SaveSet("solo.txt", 80, 1);
-  EXPECT_EQ(Remove("solo_a"), 0);
-  EXPECT_FALSE(FileExists("solo.spt"));
-  EXPECT_TRUE(Reported().empty());
-
-  // The last entry cut short, an entry behind the count, the program's own file.
-  std::string a = RecordImage("pair", 80, 1);
-  std::string cut = FileImage(2, a + a.substr(0, 700));
-  WriteFileBytes("pair.spt", cut);
-  EXPECT_EQ(Remove("pair_a"), 1);
-  EXPECT_EQ(Remove("pair_c"), 1);
-  EXPECT_EQ(ReadFileBytes("pair.spt"), cut);
-  SaveSet("spt.txt", 80, 1);
-  std::string own = ReadFileBytes("spt.spt");
-  EXPECT_EQ(Remove("spt_a"), 1);
-  EXPECT_EQ(ReadFileBytes("spt.spt"), own);
-  EXPECT_EQ(Remove("gone_a"), 1);
-  EXPECT_EQ(Reported(), std::vector<std::string>{"pair_a"});  // only whole entries are listed
-  EXPECT_EQ(MessagesReported, 0);
-}
-
-TEST_F(ParameterFilesTest, BasesWithUnderscoresDotsOrNoExtension) {
-  Preferences.createUserFiles = 1;
-  SaveSet(Folder("in") + "my_data.old.txt", 80, 1);
-  SaveSet(Folder("in") + "my_data.old.txt", 80, 2);
-  SaveSet(Folder("in.d") + "plain", 80, 1);
-  EXPECT_TRUE(FileExists("my_data.old.spt"));
-  EXPECT_TRUE(FileExists("plain.spt"));
-  Relist();
-  EXPECT_EQ(Reported(), (std::vector<std::string>{"my_data.old_a", "my_data.old_b", "plain_a"}));
-  ASSERT_EQ(Load("my_data.old_b"), 0);
-  EXPECT_EQ(CurrentParameters.keys[0].position, 2);
-  EXPECT_EQ(Remove("my_data.old_a"), 0);
-  EXPECT_EQ(Reported(), (std::vector<std::string>{"my_data.old_a", "plain_a"}));
+  EXPECT_EQ(ReadFile("orders.spt").substr(0, 4), std::string("\x20\0\0\0", 4));
 }
 
 TEST_F(ParameterFilesTest, ListingSkipsSptSptAndEmptyFilesAndGoesOnPastCorruptOnes) {
-  WriteFileBytes("spt.spt", FileImage(1, RecordImage("x", 80, 1)));
-  WriteFileBytes("empty.spt", "");
-  WriteFileBytes("bad.spt", FileImage(1, std::string(766, 'q')));
-  WriteFileBytes("good.spt", FileImage(2, RecordImage("good", 80, 1) + RecordImage("good", 80, 2)));
-  WriteFileBytes("another.spt", FileImage(1, RecordImage("another", 80, 1)));
+  WriteFile("spt.spt", FileImage(1, RecordImage("x", 80, 1)));
+  WriteFile("empty.spt", "");
+  WriteFile("bad.spt", FileImage(1, std::string(766, 'q')));
+  WriteFile("good.spt", FileImage(2, RecordImage("good", 80, 1) + RecordImage("good", 80, 2)));
+  WriteFile("another.spt", FileImage(1, RecordImage("another", 80, 1)));
   Relist();
   EXPECT_EQ(Reported(), (std::vector<std::string>{"another_a", "good_a", "good_b"}));
   ASSERT_EQ(Outcome.messageCount, 1);
@@ -278,23 +250,25 @@ TEST_F(ParameterFilesTest, LoadRefusesMissingShortAndCorruptEntriesAndBoundsWhat
   ExpectReported(0, "gone.spt", "Could Not Open File!");
 
   std::string entry = RecordImage("t", 80, 1);
-  WriteFileBytes("t.spt", FileImage(2, entry + entry.substr(0, 765)));
+  WriteFile("t.spt", FileImage(2, entry + entry.substr(0, 765)));
   for (const char *identifier : {"t_b", "t_c"}) {  // short, behind the count
     EXPECT_EQ(Load(identifier), 1);
     ASSERT_EQ(Outcome.messageCount, 1);
     ExpectReported(0, "(b) Corrupted SPT File!", "  * * ERROR * *");
   }
-  WriteFileBytes("t.spt", FileImage(1, std::string(4, '\0') + entry.substr(4)));
+  WriteFile("t.spt", FileImage(1, entry + entry));  // whole, but behind the count
+  EXPECT_EQ(Load("t_b"), 1);
+  WriteFile("t.spt", FileImage(1, std::string(4, '\0') + entry.substr(4)));
   EXPECT_EQ(Load("t_a"), 1);  // no magic
   ExpectReported(0, "(b) Corrupted SPT File!", "  * * ERROR * *");
-  EXPECT_EQ(MessagesReported, 4);
+  EXPECT_EQ(MessagesReported, 5);
   EXPECT_EQ(memcmp(&before, &CurrentParameters, sizeof before), 0);
 
   // Names filling their whole slots and titles of 30 characters come out bounded.
   std::string wild = entry;
   wild.replace(4, 510, std::string(510, 'n'));
   wild.replace(586, 180, std::string(180, 't'));
-  WriteFileBytes("t.spt", FileImage(1, wild));
+  WriteFile("t.spt", FileImage(1, wild));
   ASSERT_EQ(Load("t_a"), 0);
   EXPECT_EQ(std::string(CurrentParameters.inputName), std::string(255, 'n'));
   EXPECT_EQ(std::string(CurrentParameters.outputName), std::string(255, 'n'));
@@ -305,7 +279,7 @@ TEST_F(ParameterFilesTest, FailedWritesAreReportedAndLeaveTheFilesAsTheyWere) {
   Preferences.createUserFiles = 1;
   SaveSet("orders.txt", 80, 1);
   SaveSet("orders.txt", 80, 2);
-  std::string user = ReadFileBytes("orders.spt"), last = ReadFileBytes("spt.spt");
+  std::string user = ReadFile("orders.spt"), last = ReadFile("spt.spt");
 
   // Each save fails twice, in order: the user file, then "spt.spt".
   auto expectBothRefused = [] {
@@ -319,24 +293,26 @@ TEST_F(ParameterFilesTest, FailedWritesAreReportedAndLeaveTheFilesAsTheyWere) {
   expectBothRefused();
   SetFileFaultForTesting(0);
   EXPECT_EQ(MessagesReported, 2);
-  EXPECT_EQ(ReadFileBytes("orders.spt"), user);
-  EXPECT_EQ(ReadFileBytes("spt.spt"), last);
+  EXPECT_EQ(ReadFile("orders.spt"), user);
+  EXPECT_EQ(ReadFile("spt.spt"), last);
   EXPECT_EQ(TemporaryFilesLeft(), 0);
   Relist();
   EXPECT_EQ(Reported(), (std::vector<std::string>{"orders_a", "orders_b"}));
 
   // A count the file cannot hold leaves no place to append to.
-  WriteFileBytes("orders.spt", FileImage(5, user.substr(4)));
+  WriteFile("orders.spt", FileImage(5, user.substr(4)));
   SaveSet("orders.txt", 80, 3);
   ASSERT_EQ(Outcome.messageCount, 1);
   ExpectReported(0, "File Position Failure!", "Internal Program Error");
-  EXPECT_EQ(ReadFileBytes("orders.spt"), FileImage(5, user.substr(4)));
+  EXPECT_EQ(ReadFile("orders.spt"), FileImage(5, user.substr(4)));
 }
 
 TEST_F(ParameterFilesTest, BasesLongerThan125CharactersAreRefused) {
   Preferences.createUserFiles = 1;
   std::string longest(125, 'b');
   SaveSet(Folder("d") + longest + ".txt", 80, 1);
+  EXPECT_EQ(Reported(), std::vector<std::string>{longest + "_a"});
+  Relist();
   EXPECT_EQ(Reported(), std::vector<std::string>{longest + "_a"});
   ASSERT_EQ(Load(longest + "_a"), 0);
 
@@ -345,6 +321,6 @@ TEST_F(ParameterFilesTest, BasesLongerThan125CharactersAreRefused) {
   ASSERT_EQ(Outcome.messageCount, 1);
   ExpectReported(0, "Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n", "* * Warning * *");
   EXPECT_FALSE(FileExists((tooLong + ".spt").c_str()));
-  EXPECT_EQ(ReadFileBytes("spt.spt"), FileImage(1, RecordImage(Folder("d") + tooLong + ".txt", 80, 1)));
+  EXPECT_EQ(ReadFile("spt.spt"), FileImage(1, RecordImage(Folder("d") + tooLong + ".txt", 80, 1)));
   EXPECT_EQ(Outcome.identifierCount, 0);
 }

@@ -32,22 +32,7 @@ class StorageTest : public ::testing::Test {
   TempCurrentFolder folder_;
 };
 
-inline std::string ReadFileBytes(const char *name) {
-  std::string bytes;
-  if (FILE *file = fopen(name, "rb")) {
-    int c;
-    while ((c = fgetc(file)) != EOF) bytes.push_back(static_cast<char>(c));
-    fclose(file);
-  }
-  return bytes;
-}
-
-inline void WriteFileBytes(const char *name, const std::string &bytes) {
-  FILE *file = fopen(name, "wb");
-  ASSERT_NE(file, nullptr);
-  ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-  ASSERT_EQ(fclose(file), 0);
-}
+inline std::string ReadFileBytes(const char *name) { return ReadFile(name); }  // the dialogs' tests read with it
 
 // Names in the current folder that end in ".tmp": what a rewrite could have left behind.
 inline int TemporaryFilesLeft() {

@@ -1,235 +1,162 @@
 #include "tests/support/fakewinsys.h"
 
-#include <dirent.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
-constexpr int kFakeControls = 64;     // controls the model holds: every one of a dialog
-constexpr int kFakeLists = 2;         // list boxes the model holds
-constexpr size_t kFakeFieldSize = 512;  // a field text of at most 511 characters, as pelmar-sort's
-constexpr int kFakeListItems = 64;    // items of one list box
-constexpr size_t kFakeItemSize = 256;
-constexpr int kFakeMessages = 64;     // message boxes logged
-constexpr int kFakeAnswers = 16;
-constexpr int kFakeWindows = 4;
-constexpr int kFakeFoundFiles = 128;  // names one directory search holds
-constexpr int kFakeEvents = 64;      // window events logged
+constexpr size_t kFakeFieldLength = 511;  // a field keeps at most this many characters, as pelmar-sort's
+constexpr size_t kFakeItemLength = 255;   // a list item likewise
 
-// One control of a dialog.
+// One control of a dialog, made when first touched.
 struct FakeControl {
-  WindowHandle dialog;
-  int id;
-  int used;                   // 1 once the control has been touched
-  char text[kFakeFieldSize];  // an edit field's text
-  int checked;                // a check box's state
-  int shown;                  // 1: shown, 0: hidden (only ShowControl changes it)
-  int repaints;               // RepaintControl calls
-  int list;                   // index into Lists + 1 once it is used as a list box; 0 before
-};
-
-// The items of one list box.
-struct FakeList {
-  char items[kFakeListItems][kFakeItemSize];  // alphabetical
-  int itemCount;
-  int selection;  // selected item, -1 for none
+  std::string text;                // an edit field's text
+  int checked = 0;                 // a check box's state
+  int shown = 0;                   // 1: shown, 0: hidden (only ShowControl changes it)
+  int repaints = 0;                // RepaintControl calls
+  std::vector<std::string> items;  // a list box's items, alphabetical
+  int selection = -1;              // its selected item, -1 for none
 };
 
 struct FakeWindow {
-  WindowHandle window;
-  ScreenRect rect;  // its normal place
-  int minimised;    // 1 between MinimizeWindow and RestoreWindow
+  ScreenRect rect = {0, 0, 0, 0};  // its normal place
+  int minimised = 0;               // 1 between MinimizeWindow and RestoreWindow
 };
 
-static FakeControl Controls[kFakeControls];
-static FakeList Lists[kFakeLists];
-static int ListCount = 0;
-static FakeMessage Messages[kFakeMessages];
-static int MessageCount = 0;
-static int Answers[kFakeAnswers];
-static int AnswerCount = 0;
-static int AnswerNext = 0;
-static WindowHandle FocusDialog = nullptr;
-static int FocusId = 0;
-static FakeWindow Windows[kFakeWindows];
-static FakeEvent Events[kFakeEvents];
-static int EventCount = 0;
+// Everything the fake holds; FakeReset starts it afresh.
+struct FakeState {
+  std::map<std::pair<WindowHandle, int>, FakeControl> controls;
+  std::vector<FakeMessage> messages;
+  std::deque<int> answers;
+  WindowHandle focusDialog = nullptr;
+  int focusControl = 0;
+  std::map<WindowHandle, FakeWindow> windows;
+  std::vector<FakeEvent> events;
+  std::vector<std::string> found;  // the open directory search's names, next first
+  bool searching = false;
+  FakeOpenFileRequest request;
+  bool requestMade = false;
+  int openFileQueued = 0;  // 1: answer with openFileAnswer; 2: cancel
+  std::string openFileAnswer;
+  int dialogResult = 0;
+  const DialogCalls *dialogCalls = nullptr;
+  std::string title;
+};
+static FakeState State;
 
-static void LogEvent(WindowHandle window, const char *format, int a, int b) {
-  if (EventCount == kFakeEvents) return;  // beyond what a test makes
-  Events[EventCount].window = window;
-  snprintf(Events[EventCount].text, sizeof Events[EventCount].text, format, a, b);
-  EventCount++;
+static void LogEvent(WindowHandle window, const char *format, int a = 0, int b = 0) {
+  FakeEvent event;
+  event.window = window;
+  snprintf(event.text, sizeof event.text, format, a, b);
+  State.events.push_back(event);
 }
 
-static void FakeResetWindows();  // the open-file answers, dialog result and title
+static FakeControl &Control(WindowHandle dialog, int id) { return State.controls[{dialog, id}]; }
 
-// The one directory search: names found, handed out from next.
-struct FakeSearch {
-  char names[kFakeFoundFiles][kFakeItemSize];
-  int count;
-  int next;
-  int open;
-};
-static FakeSearch Search;
+static const FakeControl *FindControl(WindowHandle dialog, int id) {
+  auto found = State.controls.find({dialog, id});
+  return found == State.controls.end() ? nullptr : &found->second;
+}
 
 // Alphabetical order: letters compared without regard to case, ties by byte value.
-static int CompareItems(const char *a, const char *b) {
-  int order = strcasecmp(a, b);
-  return order != 0 ? order : strcmp(a, b);
+static bool ItemBefore(const std::string &a, const std::string &b) {
+  int order = strcasecmp(a.c_str(), b.c_str());
+  return order != 0 ? order < 0 : a < b;
 }
 
-static int CompareNamesDescending(const void *a, const void *b) {
-  return -strcmp(static_cast<const char *>(a), static_cast<const char *>(b));
+void FakeReset() { State = FakeState(); }
+
+int FakeEventCount() { return static_cast<int>(State.events.size()); }
+
+const FakeEvent *FakeEventAt(int index) {
+  return index >= 0 && index < FakeEventCount() ? &State.events[static_cast<size_t>(index)] : nullptr;
 }
-
-static FakeControl *FindControl(WindowHandle dialog, int id, int create) {
-  for (FakeControl &control : Controls) {
-    if (control.used && control.dialog == dialog && control.id == id) return &control;
-  }
-  if (!create) return nullptr;
-  for (FakeControl &control : Controls) {
-    if (!control.used) {
-      memset(&control, 0, sizeof control);
-      control.dialog = dialog;
-      control.id = id;
-      control.used = 1;
-      return &control;
-    }
-  }
-  assert(!"fake: too many controls");
-  abort();
-}
-
-// The list box of a control; null when it has never been one and create is 0.
-static FakeList *FindList(WindowHandle dialog, int id, int create) {
-  FakeControl *control = FindControl(dialog, id, create);
-  if (control == nullptr) return nullptr;
-  if (control->list == 0) {
-    if (!create) return nullptr;
-    assert(ListCount < kFakeLists);
-    if (ListCount == kFakeLists) abort();
-    control->list = ++ListCount;
-    memset(&Lists[control->list - 1], 0, sizeof(FakeList));
-    Lists[control->list - 1].selection = -1;
-  }
-  return &Lists[control->list - 1];
-}
-
-void FakeReset() {
-  memset(Controls, 0, sizeof Controls);
-  ListCount = 0;
-  memset(Messages, 0, sizeof Messages);
-  MessageCount = 0;
-  AnswerCount = 0;
-  AnswerNext = 0;
-  FocusDialog = nullptr;
-  FocusId = 0;
-  memset(Windows, 0, sizeof Windows);
-  EventCount = 0;
-  Search.open = 0;
-  FakeResetWindows();
-}
-
-int FakeEventCount() { return EventCount; }
-
-const FakeEvent *FakeEventAt(int index) { return index >= 0 && index < EventCount ? &Events[index] : nullptr; }
 
 void MoveWindowTo(WindowHandle window, int32_t left, int32_t top) { LogEvent(window, "move %d,%d", left, top); }
-void FocusWindow(WindowHandle window) { LogEvent(window, "focus", 0, 0); }
-
-// The model of window; with create 1 a new one when there is none, else null.
-static FakeWindow *FindFakeWindow(WindowHandle window, int create) {
-  for (FakeWindow &slot : Windows) {
-    if (slot.window == window || (create && slot.window == nullptr)) {
-      slot.window = window;
-      return &slot;
-    }
-  }
-  assert(!create && "fake: too many windows");
-  return nullptr;
-}
+void FocusWindow(WindowHandle window) { LogEvent(window, "focus"); }
 
 void MinimizeWindow(WindowHandle window) {
-  LogEvent(window, "minimize", 0, 0);
-  FindFakeWindow(window, 1)->minimised = 1;
+  LogEvent(window, "minimize");
+  State.windows[window].minimised = 1;
 }
 
 void RestoreWindow(WindowHandle window) {
-  LogEvent(window, "restore", 0, 0);
-  FindFakeWindow(window, 1)->minimised = 0;
+  LogEvent(window, "restore");
+  State.windows[window].minimised = 0;
 }
 
-void EndModalDialog(WindowHandle dialog, int result) { LogEvent(dialog, "end %d", result, 0); }
-void PostCommand(WindowHandle window, int command) { LogEvent(window, "post %d", command, 0); }
+void EndModalDialog(WindowHandle dialog, int result) { LogEvent(dialog, "end %d", result); }
+void PostCommand(WindowHandle window, int command) { LogEvent(window, "post %d", command); }
 
-int FakeMessageCount() { return MessageCount; }
+int FakeMessageCount() { return static_cast<int>(State.messages.size()); }
 
 const FakeMessage *FakeMessageAt(int index) {
-  return index >= 0 && index < MessageCount ? &Messages[index] : nullptr;
+  return index >= 0 && index < FakeMessageCount() ? &State.messages[static_cast<size_t>(index)] : nullptr;
 }
 
-void FakeQueueAnswer(int answer) {
-  assert(AnswerCount < kFakeAnswers);
-  if (AnswerCount < kFakeAnswers) Answers[AnswerCount++] = answer;
-}
+void FakeQueueAnswer(int answer) { State.answers.push_back(answer); }
 
 const char *FakeFieldText(WindowHandle dialog, int control) {
-  FakeControl *found = FindControl(dialog, control, 0);
-  return found == nullptr ? "" : found->text;
+  const FakeControl *found = FindControl(dialog, control);
+  return found == nullptr ? "" : found->text.c_str();
 }
 
 int FakeControlShown(WindowHandle dialog, int control) {
-  FakeControl *found = FindControl(dialog, control, 0);
+  const FakeControl *found = FindControl(dialog, control);
   return found == nullptr ? 0 : found->shown;
 }
 
 int FakeRepaintCount(WindowHandle dialog, int control) {
-  FakeControl *found = FindControl(dialog, control, 0);
+  const FakeControl *found = FindControl(dialog, control);
   return found == nullptr ? 0 : found->repaints;
 }
 
 int FakeListCount(WindowHandle dialog, int control) {
-  FakeList *found = FindList(dialog, control, 0);
-  return found == nullptr ? 0 : found->itemCount;
+  const FakeControl *found = FindControl(dialog, control);
+  return found == nullptr ? 0 : static_cast<int>(found->items.size());
 }
 
 const char *FakeListItem(WindowHandle dialog, int control, int index) {
-  FakeList *found = FindList(dialog, control, 0);
-  if (found == nullptr || index < 0 || index >= found->itemCount) return nullptr;
-  return found->items[index];
+  const FakeControl *found = FindControl(dialog, control);
+  if (found == nullptr || index < 0 || index >= static_cast<int>(found->items.size())) return nullptr;
+  return found->items[static_cast<size_t>(index)].c_str();
 }
 
 void FakeSelectListItem(WindowHandle dialog, int control, int index) {
-  FakeList *found = FindList(dialog, control, 1);
-  found->selection = index >= 0 && index < found->itemCount ? index : -1;
+  FakeControl &list = Control(dialog, control);
+  list.selection = index >= 0 && index < static_cast<int>(list.items.size()) ? index : -1;
 }
 
 int FakeListSelection(WindowHandle dialog, int control) {
-  FakeList *found = FindList(dialog, control, 0);
+  const FakeControl *found = FindControl(dialog, control);
   return found == nullptr ? -1 : found->selection;
 }
 
-WindowHandle FakeFocusDialog() { return FocusDialog; }
-int FakeFocusControl() { return FocusId; }
+WindowHandle FakeFocusDialog() { return State.focusDialog; }
+int FakeFocusControl() { return State.focusControl; }
 
-void FakeSetWindowRect(WindowHandle window, ScreenRect rect) { FindFakeWindow(window, 1)->rect = rect; }
-
+void FakeSetWindowRect(WindowHandle window, ScreenRect rect) { State.windows[window].rect = rect; }
 
 int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, int buttons) {
-  if (MessageCount < kFakeMessages) {
-    FakeMessage &message = Messages[MessageCount++];
-    message.owner = owner;
-    snprintf(message.text, sizeof message.text, "%s", text);
-    snprintf(message.caption, sizeof message.caption, "%s", caption);
-    message.buttons = buttons;
-  }
-  return AnswerNext < AnswerCount ? Answers[AnswerNext++] : kAnswerOk;
+  FakeMessage message;
+  message.owner = owner;
+  snprintf(message.text, sizeof message.text, "%s", text);
+  snprintf(message.caption, sizeof message.caption, "%s", caption);
+  message.buttons = buttons;
+  State.messages.push_back(message);
+  if (State.answers.empty()) return kAnswerOk;
+  const int answer = State.answers.front();
+  State.answers.pop_front();
+  return answer;
 }
 
 size_t ReadFieldText(WindowHandle dialog, int control, char *text, size_t capacity) {
@@ -244,63 +171,51 @@ size_t ReadFieldText(WindowHandle dialog, int control, char *text, size_t capaci
 int32_t ReadFieldNumber(WindowHandle dialog, int control) { return FieldNumber(FakeFieldText(dialog, control)); }
 
 void WriteFieldText(WindowHandle dialog, int control, const char *text) {
-  FakeControl *field = FindControl(dialog, control, 1);
-  if (text == field->text) return;  // writing a field's own text back changes nothing
-  snprintf(field->text, sizeof field->text, "%s", text == nullptr ? "" : text);
+  Control(dialog, control).text = std::string(text == nullptr ? "" : text).substr(0, kFakeFieldLength);
 }
 
 void WriteFieldNumber(WindowHandle dialog, int control, uint32_t value) {
-  char digits[16];
-  snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(value));
-  WriteFieldText(dialog, control, digits);
+  WriteFieldText(dialog, control, std::to_string(value).c_str());
 }
 
 int ReadCheckBox(WindowHandle dialog, int control) {
-  FakeControl *found = FindControl(dialog, control, 0);
+  const FakeControl *found = FindControl(dialog, control);
   return found != nullptr && found->checked ? 1 : 0;
 }
 
-void WriteCheckBox(WindowHandle dialog, int control, int checked) {
-  FindControl(dialog, control, 1)->checked = checked ? 1 : 0;
-}
+void WriteCheckBox(WindowHandle dialog, int control, int checked) { Control(dialog, control).checked = checked ? 1 : 0; }
 
 void AddListItem(WindowHandle dialog, int control, const char *text) {
-  FakeList *list = FindList(dialog, control, 1);
-  assert(list->itemCount < kFakeListItems);
-  if (list->itemCount == kFakeListItems) return;  // beyond what a test makes
-  int at = list->itemCount;
-  while (at > 0 && CompareItems(list->items[at - 1], text) > 0) {
-    memcpy(list->items[at], list->items[at - 1], kFakeItemSize);
-    at--;
-  }
-  snprintf(list->items[at], kFakeItemSize, "%s", text);
-  list->itemCount++;
-  if (list->selection >= at) list->selection++;
+  FakeControl &list = Control(dialog, control);
+  const std::string item = std::string(text).substr(0, kFakeItemLength);
+  const auto at = std::upper_bound(list.items.begin(), list.items.end(), item, ItemBefore);
+  if (list.selection >= at - list.items.begin()) list.selection++;
+  list.items.insert(at, item);
 }
 
 void ResetList(WindowHandle dialog, int control) {
-  FakeList *list = FindList(dialog, control, 1);
-  list->itemCount = 0;
-  list->selection = -1;
+  FakeControl &list = Control(dialog, control);
+  list.items.clear();
+  list.selection = -1;
 }
 
 void GetListSelection(WindowHandle dialog, int control, char *text, size_t capacity) {
   if (capacity == 0) return;
-  FakeList *list = FindList(dialog, control, 0);
-  const char *item = list == nullptr || list->selection < 0 ? "" : list->items[list->selection];
-  snprintf(text, capacity, "%s", item);
+  const FakeControl *list = FindControl(dialog, control);
+  const bool selected = list != nullptr && list->selection >= 0;
+  snprintf(text, capacity, "%s", selected ? list->items[static_cast<size_t>(list->selection)].c_str() : "");
 }
 
-void ClearListSelection(WindowHandle dialog, int control) { FindList(dialog, control, 1)->selection = -1; }
+void ClearListSelection(WindowHandle dialog, int control) { Control(dialog, control).selection = -1; }
 
 void FocusControl(WindowHandle dialog, int control) {
-  FocusDialog = dialog;
-  FocusId = control;
+  State.focusDialog = dialog;
+  State.focusControl = control;
 }
 
-void ShowControl(WindowHandle dialog, int control, int shown) { FindControl(dialog, control, 1)->shown = shown ? 1 : 0; }
+void ShowControl(WindowHandle dialog, int control, int shown) { Control(dialog, control).shown = shown ? 1 : 0; }
 
-void RepaintControl(WindowHandle dialog, int control) { FindControl(dialog, control, 1)->repaints++; }
+void RepaintControl(WindowHandle dialog, int control) { Control(dialog, control).repaints++; }
 
 int GetWorkingDirectory(char *path, size_t capacity) {
   char directory[256];
@@ -314,32 +229,31 @@ int GetWorkingDirectory(char *path, size_t capacity) {
 
 int SetWorkingDirectory(const char *path) { return chdir(path) == 0 ? 0 : 1; }
 
+// The regular files of the current directory whose names end in .spt in any letter case
+// (as Windows matches them), handed out last name first.
 SptSearch BeginSptSearch() {
-  assert(!Search.open);
-  DIR *directory = opendir(".");
-  if (directory == nullptr) return nullptr;
-  Search.count = 0;
-  Search.next = 0;
-  while (struct dirent *entry = readdir(directory)) {
-    size_t length = strlen(entry->d_name);
-    struct stat status;
-    if (length < 4 || strcasecmp(entry->d_name + length - 4, ".spt") != 0) continue;  // as Windows matches
-    if (stat(entry->d_name, &status) != 0 || !S_ISREG(status.st_mode)) continue;
-    if (Search.count == kFakeFoundFiles || length >= kFakeItemSize) continue;  // beyond what a test makes
-    memcpy(Search.names[Search.count++], entry->d_name, length + 1);
+  assert(!State.searching);
+  std::error_code error;
+  std::filesystem::directory_iterator entries(".", error);
+  if (error) return nullptr;
+  State.found.clear();
+  for (const auto &entry : entries) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() < 4 || strcasecmp(name.c_str() + name.size() - 4, ".spt") != 0) continue;
+    if (entry.is_regular_file(error)) State.found.push_back(name);
   }
-  closedir(directory);
-  qsort(Search.names, static_cast<size_t>(Search.count), kFakeItemSize, CompareNamesDescending);
-  Search.open = 1;
-  return &Search;
+  std::sort(State.found.begin(), State.found.end());
+  State.searching = true;
+  return &State;
 }
 
 int NextSptFile(SptSearch search, char *name, size_t capacity) {
-  if (search != &Search || !Search.open) return 0;
-  while (Search.next < Search.count) {
-    const char *found = Search.names[Search.next++];
-    if (strlen(found) < capacity) {
-      snprintf(name, capacity, "%s", found);
+  if (search != &State || !State.searching) return 0;
+  while (!State.found.empty()) {
+    const std::string next = State.found.back();
+    State.found.pop_back();
+    if (next.size() < capacity) {
+      snprintf(name, capacity, "%s", next.c_str());
       return 1;
     }
   }
@@ -347,94 +261,77 @@ int NextSptFile(SptSearch search, char *name, size_t capacity) {
 }
 
 void EndSptSearch(SptSearch search) {
-  if (search == &Search) Search.open = 0;
+  if (search == &State) State.searching = false;
 }
 
-
 void GetNormalWindowRectangle(WindowHandle window, ScreenRect *rect) {
-  const FakeWindow *slot = window == nullptr ? nullptr : FindFakeWindow(window, 0);
-  *rect = slot == nullptr ? ScreenRect{0, 0, 0, 0} : slot->rect;
+  const auto found = State.windows.find(window);
+  *rect = window == nullptr || found == State.windows.end() ? ScreenRect{0, 0, 0, 0} : found->second.rect;
 }
 
 // A minimised window is its icon, where Windows puts it: off the screen.
 void GetWindowRectangle(WindowHandle window, ScreenRect *rect) {
-  const FakeWindow *slot = window == nullptr ? nullptr : FindFakeWindow(window, 0);
-  if (slot != nullptr && slot->minimised) {
+  const auto found = State.windows.find(window);
+  if (window != nullptr && found != State.windows.end() && found->second.minimised) {
     *rect = ScreenRect{-32000, -32000, -31840, -31976};
     return;
   }
   GetNormalWindowRectangle(window, rect);
 }
 
-static FakeOpenFileRequest LastRequest;
-static int RequestMade = 0;
-static char OpenFileAnswer[1024];
-static int OpenFileQueued = 0;  // 1: answer with OpenFileAnswer; 2: cancel
-static int DialogResult = 0;
-static const DialogCalls *LastDialogCalls = nullptr;
-static char WindowTitle[256];
-
-static void FakeResetWindows() {
-  RequestMade = 0;
-  OpenFileQueued = 0;
-  DialogResult = 0;
-  LastDialogCalls = nullptr;
-  WindowTitle[0] = '\0';
-}
-
 void FakeQueueOpenFile(const char *path) {
-  OpenFileQueued = path == nullptr ? 2 : 1;
-  snprintf(OpenFileAnswer, sizeof OpenFileAnswer, "%s", path == nullptr ? "" : path);
+  State.openFileQueued = path == nullptr ? 2 : 1;
+  State.openFileAnswer = path == nullptr ? "" : path;
 }
 
-const FakeOpenFileRequest *FakeLastOpenFileRequest() { return RequestMade ? &LastRequest : nullptr; }
+const FakeOpenFileRequest *FakeLastOpenFileRequest() { return State.requestMade ? &State.request : nullptr; }
 
 int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *path, size_t capacity) {
-  memset(&LastRequest, 0, sizeof LastRequest);
-  LastRequest.owner = owner;
+  FakeOpenFileRequest &last = State.request;
+  memset(&last, 0, sizeof last);
+  last.owner = owner;
   size_t at = 0;  // the filters: pairs of texts up to the empty one
-  while (request->filters[at] != '\0' && at + strlen(request->filters + at) + 1 < sizeof LastRequest.filters) {
+  while (request->filters[at] != '\0' && at + strlen(request->filters + at) + 1 < sizeof last.filters) {
     at += strlen(request->filters + at) + 1;
   }
-  memcpy(LastRequest.filters, request->filters, at);
-  LastRequest.filtersLength = at;
-  snprintf(LastRequest.initialFolder, sizeof LastRequest.initialFolder, "%s", request->initialFolder);
-  snprintf(LastRequest.title, sizeof LastRequest.title, "%s", request->title);
-  snprintf(LastRequest.defaultExtension, sizeof LastRequest.defaultExtension, "%s", request->defaultExtension);
-  LastRequest.capacity = capacity;
-  RequestMade = 1;
-  const int answer = OpenFileQueued;
-  OpenFileQueued = 0;
+  memcpy(last.filters, request->filters, at);
+  last.filtersLength = at;
+  snprintf(last.initialFolder, sizeof last.initialFolder, "%s", request->initialFolder);
+  snprintf(last.title, sizeof last.title, "%s", request->title);
+  snprintf(last.defaultExtension, sizeof last.defaultExtension, "%s", request->defaultExtension);
+  last.capacity = capacity;
+  State.requestMade = true;
+  const int answer = State.openFileQueued;
+  State.openFileQueued = 0;
   if (capacity > 0) path[0] = '\0';
-  if (answer != 1 || strlen(OpenFileAnswer) >= capacity) return 0;
-  memcpy(path, OpenFileAnswer, strlen(OpenFileAnswer) + 1);
-  char folder[1024];
-  snprintf(folder, sizeof folder, "%s", OpenFileAnswer);
-  if (char *slash = strrchr(folder, '/')) {
-    *slash = '\0';
-    if (chdir(folder) != 0) return 1;  // a made-up folder leaves the current directory
+  const std::string &chosen = State.openFileAnswer;
+  if (answer != 1 || chosen.size() >= capacity) return 0;
+  memcpy(path, chosen.c_str(), chosen.size() + 1);
+  const size_t slash = chosen.rfind('/');
+  if (slash != std::string::npos && chdir(chosen.substr(0, slash).c_str()) != 0) {
+    return 1;  // a made-up folder leaves the current directory as it is
   }
   return 1;
 }
 
-void FakeSetDialogResult(int result) { DialogResult = result; }
+void FakeSetDialogResult(int result) { State.dialogResult = result; }
 
-const DialogCalls *FakeLastDialogCalls() { return LastDialogCalls; }
+const DialogCalls *FakeLastDialogCalls() { return State.dialogCalls; }
 
 int RunModalDialog(WindowHandle owner, int templateId, const DialogCalls *calls) {
-  LogEvent(owner, "dialog %d", templateId, 0);
-  LastDialogCalls = calls;
-  return DialogResult;
+  LogEvent(owner, "dialog %d", templateId);
+  State.dialogCalls = calls;
+  return State.dialogResult;
 }
 
-void DestroyTopWindow(WindowHandle window) { LogEvent(window, "destroy", 0, 0); }
+void DestroyTopWindow(WindowHandle window) { LogEvent(window, "destroy"); }
 
 void WriteWindowTitle(WindowHandle window, const char *title) {
-  snprintf(WindowTitle, sizeof WindowTitle, "%s", title);
-  LogEvent(window, "title", 0, 0);
+  State.title = title;
+  LogEvent(window, "title");
 }
 
-const char *FakeWindowTitle() { return WindowTitle; }
+const char *FakeWindowTitle() { return State.title.c_str(); }
 
 void PaintWaitingWindows(WindowHandle) {}
 

@@ -1,0 +1,95 @@
+// The plain model of a sort run that the differential tests and the fuzz targets share:
+// the group quicksort and the selection merge written step by step as the sort is
+// described, one generator of key and record shapes, a line cutter written from the
+// scanner's rules (not from its code), the job check, and what a run must leave. Nothing
+// here calls the code under test but the key encoding, which the golden key table guards.
+#ifndef PELMAR_TESTS_SUPPORT_MODEL_H
+#define PELMAR_TESTS_SUPPORT_MODEL_H
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/groupsort.h"
+#include "engine/sorttypes.h"
+
+// Keys of T bytes, key i at i * T.
+struct ReferenceKeys {
+  std::vector<unsigned char> bytes;
+  uint32_t keyLength;
+};
+
+// The described quicksort of one group: sorts references in place, fills counters and
+// returns the counted cursor advances.
+uint64_t ReferenceGroupSort(const ReferenceKeys &keys, std::vector<uint32_t> *references, GroupCounters *counters);
+
+// The whole described sort of n keys: groups of 997 sorted by ReferenceGroupSort, then
+// joined by the selection merge (lowest key first, the lower group on ties), or taken as
+// they stand when there is one group.
+struct ReferenceSortResult {
+  std::vector<uint32_t> order;
+  std::vector<GroupCounters> counters;
+  uint64_t sortCompares;
+  uint64_t mergeCompares;
+};
+ReferenceSortResult ReferenceSort(const ReferenceKeys &keys);
+
+enum KeyShape {
+  kRandomBytes,       // every byte random
+  kFewDistinct,       // a handful of distinct keys
+  kAscending,         // sorted, ties possible
+  kDescending,        // reverse sorted, distinct (short keys may give fewer than n)
+  kDescendingTies,    // reverse sorted with runs of equal keys
+  kAllEqual,
+  kNearlySorted,      // sorted, then a few swaps
+  kOrganPipe,         // ascending, then descending
+  kSawtooth,          // short ascending runs
+  kLongSharedPrefix,  // the first 8 bytes equal, the rest from a two-letter alphabet
+  kShapeCount
+};
+
+const char *ShapeName(int shape);
+
+// n keys (or records) of keyLength bytes in the given shape.
+ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_64 &random);
+
+// One text line as the scanner's header describes the cut.
+struct TextLine {
+  size_t first;        // offset of its first stored byte
+  size_t last;         // offset of its last stored byte
+  std::string stored;  // its bytes other than CR and LF
+};
+
+// Cuts bytes into lines in delimiter mode: the delimiter ends a line, other CR and LF bytes
+// are never stored but stay inside a line's span, empty lines make no record. Returns
+// kScanGood, kScanDelimiterError or kScanTooLong.
+int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines);
+
+// A job with the default key titles "Key 1:" to "Key 6:".
+ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,
+                        const std::vector<KeyField> &keys);
+
+// Decodes a job from the front of data (past its end every byte reads 0):
+//   byte 0     record length: text lines mostly, small fixed lengths, 1024, and refused ones
+//   byte 1     bits 0-1 delimiter mode, bits 2-3 key count - 1, bit 4 statistics,
+//              bit 5 raw key fields (jobs the run must refuse), bit 6 key count 0 or 7 (bit 7)
+//   4 bytes    per key: position, length, type, sequence
+// Sets *mode to the delimiter mode; returns the bytes taken.
+size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, const std::string &output,
+                 ParameterRecord *job, int *mode);
+
+// True when the run must accept the job, by its documented limits.
+bool JobIsValid(const ParameterRecord &job);
+
+// What a run of job over the input bytes in delimiter mode must leave.
+struct ExpectedRun {
+  int result;              // 0 or 1
+  std::string errorText;   // the error text, whole
+  bool outputOpened;       // false: the run ends before it opens the output
+  std::string output;      // the output file after the run (empty after a failure)
+  ReferenceSortResult sort;  // the described sort of the records, when it succeeds
+};
+ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode);
+
+#endif
