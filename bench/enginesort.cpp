@@ -1,6 +1,7 @@
 // Runs the sort engine on one file with one key, as the benchmark's Pelmar side:
-//   enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf [THREADS]]
-// THREADS: the engine's thread count; without it the default (the cores, at most 8).
+//   enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf [THREADS [MEMORY [TMPDIR]]]]
+// THREADS: the engine's thread count; without it (or 0) the default (the cores, at most 8).
+// MEMORY: the run's budget in bytes (0: the default); TMPDIR: the run files' folder.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,7 @@
 
 int main(int argc, char **argv) {
   if (argc < 5) {
-    fprintf(stderr, "usage: enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf [THREADS]]\n");
+    fprintf(stderr, "usage: enginesort IN OUT SIZE|variable POS,LEN,TYPE,SEQ [both|cr|lf [THREADS [MEMORY [TMPDIR]]]]\n");
     return 2;
   }
   ParameterRecord job;
@@ -26,10 +27,13 @@ int main(int argc, char **argv) {
   job.keys[0].sequence = sequence;
   if (argc > 5) DelimiterMode = strcmp(argv[5], "lf") == 0 ? kDelimiterLf : strcmp(argv[5], "cr") == 0 ? kDelimiterCr : kDelimiterBoth;
   if (argc > 6) SortThreads = atoi(argv[6]);
+  if (argc > 7) SortMemoryBudget = strtoull(argv[7], nullptr, 10);
+  if (argc > 8) CopyText(TemporaryFolder, sizeof TemporaryFolder, argv[8]);
   ClearErrorText();
   if (SortRun(&job) != 0) {
     fprintf(stderr, "%s\n", ErrorText);
     return 1;
   }
+  if (getenv("ENGINESORT_SAY_PATH") != nullptr) fprintf(stderr, "%s\n", SortRanExternally ? "external" : "in memory");
   return 0;
 }

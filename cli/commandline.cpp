@@ -5,12 +5,13 @@
 #include <cstring>
 
 #include "engine/scanner.h"
+#include "engine/sortrun.h"
 #include "engine/workpool.h"
 
 // The options, each with its long and short name.
 enum OptionName {
   kInput, kOutput, kSize, kKey, kTitle, kStats, kDelimiter, kSave, kSaved, kLast, kList,
-  kPreferences, kSet, kThreads, kHelp, kVersion
+  kPreferences, kSet, kThreads, kMemory, kTemporaryFolder, kHelp, kVersion
 };
 
 struct OptionSpec {
@@ -26,7 +27,8 @@ static const OptionSpec kOptions[] = {
     {kDelimiter, "delimiter", 0, true},  {kSave, "save", 0, false},        {kSaved, "saved", 0, true},
     {kLast, "last", 0, false},           {kList, "list", 0, false},        {kPreferences, "preferences", 0, false},
     {kSet, "set", 0, true},              {kThreads, "threads", 0, true},   {kHelp, "help", 'h', false},
-    {kVersion, "version", 0, false},
+    {kVersion, "version", 0, false},     {kMemory, "memory", 'S', true},
+    {kTemporaryFolder, "temporary-directory", 'T', true},
 };
 
 // The option an argument names and the value written into it, if any: "--input=x" gives
@@ -110,6 +112,36 @@ static int ReadThreads(const char *value, CommandLine *line, char *error, size_t
   return 0;
 }
 
+// The longest --temporary-directory: room is left for a run file's own name after it.
+static const size_t kLongestTemporaryFolder = 200;
+
+// --memory SIZE: bytes, or with K, M or G (KiB, MiB, GiB). Returns 0, or 1 for anything else
+// and for less than the least budget.
+static int ReadMemory(const char *value, CommandLine *line, char *error, size_t errorSize) {
+  char *end = nullptr;
+  const unsigned long long number = strtoull(value, &end, 10);
+  int shift = 0;
+  if (end != value && *end != '\0' && end[1] == '\0') {
+    const char *units = "KkMmGg";
+    const char *unit = strchr(units, *end);
+    if (unit != nullptr) {
+      shift = 10 * (1 + static_cast<int>(unit - units) / 2);
+      end++;
+    }
+  }
+  if (end == value || *end != '\0' || value[0] == '-' || number > (UINT64_MAX >> shift)) {
+    snprintf(error, errorSize, "--memory takes a size such as 512M or 2G, not '%s'", value);
+    return 1;
+  }
+  line->memory = static_cast<uint64_t>(number) << shift;
+  if (line->memory < kMinimumMemoryBudget) {
+    snprintf(error, errorSize, "--memory takes at least %lluM, not '%s'",
+             static_cast<unsigned long long>(kMinimumMemoryBudget >> 20), value);
+    return 1;
+  }
+  return 0;
+}
+
 // Takes one option and its value. Returns 0, or 2 with the reason in error.
 static int TakeOption(const OptionSpec *option, const char *value, CommandLine *line, int *actions,
                       bool *fieldGiven, char *error, size_t errorSize) {
@@ -139,6 +171,15 @@ static int TakeOption(const OptionSpec *option, const char *value, CommandLine *
     case kPreferences: line->action = kActionPreferences; (*actions)++; break;
     case kSet: line->action = kActionSet; line->setting = value; (*actions)++; break;
     case kThreads: return ReadThreads(value, line, error, errorSize) != 0 ? 2 : 0;
+    case kMemory: return ReadMemory(value, line, error, errorSize) != 0 ? 2 : 0;
+    case kTemporaryFolder:
+      if (value[0] == '\0' || strlen(value) > kLongestTemporaryFolder) {
+        snprintf(error, errorSize, "--temporary-directory takes a folder name of 1 to %d characters",
+                 static_cast<int>(kLongestTemporaryFolder));
+        return 2;
+      }
+      line->temporaryFolder = value;
+      break;
     case kHelp: line->action = kActionHelp; break;
     case kVersion: line->action = kActionVersion; break;
   }

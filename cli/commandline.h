@@ -6,6 +6,7 @@
 #define PELMAR_CLI_COMMANDLINE_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "engine/sorttypes.h"
 
@@ -33,6 +34,8 @@ struct CommandLine {
   int statistics;                           // --stats
   int delimiter;                            // --delimiter: 0 both, 1 cr, 2 lf; -1 when not given
   int threads;                              // --threads: 1 to kMaxSortThreads; 0 when not given
+  uint64_t memory;                          // --memory: the run's budget in bytes; 0 when not given
+  const char *temporaryFolder;              // --temporary-directory DIR, or null
   int save;                                 // --save
   const char *identifier;                   // --saved ID
   const char *setting;                      // --set NAME=VALUE, as typed
@@ -40,8 +43,9 @@ struct CommandLine {
 
 // Reads argv. Returns 0, or 2 with a one-line reason in error (without the program name)
 // for an unknown option, a missing value, more than six keys, a key of more than four
-// parts, a title for a key outside 1 to 6 or longer than 25 characters, or options that
-// do not go together.
+// parts, a title for a key outside 1 to 6 or longer than 25 characters, a memory size
+// that is not one or is below the least budget, a temporary folder name too long for its
+// run files' names, or options that do not go together.
 int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size_t errorSize);
 
 #endif

@@ -33,6 +33,7 @@ static const char kUsage[] =
     "Usage:\n"
     "  pelmar-sort --input IN --output OUT --size N|variable --key POS,LEN[,TYPE[,SEQ]]...\n"
     "              [--title K=TEXT]... [--stats] [--delimiter both|cr|lf] [--save] [--threads N]\n"
+    "              [--memory SIZE] [--temporary-directory DIR]\n"
     "  pelmar-sort --saved ID | --last      run a saved parameter set (an entry identifier\n"
     "                                       such as orders_b, or the last-used set)\n"
     "  pelmar-sort --list                   list the entry identifiers of the user parameter files\n"
@@ -64,6 +65,12 @@ static const char kUsage[] =
     "                           file's user parameter file when user-files is on\n"
     "      --threads N          threads the sort uses, 1 to 64; without it the cores, at\n"
     "                           most 8. Every count writes the same output and report\n"
+    "  -S, --memory SIZE        memory the sort may use: bytes, or with K, M or G; at least\n"
+    "                           16M. Without it half the physical memory. An input whose\n"
+    "                           keys and bytes do not fit is sorted through run files\n"
+    "  -T, --temporary-directory DIR\n"
+    "                           where those run files go (about the input's size and its\n"
+    "                           keys); without it TMPDIR, else /tmp (Windows: GetTempPath)\n"
     "\n"
     "Key types, the numbers stored least significant byte first:\n"
     "  c  characters, letter case ignored      a  bytes, as they are\n"
@@ -325,6 +332,8 @@ int main(int argc, char **argv) {
   LoadSettings();
   if (line.delimiter >= 0) DelimiterMode = line.delimiter;
   SortThreads = line.threads;
+  SortMemoryBudget = line.memory;
+  if (line.temporaryFolder != nullptr) CopyText(TemporaryFolder, sizeof TemporaryFolder, line.temporaryFolder);
 
   switch (line.action) {
     case kActionList:

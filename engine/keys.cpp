@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-void PrepareKeyPlan(const KeyField *keys, int keyCount, bool variable, KeyPlan *plan) {
+void PrepareKeyPlan(const KeyField *keys, int keyCount, bool variable, KeyPlan *plan, bool wideOffsets) {
   memset(plan, 0, sizeof *plan);
   plan->fieldCount = keyCount;
   plan->variable = variable;
@@ -16,7 +16,10 @@ void PrepareKeyPlan(const KeyField *keys, int keyCount, bool variable, KeyPlan *
     plan->keyLength += field->length;
     if (field->offset + field->length > plan->reach) plan->reach = field->offset + field->length;
   }
-  if (variable) plan->keyLength += kOffsetSuffixLength;
+  if (variable) {
+    plan->offsetLength = wideOffsets ? kWideOffsetSuffixLength : kOffsetSuffixLength;
+    plan->keyLength += plan->offsetLength;
+  }
 }
 
 // Types 'c' and 'a': the bytes in order, 'c' upper-casing a to z; descending inverts them.
@@ -102,15 +105,14 @@ void BuildFixedKey(const KeyPlan *plan, const unsigned char *record, unsigned ch
   }
 }
 
-void BuildVariableKey(const KeyPlan *plan, const unsigned char *record, uint32_t startOffset,
+void BuildVariableKey(const KeyPlan *plan, const unsigned char *record, uint64_t startOffset,
                       unsigned char *key) {
   for (int k = 0; k < plan->fieldCount; k++) {
     const KeyPlanField *field = &plan->fields[k];
     EncodeCharacters(field, record + field->offset, key);
     key += field->length;
   }
-  key[0] = static_cast<unsigned char>(startOffset >> 24);
-  key[1] = static_cast<unsigned char>(startOffset >> 16);
-  key[2] = static_cast<unsigned char>(startOffset >> 8);
-  key[3] = static_cast<unsigned char>(startOffset);
+  for (uint32_t j = 0; j < plan->offsetLength; j++) {
+    key[j] = static_cast<unsigned char>(startOffset >> (8 * (plan->offsetLength - 1 - j)));
+  }
 }

@@ -21,7 +21,8 @@
 
 #include "engine/sorttypes.h"
 
-constexpr uint32_t kOffsetSuffixLength = 4;  // variable-length keys end in the record's start offset
+constexpr uint32_t kOffsetSuffixLength = 4;      // variable-length keys end in the record's start offset
+constexpr uint32_t kWideOffsetSuffixLength = 8;  // the same for inputs of 4 GiB or more
 
 // One key field, ready to encode.
 struct KeyPlanField {
@@ -38,19 +39,22 @@ struct KeyPlan {
   uint32_t keyLength;                 // T: the field lengths, plus the offset suffix when variable
   uint32_t reach;                     // bytes of the record that the fields cover (largest offset + length)
   bool variable;                      // variable-length records: 'c' and 'a' fields and the offset suffix
+  uint32_t offsetLength;              // bytes of the offset suffix: 4, or 8 with wide offsets; 0 when fixed
 };
 
-// Builds the plan from the first keyCount keys (the caller has checked them).
-void PrepareKeyPlan(const KeyField *keys, int keyCount, bool variable, KeyPlan *plan);
+// Builds the plan from the first keyCount keys (the caller has checked them). wideOffsets:
+// variable-length keys end in 8 offset bytes instead of 4 (inputs of 4 GiB or more).
+void PrepareKeyPlan(const KeyField *keys, int keyCount, bool variable, KeyPlan *plan, bool wideOffsets = false);
 
 // Encodes the key of one fixed-length record; every field lies inside the record.
 void BuildFixedKey(const KeyPlan *plan, const unsigned char *record, unsigned char *key);
 
 // Encodes the key of one variable-length record. record holds the stored bytes followed by
 // zero bytes up to at least plan->reach, so a field past a short record's end reads zeros.
-// The last four key bytes are startOffset, most significant first, never inverted: no two
-// variable-length keys are equal, and equal fields keep input order in both sequences.
-void BuildVariableKey(const KeyPlan *plan, const unsigned char *record, uint32_t startOffset,
+// The last plan->offsetLength key bytes (4, or 8 with wide offsets) are startOffset, most
+// significant first, never inverted: no two variable-length keys are equal, and equal
+// fields keep input order in both sequences.
+void BuildVariableKey(const KeyPlan *plan, const unsigned char *record, uint64_t startOffset,
                       unsigned char *key);
 
 // A key's first eight bytes as one big-endian number (zero-padded when T < 8): comparing two

@@ -371,6 +371,8 @@ void MergeGroups(SortWorkspace *ws, WorkPool *pool) {
   } else if (pool == nullptr || MergeGroupsOnPool(ws, pool) != 0) {
     MergeGroupsHere(ws);
   }
-  MergeCompares = CountMergeCompares(ws->outputOrder, ws->recordCount, ws->groupCount, ws->mergeScratch, pool);
+  if (!ws->uncountedMerge) {
+    MergeCompares = CountMergeCompares(ws->outputOrder, ws->recordCount, ws->groupCount, ws->mergeScratch, pool);
+  }
 }
 

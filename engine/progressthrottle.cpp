@@ -8,6 +8,8 @@ static const PhaseNames kPhaseNames[] = {
     {kPhaseSorting, "sorting groups", "sorting"},
     {kPhaseMerging, "merging groups", "merging"},
     {kPhaseWriting, "writing output", "writing"},
+    {kPhaseWritingRuns, "writing runs", "writing runs"},
+    {kPhaseMergingRuns, "merging runs", "merging runs"},
 };
 
 const PhaseNames *FindPhaseNames(int phase) {

@@ -15,7 +15,7 @@ constexpr uint32_t kProgressDelay = 500;  // milliseconds before anything is sho
 struct PhaseNames {
   int phase;            // kPhaseKeying and the others of sortrun.h
   const char *caption;  // in the Sort dialog's caption: "merging groups"
-  const char *line;     // on pelmar-sort's line, at most 8 characters: "merging"
+  const char *line;     // on pelmar-sort's line, at most 12 characters: "merging", "merging runs"
 };
 
 // The row of phase, or null for a phase without one.

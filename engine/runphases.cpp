@@ -64,7 +64,8 @@ static int ScanOneRange(void *context) {
     return ScanRecordRange(0, run->input.bytes, run->scanStarts[r], run->scanStarts[r + 1], DelimiterMode,
                            &job->tally[r], nullptr, firstRecord, run->scanRecords[r]);
   }
-  ScanKeying keying = {&run->ws, &run->plan, job->scratch + static_cast<size_t>(arguments->worker) * run->bufferSize};
+  ScanKeying keying = {&run->ws, &run->plan, job->scratch + static_cast<size_t>(arguments->worker) * run->bufferSize,
+                       run->inputBase};
   return ScanRecordRange(1, run->input.bytes, run->scanStarts[r], run->scanStarts[r + 1], DelimiterMode,
                          &job->tally[r], &keying, firstRecord, run->scanRecords[r]);
 }
@@ -192,7 +193,7 @@ int BuildKeys(void *context) {
   }
   if (run->variable) {
     ScanTally tally = run->tally;
-    ScanKeying keying = {ws, &run->plan, run->recordBuffer};
+    ScanKeying keying = {ws, &run->plan, run->recordBuffer, run->inputBase};
     return ScanRecords(1, run->input.bytes, run->input.size, DelimiterMode, &tally, &keying) == kScanGood
                ? 0
                : kScanChanged;
@@ -236,7 +237,7 @@ static uint32_t WriteTaskEnd(const SortRunState *run, uint32_t task) {
 static inline void PrefetchRecord(const SortRunState *run, uint32_t i) {
   const SortWorkspace *ws = &run->ws;
   const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
-  const unsigned char *record = run->input.bytes + (run->variable ? ws->recordOffsets[i] : i * recordLength);
+  const unsigned char *record = run->input.bytes + (run->variable ? RecordOffset(ws, i) : i * recordLength);
   __builtin_prefetch(record);
   __builtin_prefetch(record + (run->variable ? ws->recordLengths[i] : recordLength) - 1);
 }
@@ -273,7 +274,7 @@ static int WriteTaskRecords(void *context) {
       used = 0;
     }
     if (run->variable) {
-      memcpy(buffer + used, input + ws->recordOffsets[i], length - 2);
+      memcpy(buffer + used, input + RecordOffset(ws, i), length - 2);
       buffer[used + length - 2] = 0x0D;
       buffer[used + length - 1] = 0x0A;
     } else {
@@ -347,7 +348,7 @@ int WriteOutput(void *context) {
     if (k + kPrefetchDistance < n) PrefetchRecord(run, ws->outputOrder[k + kPrefetchDistance]);
     const uint32_t i = ws->outputOrder[k];
     if (run->variable) {
-      WriteOutputFile(&run->output, input + ws->recordOffsets[i], ws->recordLengths[i]);
+      WriteOutputFile(&run->output, input + RecordOffset(ws, i), ws->recordLengths[i]);
       WriteOutputFile(&run->output, kCrLf, sizeof kCrLf);
     } else {
       WriteOutputFile(&run->output, input + i * recordLength, recordLength);

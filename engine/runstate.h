@@ -18,6 +18,8 @@
 constexpr uint32_t kScanRangesPerThread = 4;  // ranges of a text input per worker
 constexpr uint32_t kMaxScanRanges = kMaxSortThreads * kScanRangesPerThread;
 
+struct ExternalSort;
+
 // Everything one run owns, from its start to its return.
 struct SortRunState {
   ParameterRecord job;           // the job, copied
@@ -25,10 +27,15 @@ struct SortRunState {
   int statisticsFlag;            // the job's flag; 0 once the report cannot be opened
   uint32_t bufferSize;           // bytes of the record buffer; 0 until the job passed its check
   unsigned char *recordBuffer;   // B bytes: the scanner's zero-filled record scratch
-  InputFile input;               // mapped whole
+  InputFile input;               // mapped whole; not mapped when the run sorts externally
+  uint64_t inputBase;            // the file offset of input.bytes[0]: 0, or a part's first byte
   OutputFile output;
   bool outputOpen;
   uint32_t recordCount;          // n, once counted
+  uint64_t budget;               // bytes the run may use
+  bool wideOffsets;              // input of 4 GiB or more: 8-byte offsets in text keys
+  bool external;                 // sorted by parts and run files (external.h)
+  ExternalSort *externalSort;    // that path's buffers and run files; null otherwise
   FILE *statistics;              // open while the report is being written
   SortWorkspace ws;
   KeyPlan plan;
@@ -41,6 +48,16 @@ struct SortRunState {
   uint64_t scanStarts[kMaxScanRanges + 1];  // each range's first byte, then the file size
   uint32_t scanRecords[kMaxScanRanges];     // records pass 0 found in each range
 };
+
+// Messages more than one step of a run may write.
+extern const char kMemoryError[];
+extern const char kInputChanged[];
+extern const char kReadError[];
+extern const char kWriteError[];
+extern const char kSequenceError[];
+
+void Fail(SortRunState *run, const char *message);
+void FailWithName(SortRunState *run, const char *format, const char *name);
 
 // The run's pool, started on first use; null when the run has one thread (or no pool could
 // be started: the run then goes on with one).

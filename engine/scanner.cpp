@@ -38,9 +38,11 @@ struct OpenRecord {
 
 // Where pass 1 puts the records of the range being scanned.
 struct RangeIndex {
-  uint32_t first;   // index of the range's first record
-  uint32_t limit;   // records the range may end
-  bool report;      // progress reports (the whole file, on the run's thread)
+  uint32_t first;       // index of the range's first record
+  uint32_t limit;       // records the range may end
+  bool report;          // progress reports (the whole file, on the run's thread)
+  uint32_t stopAfter;   // pass 0: stop once this many records have ended (0: scan the whole range)
+  uint64_t *stoppedAt;  // then: the position just after the delimiter that ended the last of them
 };
 
 // Closes the current record. Pass 1 stores its offset and span and builds its key from
@@ -65,9 +67,13 @@ static int EndRecord(int pass, const unsigned char *bytes, OpenRecord *open, Sca
         if (source[j] != kCr && source[j] != kLf) keying->record[copied++] = source[j];
       }
     }
-    ws->recordOffsets[r] = static_cast<uint32_t>(open->first);
+    if (ws->wideOffsets != nullptr) {
+      ws->wideOffsets[r] = open->first;
+    } else {
+      ws->recordOffsets[r] = static_cast<uint32_t>(open->first);
+    }
     ws->recordLengths[r] = static_cast<uint16_t>(span);
-    BuildVariableKey(keying->plan, keying->record, static_cast<uint32_t>(open->first),
+    BuildVariableKey(keying->plan, keying->record, keying->base + open->first,
                      ws->keyArray + static_cast<uint64_t>(r) * ws->keyLength);
     memset(keying->record, 0, copied);
     if (index->report && r % kProgressInterval == 0) ReportProgress(kPhaseKeying, r, ws->recordCount);
@@ -105,6 +111,10 @@ static int ScanRange(int pass, const unsigned char *bytes, uint64_t begin, uint6
       }
       if (open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying, index);
       pos += mode == kDelimiterBoth ? 2 : 1;
+      if (pass == 0 && index->stopAfter != 0 && tally->recordCount == index->stopAfter) {
+        *index->stoppedAt = pos;
+        return result;
+      }
     } else {
       pos++;  // a CR or LF that is not the delimiter: never stored
     }
@@ -116,14 +126,22 @@ static int ScanRange(int pass, const unsigned char *bytes, uint64_t begin, uint6
 
 int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, ScanTally *tally,
                 const ScanKeying *keying) {
-  const RangeIndex index = {0, pass == 1 ? keying->workspace->recordCount : 0, true};
+  const RangeIndex index = {0, pass == 1 ? keying->workspace->recordCount : 0, true, 0, nullptr};
   return ScanRange(pass, bytes, 0, size, mode, tally, keying, &index);
 }
 
 int ScanRecordRange(int pass, const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, ScanTally *tally,
                     const ScanKeying *keying, uint32_t firstRecord, uint32_t recordCount) {
-  const RangeIndex index = {firstRecord, recordCount, false};
+  const RangeIndex index = {firstRecord, recordCount, false, 0, nullptr};
   return ScanRange(pass, bytes, begin, end, mode, tally, keying, &index);
+}
+
+uint64_t EndOfRecords(const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, uint32_t count) {
+  uint64_t stoppedAt = end;
+  const RangeIndex index = {0, 0, false, count, &stoppedAt};
+  ScanTally tally = {0, 0};
+  ScanRange(0, bytes, begin, end, mode, &tally, nullptr, &index);
+  return stoppedAt;
 }
 
 // The position just after the first delimiter that ends in [from, to), or to when none does.

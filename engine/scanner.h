@@ -41,6 +41,7 @@ struct ScanKeying {
   SortWorkspace *workspace;  // recordCount is pass 0's count; offsets, lengths, keys filled here
   const KeyPlan *plan;       // variable-length key plan
   unsigned char *record;     // zero-filled scratch of at least plan->reach bytes
+  uint64_t base = 0;         // the file offset of bytes[0]: keys carry base + offset, the workspace the offset
 };
 
 // Scans bytes[0, size) in the given mode. Pass 0: keying is null; fills tally.
@@ -58,6 +59,11 @@ int ScanRecords(int pass, const unsigned char *bytes, uint64_t size, int mode, S
 // recordCount of them (pass 0's count for the range); it makes no progress reports.
 int ScanRecordRange(int pass, const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, ScanTally *tally,
                     const ScanKeying *keying, uint32_t firstRecord, uint32_t recordCount);
+
+// Pass 0 over bytes[begin, end), a range as for ScanRecordRange in which at least count + 1
+// records begin (count >= 1): the position just after the delimiter that ends the count-th
+// record, where a scan of the rest begins with no record open.
+uint64_t EndOfRecords(const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, uint32_t count);
 
 // Cuts bytes[0, size) into at most maxRanges ranges (maxRanges >= 1), each beginning at 0 or
 // just after a delimiter: CR LF in mode 0, so a pair is never cut. Fills starts[0] = 0 up to

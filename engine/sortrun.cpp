@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/errortext.h"
+#include "engine/external.h"
 #include "engine/groupsort.h"
 #include "engine/keys.h"
 #include "engine/merge.h"
@@ -18,7 +19,24 @@ SortProgressFunction SortProgress = nullptr;
 int StatisticsWritten = 0;
 int SortThreads = 0;
 
-static const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";
+static const uint64_t kWideInput = uint64_t{1} << 32;          // inputs from this size on take 8-byte offsets
+static const uint64_t kLargestMappedScan = uint64_t{1} << 33;  // text scanned in blocks from here: its count may pass 32 bits
+static const uint64_t kBudgetWithoutMemorySize = uint64_t{1} << 30;  // the default when the memory size is unknown
+
+uint64_t SortMemoryBudget = 0;
+char TemporaryFolder[kNameSize] = {0};
+int SortRanExternally = 0;
+static uint64_t gWideFrom = kWideInput;  // test seam: input size from which offsets are wide
+
+void SetWideOffsetsForTesting(uint64_t fromSize) { gWideFrom = fromSize != 0 ? fromSize : kWideInput; }
+
+uint64_t DefaultMemoryBudget() {
+  const uint64_t physical = PhysicalMemoryBytes();
+  if (physical == 0) return kBudgetWithoutMemorySize;
+  return physical / 2 > kMinimumMemoryBudget ? physical / 2 : kMinimumMemoryBudget;
+}
+
+const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";
 static const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";
 static const char kDelimiterError[] = "\n Record Delimeter Error in: %s!\n";
 static const char kRecordTooLong[] = "\n Found Record Length > 256 Bytes in: %s!\n";
@@ -29,17 +47,16 @@ static const char kCannotOpenOutput[] = "\n Could NOT Open Output File: %s!\n";
 static const char kTooFewRecords[] = "\n Only ONE Record in File - No Need to Sort!\n";
 static const char kCannotOpenStatistics[] = "\n Could NOT Open Statistics File: %s!\n";
 static const char kKeysTooLong[] = "\n Total Length of Keys Specified > Record Length!\n";
-static const char kSequenceError[] = "\n Sort FAILED - Sequence Error! Program Aborted! \n";
+const char kSequenceError[] = "\n Sort FAILED - Sequence Error! Program Aborted! \n";
 static const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
 static const char kInvalidJob[] = "\n Invalid Sort Parameters!\n";
-static const char kInputTooLarge[] = "\n Input File Too Large - 4 GB Limit: %s!\n";
-static const char kInputChanged[] = "\n Input File Changed During Sort: %s!\n";
-static const char kReadError[] = "\n Error Reading Input File: %s!\n";
-static const char kWriteError[] = "\n Error Writing Output File: %s!\n";
+static const char kTooManyRecords[] = "\n Too Many Records - 4,294,967,295 Limit: %s!\n";
+const char kInputChanged[] = "\n Input File Changed During Sort: %s!\n";
+const char kReadError[] = "\n Error Reading Input File: %s!\n";
+const char kWriteError[] = "\n Error Writing Output File: %s!\n";
 static const char kOutputIsInputFile[] = "\n Output File Is the Input File: %s!\n";
 static const char kPartialRecord[] = "\n File Size NOT Equally Divisible by Record Length: %s!\n";
 
-static const uint64_t kLargestInput = uint64_t{1} << 32;  // offsets are 32-bit: inputs stay below 4 GiB
 // The record and key buffers: 1 KiB up to records of this length (text lines too), and
 // above it the record length rounded down to 16 bytes with room to spare.
 static const int32_t kSmallRecordLimit = 1000;
@@ -47,12 +64,12 @@ static const uint32_t kSmallRecordBuffer = 1024;
 static const uint32_t kRecordBufferAlignment = 16;
 static const uint32_t kRecordBufferSlack = 32;
 
-static void Fail(SortRunState *run, const char *message) {
+void Fail(SortRunState *run, const char *message) {
   AppendErrorText(message);
   run->failed = 1;
 }
 
-static void FailWithName(SortRunState *run, const char *format, const char *name) {
+void FailWithName(SortRunState *run, const char *format, const char *name) {
   AppendErrorFormat(format, name);
   run->failed = 1;
 }
@@ -84,7 +101,7 @@ static bool JobIsSafe(const ParameterRecord *job) {
   return !variable || total <= static_cast<int64_t>(kSmallRecordBuffer);
 }
 
-int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job) {
+int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job, bool wideOffsets) {
   memset(ws, 0, sizeof *ws);
   const bool variable = job->recordLength == kVariableRecords;
   const uint64_t n = recordCount;
@@ -103,18 +120,24 @@ int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRe
   ws->keyPointers = static_cast<uint32_t *>(AllocateZeroed(n, sizeof(uint32_t)));
   ws->outputOrder = static_cast<uint32_t *>(AllocateZeroed(n, sizeof(uint32_t)));
   // Fixed-length offsets are i * record length: the run computes them instead of storing them.
-  if (variable) ws->recordOffsets = static_cast<uint32_t *>(AllocateZeroed(n, sizeof(uint32_t)));
+  if (variable && wideOffsets) {
+    ws->wideOffsets = static_cast<uint64_t *>(AllocateZeroed(n, sizeof(uint64_t)));
+  } else if (variable) {
+    ws->recordOffsets = static_cast<uint32_t *>(AllocateZeroed(n, sizeof(uint32_t)));
+  }
   ws->mergeScratch = static_cast<uint64_t *>(AllocateZeroed(3 * uint64_t{groupCount}, sizeof(uint64_t)));
   ws->mergeTree = static_cast<MergeNode *>(AllocateZeroed(groupCount, sizeof(MergeNode)));
   ws->keyPrefixes = static_cast<uint64_t *>(AllocateZeroed(n, sizeof(uint64_t)));
   if (groupCount > kMergeBatch) ws->mergePrefixes = static_cast<uint64_t *>(AllocateZeroed(n, sizeof(uint64_t)));
   if (ws->groupSizes == nullptr || ws->keyPointers == nullptr ||
-      ws->outputOrder == nullptr || (variable && ws->recordOffsets == nullptr) || ws->mergeScratch == nullptr ||
+      ws->outputOrder == nullptr || (variable && ws->recordOffsets == nullptr && ws->wideOffsets == nullptr) ||
+      ws->mergeScratch == nullptr ||
       ws->mergeTree == nullptr || ws->keyPrefixes == nullptr || (groupCount > kMergeBatch && ws->mergePrefixes == nullptr)) {
     return 2;
   }
   ws->allocatedMemoryUsage = 12 * n + 4 * uint64_t{groupCount};
-  if (variable) keyLength += kOffsetSuffixLength;
+  if (ws->wideOffsets != nullptr) ws->allocatedMemoryUsage += 4 * n;  // offsets of 8 bytes, not 4
+  if (variable) keyLength += wideOffsets ? kWideOffsetSuffixLength : kOffsetSuffixLength;
   ws->keyLength = static_cast<uint32_t>(keyLength);
   ws->keyArray = static_cast<unsigned char *>(AllocateZeroed(n, static_cast<size_t>(keyLength)));
   if (ws->keyArray == nullptr) return 2;
@@ -137,6 +160,7 @@ void ReleaseWorkspace(SortWorkspace *ws) {
   free(ws->keyPointers);
   free(ws->groupSizes);
   free(ws->recordOffsets);
+  free(ws->wideOffsets);
   free(ws->mergeScratch);
   free(ws->mergeTree);
   free(ws->keyPrefixes);
@@ -149,29 +173,44 @@ static void FailMappedRead(SortRunState *run) {
   FailWithName(run, InputFileChanged(&run->input) ? kInputChanged : kReadError, run->job.inputName);
 }
 
-// Opens, scans (variable-length records) and checks the input. Returns 0 to go on.
+// Opens, scans (variable-length records) and checks the input, and chooses the path: in
+// memory, the input mapped, when the run's arrays and the input fit the budget; external
+// otherwise, the input read in sequence. Returns 0 to go on.
 static int PrepareInput(SortRunState *run) {
   const char *inputName = run->job.inputName;
   if (OpenInputFile(inputName, &run->input) != 0) {
     FailWithName(run, kCannotOpenInput, inputName);
     return 1;
   }
-  if (run->input.size >= kLargestInput) {
-    FailWithName(run, kInputTooLarge, inputName);
-    return 1;
+  run->budget = SortMemoryBudget != 0 ? SortMemoryBudget : DefaultMemoryBudget();
+  if (run->budget < kMinimumMemoryBudget) run->budget = kMinimumMemoryBudget;
+  run->wideOffsets = run->input.size >= gWideFrom;
+  const uint64_t size = run->input.size;
+  if (ExternalForcedForTesting()) {
+    run->external = true;
+  } else if (run->variable) {
+    run->external = size > run->budget || size >= kLargestMappedScan;
+  } else {
+    run->external = InMemoryBytes(run, size / static_cast<uint64_t>(run->job.recordLength)) > run->budget;
   }
-  if (InputHasUnsizedContent(&run->input) || MapInputFile(&run->input) != 0) {
+  if (InputHasUnsizedContent(&run->input) || (!run->external && MapInputFile(&run->input) != 0)) {
     FailWithName(run, kReadError, inputName);
     return 1;
   }
   if (!run->variable) return 0;
-  int scan = RunGuarded(ScanInput, run);
+  int scan = run->external ? ScanInputInBlocks(run) : RunGuarded(ScanInput, run);
   if (scan < 0) {
     FailMappedRead(run);
   } else if (scan == kScanDelimiterError) {
     FailWithName(run, kDelimiterError, inputName);
   } else if (scan == kScanTooLong) {
     FailWithName(run, kRecordTooLong, inputName);
+  } else if (scan == kScanTooManyRecords) {
+    FailWithName(run, kTooManyRecords, inputName);
+  }
+  if (!run->failed && !run->external && InMemoryBytes(run, run->tally.recordCount) > run->budget) {
+    run->external = true;  // counted, it does not fit after all: read it in sequence instead
+    UnmapInputFile(&run->input);
   }
   if (run->failed) return 1;
   const int longest = run->tally.longestRecord;
@@ -188,6 +227,10 @@ static int PrepareInput(SortRunState *run) {
 
 // Builds the keys, sorts, merges and writes the output; the workspace is allocated.
 static void SortAndWrite(SortRunState *run) {
+  if (run->external) {
+    SortExternally(run);
+    return;
+  }
   SortWorkspace *ws = &run->ws;
   const char *inputName = run->job.inputName;
   int keyed = RunGuarded(BuildKeys, run);
@@ -236,6 +279,7 @@ static void StartRun(SortRunState *run, const ParameterRecord *jobRecord) {
   MergeCompares = 0;
   SequenceErrorFlag = 0;
   StatisticsWritten = 0;
+  SortRanExternally = 0;
   run->variable = run->job.recordLength == kVariableRecords;
   run->statisticsFlag = run->job.statisticsFlag;
 }
@@ -259,6 +303,7 @@ static int OpenOutput(SortRunState *run) {
     FailWithName(run, kCannotOpenOutput, run->job.outputName);
   } else {
     run->outputOpen = true;
+    WatchInterrupts(&run->output);
   }
   return run->failed;
 }
@@ -269,6 +314,8 @@ static int CountRecords(SortRunState *run) {
   const uint64_t n = run->variable ? run->tally.recordCount : run->input.size / recordLength;
   if (n < 2) {
     Fail(run, kTooFewRecords);
+  } else if (n > UINT32_MAX) {
+    FailWithName(run, kTooManyRecords, run->job.inputName);
   } else if (!run->variable && run->input.size % recordLength != 0) {
     // A part record at the end (the file grew since it was checked): sorting the whole
     // records alone would silently drop its bytes.
@@ -290,23 +337,33 @@ static void OpenReport(SortRunState *run) {
   }
 }
 
-// Allocates the workspace and writes the report's header, which tells what it takes.
+// Allocates the workspace (or the external sort's parts and merges) and writes the
+// report's header, which tells what it takes.
 static int Allocate(SortRunState *run) {
-  const int allocated = AllocateWorkspace(&run->ws, run->recordCount, &run->job);
+  PrepareKeyPlan(run->job.keys, run->job.keyCount, run->variable, &run->plan, run->wideOffsets);
+  uint64_t figure = 0;
+  int allocated = 0;
+  if (run->external) {
+    // The key lengths' check comes first, as in memory.
+    int64_t keyLength = 0;
+    for (int k = 0; k < run->job.keyCount; k++) keyLength += run->job.keys[k].length;
+    allocated = !run->variable && keyLength > run->job.recordLength ? 1 : PlanExternalSort(run, &figure);
+    SortRanExternally = 1;
+  } else {
+    allocated = AllocateWorkspace(&run->ws, run->recordCount, &run->job, run->wideOffsets);
+    figure = 2 * uint64_t{run->bufferSize} + run->ws.allocatedMemoryUsage;
+  }
   if (allocated == 1) {
     Fail(run, kKeysTooLong);
   } else if (allocated == 2) {
     Fail(run, kMemoryError);
-  } else {
-    PrepareKeyPlan(run->job.keys, run->job.keyCount, run->variable, &run->plan);
-    if (run->statistics != nullptr) {
-      ReportHeader header;
-      ReadLocalTime(&header.time);
-      header.job = &run->job;
-      header.recordCount = run->recordCount;
-      header.allocatedMemoryUsage = 2 * uint64_t{run->bufferSize} + run->ws.allocatedMemoryUsage;
-      WriteStatisticsHeader(run->statistics, &header);
-    }
+  } else if (run->statistics != nullptr) {
+    ReportHeader header;
+    ReadLocalTime(&header.time);
+    header.job = &run->job;
+    header.recordCount = run->recordCount;
+    header.allocatedMemoryUsage = figure;
+    WriteStatisticsHeader(run->statistics, &header);
   }
   return run->failed;
 }
@@ -315,8 +372,12 @@ static int Allocate(SortRunState *run) {
 // report's footer after a run that did not fail, and returns the run's result.
 static int Finish(SortRunState *run) {
   ReleaseWorkspace(&run->ws);
+  ReleaseExternalSort(run);
   StopWorkPool(run->pool);
   CloseInputFile(&run->input);
+  // An interrupt empties the output until its last byte is written, and never after.
+  if (run->outputOpen && !run->failed) FlushOutputFile(&run->output);
+  StopWatchingInterrupts();
   if (run->outputOpen && CloseOutputFile(&run->output, !run->failed) != 0 && !run->failed) {
     FailWithName(run, kWriteError, run->job.outputName);
   }

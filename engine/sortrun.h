@@ -4,7 +4,8 @@
 // (groupsort.h), merges them (merge.h), copies the records unchanged in key order to the
 // output and, when asked, writes the statistics report (statreport.h).
 // Only keys, references, offsets and lengths are held in memory, never the records: the
-// output copies each record from the mapped input at its offset.
+// output copies each record from the mapped input at its offset. A run that would not fit
+// its memory budget that way sorts externally (external.h), with the same output.
 // With more than one thread (SortThreads) every phase runs on a pool of workers that lives
 // for the run (workpool.h): keys in ranges of records (text in ranges cut after a line
 // end), the groups each on one worker, the merge in key ranges, the output in ranges of
@@ -24,6 +25,8 @@ constexpr int kPhaseKeying = 0;   // reading the input and building the keys
 constexpr int kPhaseSorting = 1;  // sorting the sort groups
 constexpr int kPhaseMerging = 2;  // merging the groups
 constexpr int kPhaseWriting = 3;  // copying the records to the output
+constexpr int kPhaseWritingRuns = 4;  // external sort: reading the input, sorting it a part at a time into run files
+constexpr int kPhaseMergingRuns = 5;  // external sort: merging the run files, the last merge into the output
 
 // Called at the start of each phase (done 0) and every kProgressInterval items in it;
 // done and total are in the phase's own units (bytes or records).
@@ -48,6 +51,32 @@ extern int SortThreads;
 // 1 after a run that wrote its statistics report whole; 0 after any other run.
 extern int StatisticsWritten;
 
+// ---- Memory budget and the external sort. A run whose keys, arrays and mapped input would
+// take more than the budget sorts externally (external.h): the input read in sequence a part
+// at a time, each part sorted into a run file, the run files merged into the output. The
+// output is the same, byte for byte, on either path.
+
+constexpr uint64_t kMinimumMemoryBudget = uint64_t{16} << 20;  // the least budget a run takes
+
+// Bytes a run may use; 0 (the default) for DefaultMemoryBudget(). A budget below the
+// minimum counts as the minimum.
+extern uint64_t SortMemoryBudget;
+
+// Half the physical memory, at least the minimum (1 GiB when the system does not tell).
+uint64_t DefaultMemoryBudget();
+
+// Folder of the run files; empty (the default) for the system's temporary folder.
+extern char TemporaryFolder[kNameSize];
+
+// 1 after a run that took the external path; 0 after any other.
+extern int SortRanExternally;
+
+// Test seam: records per part (a multiple of 997) and run files per merge for the external
+// path, with every run taking it (0, 0: the budget decides); and the input size from which
+// offsets are 8 bytes wide (0: 4 GiB).
+void SetExternalLimitsForTesting(uint32_t partRecords, uint32_t fanIn);
+void SetWideOffsetsForTesting(uint64_t fromSize);
+
 // Runs the sort that job describes. The caller has cleared the error text; every message
 // of the run is appended to it, a failed run's last one being
 // "\n* * * ERRORS! - Sort Terminated * * *". Returns 0 when the output file has been
@@ -60,7 +89,9 @@ int SortRun(const ParameterRecord *job);
 // the record length (nothing allocated); 2 when an allocation failed.
 // Fills ws->allocatedMemoryUsage with 12n + 4G + nT (+ 2n for variable-length records);
 // the caller adds the two record buffers.
-int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job);
+// wideOffsets (variable-length records of an input of 4 GiB or more): 8-byte offsets and
+// key suffixes; the figure then counts the offsets' 8 bytes.
+int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job, bool wideOffsets = false);
 
 // Frees every array of the workspace (those allocated) and clears it.
 void ReleaseWorkspace(SortWorkspace *ws);

@@ -93,23 +93,35 @@ void WriteGroupStatistics(FILE *file, const GroupCounters *counters) {
   fprintf(file, "%s", kCrLf);
 }
 
+// Formats values into fields that all take the width of the widest: the 11 characters
+// of FormatCount, or more when one of them needs more, so that a column stays aligned.
+static void FormatColumn(const uint64_t *values, size_t count, char (*fields)[kCountFieldSize]) {
+  size_t width = 0;
+  for (size_t i = 0; i < count; i++) {
+    FormatCount(values[i], fields[i]);
+    width = strlen(fields[i]) > width ? strlen(fields[i]) : width;
+  }
+  for (size_t i = 0; i < count; i++) {
+    const size_t length = strlen(fields[i]);
+    memmove(fields[i] + width - length, fields[i], length + 1);
+    memset(fields[i], ' ', width - length);
+  }
+}
+
 void WriteStatisticsFooter(FILE *file, uint64_t sortCompares, uint64_t mergeCompares, const uint32_t t[5]) {
-  char field[kCountFieldSize];
-  FormatCount(sortCompares, field);
-  fprintf(file, "%s  Number of Sort Compares:%s", kCrLf, field);
-  FormatCount(mergeCompares, field);
-  fprintf(file, "%s Number of Merge Compares:%s", kCrLf, field);
-  FormatCount(sortCompares + mergeCompares, field);
-  fprintf(file, "%s Total Number of Compares:%s%s", kCrLf, field, kCrLf);
-  FormatCount(t[1] - t[0], field);
-  fprintf(file, "%s      Prep Time:%s Clicks", kCrLf, field);
-  FormatCount(t[2] - t[1], field);
-  fprintf(file, "%s      Sort Time:%s Clicks", kCrLf, field);
-  FormatCount(t[3] - t[2], field);
-  fprintf(file, "%s     Merge Time:%s Clicks", kCrLf, field);
-  FormatCount(t[4] - t[3], field);
-  fprintf(file, "%sWrite File Time:%s Clicks", kCrLf, field);
-  FormatCount(t[4] - t[0], field);
-  fprintf(file, "%s Total Run Time:%s Clicks at %6.2f Clicks/Second", kCrLf, field, 1000.0);
+  const uint64_t compares[3] = {sortCompares, mergeCompares, sortCompares + mergeCompares};
+  char count[3][kCountFieldSize];
+  FormatColumn(compares, 3, count);
+  fprintf(file, "%s  Number of Sort Compares:%s", kCrLf, count[0]);
+  fprintf(file, "%s Number of Merge Compares:%s", kCrLf, count[1]);
+  fprintf(file, "%s Total Number of Compares:%s%s", kCrLf, count[2], kCrLf);
+  const uint64_t times[5] = {t[1] - t[0], t[2] - t[1], t[3] - t[2], t[4] - t[3], uint64_t{t[4] - t[0]}};
+  char time[5][kCountFieldSize];
+  FormatColumn(times, 5, time);
+  fprintf(file, "%s      Prep Time:%s Clicks", kCrLf, time[0]);
+  fprintf(file, "%s      Sort Time:%s Clicks", kCrLf, time[1]);
+  fprintf(file, "%s     Merge Time:%s Clicks", kCrLf, time[2]);
+  fprintf(file, "%sWrite File Time:%s Clicks", kCrLf, time[3]);
+  fprintf(file, "%s Total Run Time:%s Clicks at %6.2f Clicks/Second", kCrLf, time[4], 1000.0);
   fprintf(file, "%s%s", kCrLf, kCrLf);
 }

@@ -13,6 +13,7 @@
 #include "engine/sorttypes.h"
 
 constexpr size_t kCountFieldSize = 32;  // number field: 11 characters, wider for 10 digits or more
+// (the footer widens a whole column to its widest number, so that it stays aligned)
 
 // Writes value with a comma after every third digit from the right, right-aligned in 11
 // characters; a number that needs more (ten digits or more) takes the room it needs.

@@ -24,6 +24,7 @@ struct SortWorkspace {
   uint64_t *keyPrefixes;         // beside keyPointers: each reference's key bytes 0 to 7, big-endian
   uint32_t *outputOrder;         // n references in final order, filled by the merge
   uint32_t *recordOffsets;       // variable-length records: byte offset of each record
+  uint64_t *wideOffsets;         // the same for an input of 4 GiB or more, instead of recordOffsets
   uint16_t *recordLengths;       // variable-length records: bytes copied for each record
   uint16_t *groupSizes;          // G entries: 997, the last one the remainder
   // The merge's own arrays, allocated with the rest so that the merge allocates nothing.
@@ -31,6 +32,12 @@ struct SortWorkspace {
   MergeNode *mergeTree;          // G entries: the loser tree's nodes
   uint64_t *mergePrefixes;       // n entries when G > 64: the key prefixes of the merge's first round
   uint64_t allocatedMemoryUsage; // the figure the statistics report gives, bytes
+  bool uncountedMerge;           // a part of an external run: the merge of all its groups is counted instead
 };
+
+// Variable-length records: record i's byte offset in the bytes that were scanned.
+inline uint64_t RecordOffset(const SortWorkspace *ws, uint32_t i) {
+  return ws->wideOffsets != nullptr ? ws->wideOffsets[i] : ws->recordOffsets[i];
+}
 
 #endif

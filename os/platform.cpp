@@ -105,3 +105,36 @@ void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime 
   gTestLocalTime = localTime;
 }
 
+
+int FlushOutputFile(OutputFile *file) {
+  if (!file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
+  file->used = 0;
+  return file->failed;
+}
+
+static std::atomic<int> gWritesInFlight{0};
+static std::atomic<int> gProcessEnding{0};
+static thread_local int tWriting = 0;  // 1 while this thread is inside a fenced write
+
+int BeginWrite() {
+  if (gProcessEnding.load() != 0) return 0;
+  tWriting = 1;
+  ++gWritesInFlight;
+  if (gProcessEnding.load() != 0) {
+    EndWrite();
+    return 0;
+  }
+  return 1;
+}
+
+void EndWrite() {
+  --gWritesInFlight;
+  tWriting = 0;
+}
+
+void StopWritesAndWait() {
+  gProcessEnding = 1;
+  while (gWritesInFlight.load() > tWriting) {
+    // another thread's write is finishing
+  }
+}

@@ -97,6 +97,46 @@ int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint6
 // failed, in which case the file is emptied. keep 0: empties the file and closes it.
 int CloseOutputFile(OutputFile *file, int keep);
 
+// ---- Inputs read in sequence, and the external sort's run files.
+
+// Reads up to count bytes of an open input at offset (a file operation of the fault
+// simulation, kFileRead). Returns the bytes read, 0 at the end of the file, or -1.
+int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset);
+
+// Gives back a mapping made by MapInputFile (the file stays open); nothing when unmapped.
+void UnmapInputFile(InputFile *file);
+
+// Creates a new run file in folder: a unique name (the process number and a counter),
+// created exclusively (never an existing file or link), open for reading and writing, and
+// buffered for writing like the output. The name is gone from the folder at once on POSIX,
+// and when the file is closed on Windows, so the file disappears with the process on every
+// way out. A file operation of the fault simulation (kFileOpen). Returns 0, or 1 when it
+// cannot be created (no such folder, no room, no permission).
+int CreateRunFile(const char *folder, OutputFile *file);
+
+// Writes what is buffered (kFileWrite). Returns 0, or 1 once any write has failed.
+int FlushOutputFile(OutputFile *file);
+
+// Reads up to count bytes of a run file at offset (kFileRead). Returns the bytes read, 0
+// at its end, or -1.
+int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset);
+
+// Closes a run file, which takes it away; nothing for one that is not open.
+void RemoveRunFile(OutputFile *file);
+
+// The system's temporary folder (TMPDIR, else /tmp; GetTempPath on Windows), without a
+// separator at its end, cut to capacity - 1 characters.
+void SystemTemporaryFolder(char *folder, size_t capacity);
+
+// Bytes of physical memory, or 0 when the system does not tell.
+uint64_t PhysicalMemoryBytes();
+
+// While a run writes its output: an interrupt (Ctrl-C, SIGINT, SIGTERM, the console
+// closed) empties the output before the process ends as the interrupt asks. Run files need
+// nothing: they go with the process. StopWatchingInterrupts restores what was there.
+void WatchInterrupts(const OutputFile *output);
+void StopWatchingInterrupts();
+
 // Runs work(context) and returns its result; returns -1 instead if a read of a mapped
 // input faulted (the file was cut short under us, or the device failed).
 int RunGuarded(int (*work)(void *context), void *context);

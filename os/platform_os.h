@@ -24,4 +24,13 @@ void ReadSystemLocalTime(LocalTime *time);
 int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count);
 
 
+// Writes of the output and the run files, fenced against an interrupt that empties the
+// output: BeginWrite returns 1 and counts the write in flight until EndWrite, or 0 (write
+// nothing) once the process is ending. StopWritesAndWait, from the interrupt's handler,
+// lets no write start and waits for those in flight on other threads, so that none lands
+// after the output is emptied. Lock-free, so safe in a signal handler.
+int BeginWrite();
+void EndWrite();
+void StopWritesAndWait();
+
 #endif

@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -66,12 +69,13 @@ void CloseInputFile(InputFile *file) {
 }
 
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
-  if (FileOperationFails(kFileWrite)) return -1;
-  for (;;) {
-    ssize_t done = write(static_cast<int>(handle), bytes, count);
-    if (done < 0 && errno == EINTR) continue;
-    return done > 0 ? done : -1;
-  }
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  ssize_t done;
+  do {
+    done = write(static_cast<int>(handle), bytes, count);
+  } while (done < 0 && errno == EINTR);
+  EndWrite();
+  return done > 0 ? done : -1;
 }
 
 // Opens name for writing without truncating it or waiting for a reader, and takes its
@@ -91,12 +95,13 @@ static int OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *i
 }
 
 int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
-  if (FileOperationFails(kFileWrite)) return -1;
-  for (;;) {
-    ssize_t done = pwrite(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    return done > 0 ? done : -1;
-  }
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  ssize_t done;
+  do {
+    done = pwrite(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
+  } while (done < 0 && errno == EINTR);
+  EndWrite();
+  return done > 0 ? done : -1;
 }
 
 int OutputTakesOffsets(const OutputFile *file) {
@@ -225,4 +230,116 @@ void ReadSystemLocalTime(LocalTime *time) {
   time->day = local.tm_mday;
   time->hour = local.tm_hour;
   time->minute = local.tm_min;
+}
+
+int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+  if (FileOperationFails(kFileRead)) return -1;
+  for (;;) {
+    ssize_t done = pread(static_cast<int>(file->handle), bytes, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    return done;
+  }
+}
+
+void UnmapInputFile(InputFile *file) {
+  if (file->bytes != nullptr) munmap(const_cast<unsigned char *>(file->bytes), static_cast<size_t>(file->size));
+  file->bytes = nullptr;
+}
+
+static std::atomic<uint32_t> gRunFileCounter{0};  // names this process has tried
+
+int CreateRunFile(const char *folder, OutputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  if (FileOperationFails(kFileOpen)) return 1;
+  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  if (file->buffer == nullptr) return 1;
+  // No interrupt between the create and the unlink: the name never outlives the process.
+  sigset_t interrupts, previous;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  sigaddset(&interrupts, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
+    snprintf(file->name, sizeof file->name, "%s/pelmar-%u-%u.run", folder, static_cast<unsigned>(getpid()),
+             static_cast<unsigned>(gRunFileCounter++));
+    fd = open(file->name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd >= 0) unlink(file->name);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (fd < 0) {
+    free(file->buffer);
+    file->buffer = nullptr;
+    return 1;
+  }
+  file->handle = fd;
+  return 0;
+}
+
+int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset) {
+  if (FileOperationFails(kFileRead)) return -1;
+  for (;;) {
+    ssize_t done = pread(static_cast<int>(file->handle), bytes, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    return done;
+  }
+}
+
+void RemoveRunFile(OutputFile *file) {
+  if (file->handle >= 0) close(static_cast<int>(file->handle));
+  free(file->buffer);
+  file->buffer = nullptr;
+  file->handle = -1;
+}
+
+void SystemTemporaryFolder(char *folder, size_t capacity) {
+  const char *name = getenv("TMPDIR");
+  if (name == nullptr || name[0] == '\0') name = "/tmp";
+  size_t length = strlen(name);
+  while (length > 1 && name[length - 1] == '/') length--;
+  if (length > capacity - 1) length = capacity - 1;
+  memcpy(folder, name, length);
+  folder[length] = '\0';
+}
+
+uint64_t PhysicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+}
+
+static volatile sig_atomic_t gWatchedOutput = -1;  // the output's descriptor while a run writes it
+static struct sigaction gPreviousInterrupt[3];
+static const int kInterrupts[3] = {SIGINT, SIGTERM, SIGHUP};
+
+static void OnInterrupt(int signalNumber) {
+  const int fd = gWatchedOutput;
+  StopWritesAndWait();
+  if (fd >= 0 && ftruncate(fd, 0) != 0) {
+    // Nothing more can be done here; the process ends all the same.
+  }
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+void WatchInterrupts(const OutputFile *output) {
+  gWatchedOutput = static_cast<int>(output->handle);
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < 3; i++) {
+    sigaction(kInterrupts[i], &action, &gPreviousInterrupt[i]);
+    // An interrupt the caller ignores (nohup) stays ignored.
+    if (gPreviousInterrupt[i].sa_handler == SIG_IGN) sigaction(kInterrupts[i], &gPreviousInterrupt[i], nullptr);
+  }
+}
+
+void StopWatchingInterrupts() {
+  if (gWatchedOutput < 0) return;
+  for (int i = 0; i < 3; i++) sigaction(kInterrupts[i], &gPreviousInterrupt[i], nullptr);
+  gWatchedOutput = -1;
 }

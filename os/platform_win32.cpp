@@ -3,6 +3,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -83,8 +84,10 @@ void CloseInputFile(InputFile *file) {
 int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count) {
   const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
   DWORD done = 0;
-  if (FileOperationFails(kFileWrite)) return -1;
-  if (!WriteFile(Handle(handle), bytes, chunk, &done, nullptr) || done == 0) return -1;
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  const BOOL written = WriteFile(Handle(handle), bytes, chunk, &done, nullptr);
+  EndWrite();
+  if (!written || done == 0) return -1;
   return done;
 }
 
@@ -95,8 +98,10 @@ int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t cou
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD done = 0;
-  if (FileOperationFails(kFileWrite)) return -1;
-  if (!WriteFile(Handle(handle), bytes, chunk, &done, &at) || done == 0) return -1;
+  if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
+  const BOOL written = WriteFile(Handle(handle), bytes, chunk, &done, &at);
+  EndWrite();
+  if (!written || done == 0) return -1;
   return done;
 }
 
@@ -286,4 +291,116 @@ void ReadSystemLocalTime(LocalTime *time) {
   time->day = local.wDay;
   time->hour = local.wHour;
   time->minute = local.wMinute;
+}
+
+int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+  if (FileOperationFails(kFileRead)) return -1;
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  const DWORD asked = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+  if (!ReadFile(Handle(file->handle), bytes, asked, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  return got;
+}
+
+void UnmapInputFile(InputFile *file) {
+  if (file->bytes != nullptr && file->bytes == gViewStart) gViewStart = nullptr;
+  if (file->bytes != nullptr) UnmapViewOfFile(file->bytes);
+  if (file->mapping != 0) CloseHandle(reinterpret_cast<HANDLE>(file->mapping));
+  file->bytes = nullptr;
+  file->mapping = 0;
+}
+
+static volatile LONG gRunFileCounter = 0;  // names this process has tried
+
+int CreateRunFile(const char *folder, OutputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  if (FileOperationFails(kFileOpen)) return 1;
+  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  if (file->buffer == nullptr) return 1;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; attempt++) {
+    snprintf(file->name, sizeof file->name, "%s\\pelmar-%lu-%ld.run", folder, GetCurrentProcessId(),
+             static_cast<long>(InterlockedIncrement(&gRunFileCounter)));
+    // CREATE_NEW never opens what exists; the system deletes the file when its last handle
+    // closes, also when the process is ended.
+    h = CreateFileA(file->name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    free(file->buffer);
+    file->buffer = nullptr;
+    return 1;
+  }
+  file->handle = reinterpret_cast<intptr_t>(h);
+  return 0;
+}
+
+int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset) {
+  if (FileOperationFails(kFileRead)) return -1;
+  OVERLAPPED at;
+  memset(&at, 0, sizeof at);
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  const DWORD asked = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+  if (!ReadFile(Handle(file->handle), bytes, asked, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  return got;
+}
+
+void RemoveRunFile(OutputFile *file) {
+  if (file->handle != -1) CloseHandle(Handle(file->handle));
+  free(file->buffer);
+  file->buffer = nullptr;
+  file->handle = -1;
+}
+
+void SystemTemporaryFolder(char *folder, size_t capacity) {
+  char path[MAX_PATH + 1];
+  DWORD length = GetTempPathA(sizeof path, path);
+  if (length == 0 || length > MAX_PATH) {
+    path[0] = '.';
+    length = 1;
+  }
+  while (length > 3 && (path[length - 1] == '\\' || path[length - 1] == '/')) length--;
+  if (length > capacity - 1) length = static_cast<DWORD>(capacity - 1);
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+}
+
+uint64_t PhysicalMemoryBytes() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
+static volatile intptr_t gWatchedOutput = -1;  // the output's handle while a run writes it
+
+// Runs on a thread of its own when the console is interrupted or closed: empties the output
+// and ends the process at once, which closes (and so deletes) the run files.
+static BOOL WINAPI OnConsoleEvent(DWORD) {
+  const intptr_t handle = gWatchedOutput;
+  StopWritesAndWait();
+  if (handle != -1) {
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (SetFilePointerEx(Handle(handle), zero, nullptr, FILE_BEGIN)) SetEndOfFile(Handle(handle));
+  }
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+void WatchInterrupts(const OutputFile *output) {
+  gWatchedOutput = output->handle;
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void StopWatchingInterrupts() {
+  if (gWatchedOutput == -1) return;
+  SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+  gWatchedOutput = -1;
 }

@@ -4,7 +4,7 @@
 
 _pelmar_sort() {
   local options="--input --output --size --key --title --stats --delimiter --save --threads
-                 --saved --last --list --preferences --set --help --version"
+                 --memory --temporary-directory --saved --last --list --preferences --set --help --version"
   local preferences="browse-folder= ofni= delimiter= user-files= go-to-sort= stay= last-path= key-titling="
   # The words as typed, split at blanks only: bash also splits at '=' (COMP_WORDBREAKS),
   # which would part --set from user-files=on.
@@ -25,6 +25,7 @@ _pelmar_sort() {
   local values="" files=0
   case $previous in
     -i|--input|-o|--output) files=1 ;;
+    -T|--temporary-directory) values=""; compopt -o dirnames 2>/dev/null ;;
     -s|--size) values="variable" ;;
     --delimiter) values="both cr lf" ;;
     --saved) values=$(pelmar-sort --list 2>/dev/null) ;;
@@ -35,7 +36,7 @@ _pelmar_sort() {
         user-files=|go-to-sort=|stay=|last-path=|key-titling=) values="on off" ;;
       esac
       ;;
-    -k|--key|-t|--title|--threads) ;;
+    -k|--key|-t|--title|--threads|-S|--memory) ;;
     *) values=$options ;;
   esac
   if ((files)); then

@@ -341,6 +341,23 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   SortThreads = 0;
 }
 
+TEST(SortRun, SecondRunCountsOnlyItsOwnCompares) {
+  TempFolder folder;
+  WriteFile(folder.File("in.dat"), "cba");
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 1, {KeyField{1, 1, 'a', 'a'}});
+  job.statisticsFlag = 1;
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  ASSERT_EQ(RunJob(job), 0);
+  const std::string first = ReadFile(folder.File("SortStat.txt"));
+  ASSERT_EQ(RunJob(job), 0);
+  const std::string second = ReadFile(folder.File("SortStat.txt"));
+  auto compares = [](const std::string &report) {
+    size_t at = report.find("Number of Sort Compares:");
+    return report.substr(at, 40);
+  };
+  EXPECT_EQ(compares(first), compares(second));
+  EXPECT_EQ(ReadFile(folder.File("out.dat")), "abc");
+}
 
 TEST(ErrorText, AppendsAreCutAtTheCapacity) {
   ClearErrorText();

@@ -43,6 +43,23 @@ TEST(FormatCount, WidensForTenDigitsOrMore) {
   EXPECT_STREQ(field, "     -1,234");
 }
 
+// A count that outgrows the field widens its whole column, so the column stays aligned.
+TEST(StatisticsReport, FooterColumnsWidenTogether) {
+  FILE *file = tmpfile();
+  ASSERT_NE(file, nullptr);
+  const uint32_t t[5] = {0, 10, 20, 30, 40};
+  WriteStatisticsFooter(file, 5000000000u, 12, t);
+  std::string text(512, '\0');
+  rewind(file);
+  text.resize(fread(&text[0], 1, text.size(), file));
+  fclose(file);
+  EXPECT_EQ(text.substr(0, 125),
+            "\r\n  Number of Sort Compares:5,000,000,000"
+            "\r\n Number of Merge Compares:           12"
+            "\r\n Total Number of Compares:5,000,000,012\r\n");
+  EXPECT_NE(text.find("\r\n      Prep Time:         10 Clicks"), std::string::npos);  // 11 wide as before
+}
+
 // The report's path holds at most 255 characters: a folder that makes it exactly 255 is
 // taken, one character more is not.
 TEST(OpenStatisticsFile, TheReportPathHoldsAtMost255Characters) {

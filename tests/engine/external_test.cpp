@@ -1,0 +1,424 @@
+// The external path and wide offsets against the run in memory: the same bytes, messages and
+// report (but for the memory figure, which each path defines for itself), on generated
+// inputs with ties, at several part sizes and merge widths and on several thread counts;
+// its faults and interrupts leave nothing behind; and an input past 4 GiB.
+#include "engine/sortrun.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#else
+#include <direct.h>
+#endif
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/errortext.h"
+#include "engine/scanner.h"
+#include "os/platform.h"
+#include "tests/support/testfiles.h"
+
+namespace {
+
+const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
+
+ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,
+                        std::vector<KeyField> keys) {
+  ParameterRecord job;
+  memset(&job, 0, sizeof job);
+  CopyText(job.inputName, sizeof job.inputName, input.c_str());
+  CopyText(job.outputName, sizeof job.outputName, output.c_str());
+  job.recordLength = recordLength;
+  job.keyCount = static_cast<int32_t>(keys.size());
+  for (size_t k = 0; k < keys.size(); k++) job.keys[k] = keys[k];
+  for (int k = 0; k < kMaxKeys; k++) snprintf(job.keyTitles[k], kKeyTitleSize, "Key %d:", k + 1);
+  job.statisticsFlag = 1;
+  return job;
+}
+
+uint32_t ZeroClock() { return 0; }
+void FixedLocalTime(LocalTime *time) { *time = LocalTime{2026, 12, 7, 4, 0}; }
+
+// How a run is to go: the external path's part size and merge width (0, 0: the budget
+// decides), the budget, threads, and offsets wide from the first byte.
+struct Path {
+  uint32_t partRecords;
+  uint32_t fanIn;
+  uint64_t budget;
+  int threads;
+  bool wide;
+};
+
+struct Outcome {
+  int result;
+  bool external;
+  std::string errorText;
+  std::string output;
+  std::string report;  // without the memory figure
+};
+
+std::string WithoutMemoryFigure(std::string report) {
+  const size_t at = report.find(" Allocated Memory Usage:");
+  if (at != std::string::npos) report.erase(at, report.find('\n', at) - at);
+  return report;
+}
+
+Outcome RunAlong(const ParameterRecord &job, const Path &path, const TempFolder &folder) {
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp").c_str());
+  RemoveFile(folder.File("SortStat.txt"));
+  SetClockForTesting(ZeroClock, FixedLocalTime);
+  SetExternalLimitsForTesting(path.partRecords, path.fanIn);
+  SetWideOffsetsForTesting(path.wide ? 1 : 0);
+  SortMemoryBudget = path.budget;
+  SortThreads = path.threads;
+  ClearErrorText();
+  Outcome outcome;
+  outcome.result = SortRun(&job);
+  outcome.external = SortRanExternally == 1;
+  SortThreads = 0;
+  SortMemoryBudget = 0;
+  SetWideOffsetsForTesting(0);
+  SetExternalLimitsForTesting(0, 0);
+  SetClockForTesting(nullptr, nullptr);
+  TemporaryFolder[0] = '\0';
+  outcome.errorText = ErrorText;
+  outcome.output = ReadFile(job.outputName);
+  outcome.report = WithoutMemoryFigure(ReadFile(folder.File("SortStat.txt")));
+  return outcome;
+}
+
+// Files left in a folder (POSIX: run files have no name once created, so none may show).
+int FilesIn(const std::string &path) {
+#ifndef _WIN32
+  DIR *dir = opendir(path.c_str());
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (dirent *entry = readdir(dir)) count += entry->d_name[0] != '.';
+  closedir(dir);
+  return count;
+#else
+  (void)path;
+  return 0;
+#endif
+}
+
+void MakeFolder(const std::string &path) {
+#ifndef _WIN32
+  mkdir(path.c_str(), 0700);
+#else
+  _mkdir(path.c_str());
+#endif
+}
+
+// Fixed-length records with ties: a 2-byte key from a small alphabet, a descending integer,
+// the rest random; n records of length bytes.
+std::string FixedInput(std::mt19937_64 &random, size_t n, size_t length, int alphabet) {
+  std::string bytes(n * length, '\0');
+  for (size_t i = 0; i < bytes.size(); i++) {
+    bytes[i] = static_cast<char>(i % length < 2 ? 'a' + random() % alphabet : random() % 256);
+  }
+  return bytes;
+}
+
+// Text lines in a delimiter mode, with empty lines, stray line breaks and an unended last line;
+// with longStrays, hundreds of line breaks that are not delimiters after each line, so
+// that fewer than a group of lines fill a part's buffer.
+std::string TextInput(std::mt19937_64 &random, size_t n, int mode, int alphabet, bool longStrays = false) {
+  const char *ends[] = {"\r\n", "\r", "\n"};
+  std::string text;
+  for (size_t i = 0; i < n; i++) {
+    const size_t length = 1 + random() % 12;
+    for (size_t j = 0; j < length; j++) text += static_cast<char>('a' + random() % alphabet);
+    if (random() % 8 == 0) text += mode == kDelimiterLf ? "\r" : "\n";
+    text += ends[mode];
+    if (random() % 16 == 0) text += ends[mode];
+    if (longStrays) text += std::string(100 + random() % 400, mode == kDelimiterLf ? '\r' : '\n');
+  }
+  return text + "end";
+}
+
+}  // namespace
+
+// Fixed-length and text inputs, each sorted in memory and then along external paths: parts
+// of one and of a few groups with merges of 2 and 3 run files (so several merge passes),
+// the budget's own sizes, wide offsets; on 1, 2 and 3 threads.
+TEST(ExternalSort, GivesTheInMemoryBytesAndReportOnEveryPath) {
+  TempFolder folder;
+  MakeFolder(folder.File("tmp"));
+  std::mt19937_64 random(2026);
+  const Path inMemory = {0, 0, 0, 1, false};
+  const Path paths[] = {{997, 2, 0, 1, false}, {997, 2, 0, 3, false}, {2 * 997, 3, 0, 2, false},
+                        {5 * 997, 0, 0, 2, true}, {3 * 997, 2, 0, 1, true}};
+  for (int variable = 0; variable < 2; variable++) {
+    for (int mode : {kDelimiterBoth, kDelimiterCr, kDelimiterLf}) {
+      if (!variable && mode != kDelimiterBoth) continue;
+      for (size_t n : {size_t{2}, size_t{998}, size_t{13 * 997 + 5}}) {
+        for (int alphabet : {2, 26, 0}) {  // 0: few distinct, lines with long stray runs
+          if (alphabet == 0 && (!variable || n < 998)) continue;
+          SCOPED_TRACE("variable=" + std::to_string(variable) + " mode=" + std::to_string(mode) +
+                       " n=" + std::to_string(n) + " alphabet=" + std::to_string(alphabet));
+          DelimiterMode = mode;
+          const std::string input = variable ? TextInput(random, n, mode, alphabet == 0 ? 3 : alphabet, alphabet == 0)
+                                             : FixedInput(random, n, 14, alphabet);
+          WriteFile(folder.File("in.dat"), input);
+          const ParameterRecord job =
+              variable ? MakeJob(folder.File("in.dat"), folder.File("out.dat"), kVariableRecords,
+                                 {KeyField{1, 2, 'c', 'a'}, KeyField{4, 1, 'a', 'd'}})
+                       : MakeJob(folder.File("in.dat"), folder.File("out.dat"), 14,
+                                 {KeyField{1, 2, 'a', 'a'}, KeyField{3, 2, 'i', 'd'}});
+          const Outcome expected = RunAlong(job, inMemory, folder);
+          ASSERT_EQ(expected.result, 0) << expected.errorText;
+          ASSERT_FALSE(expected.external);
+          for (const Path &path : paths) {
+            SCOPED_TRACE("part=" + std::to_string(path.partRecords) + " fan-in=" + std::to_string(path.fanIn) +
+                         " threads=" + std::to_string(path.threads) + " wide=" + std::to_string(path.wide));
+            const Outcome outcome = RunAlong(job, path, folder);
+            EXPECT_TRUE(outcome.external);
+            EXPECT_EQ(outcome.result, 0);
+            EXPECT_EQ(outcome.errorText, expected.errorText);
+            EXPECT_TRUE(outcome.output == expected.output) << "output differs";
+            EXPECT_EQ(outcome.report, expected.report);
+            EXPECT_EQ(FilesIn(folder.File("tmp")), 0);
+          }
+          DelimiterMode = kDelimiterBoth;
+        }
+      }
+    }
+  }
+}
+
+// The scan's refusals and the key checks against the longest line come out the same when
+// the input is scanned in blocks: a CR alone in CR LF mode, a line too long, a key past
+// every line; each after thousands of good lines.
+TEST(ExternalSort, ScanRefusalsAreTheInMemoryOnes) {
+  TempFolder folder;
+  MakeFolder(folder.File("tmp"));
+  std::mt19937_64 random(11);
+  const std::string good = TextInput(random, 5000, kDelimiterBoth, 26);
+  const std::string inputs[] = {good + "\r\nab\rcd\r\n", good + "\r\n" + std::string(300, 'x') + "\r\n", good};
+  for (const std::string &input : inputs) {
+    WriteFile(folder.File("in.txt"), input);
+    const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
+                                        {KeyField{1, 2, 'c', 'a'}, KeyField{14, 2, 'a', 'a'}});
+    const Outcome expected = RunAlong(job, {0, 0, 0, 1, false}, folder);
+    ASSERT_EQ(expected.result, 1);
+    for (int threads : {1, 2}) {
+      const Outcome outcome = RunAlong(job, {997, 2, 0, threads, false}, folder);
+      EXPECT_EQ(outcome.result, 1);
+      EXPECT_EQ(outcome.errorText, expected.errorText);
+      EXPECT_EQ(outcome.output, expected.output);
+    }
+  }
+}
+
+// The budget alone sends an input that does not fit the least budget the external way,
+// with the same bytes.
+TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
+  TempFolder folder;
+  MakeFolder(folder.File("tmp"));
+  std::mt19937_64 random(7);
+  WriteFile(folder.File("in.dat"), FixedInput(random, 300000, 80, 26));
+  const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 80, {KeyField{1, 6, 'a', 'a'}});
+  const Outcome expected = RunAlong(job, {0, 0, 0, 2, false}, folder);
+  const Outcome outcome = RunAlong(job, {0, 0, kMinimumMemoryBudget, 2, false}, folder);
+  ASSERT_EQ(expected.result, 0);
+  EXPECT_FALSE(expected.external);
+  EXPECT_TRUE(outcome.external);
+  EXPECT_EQ(outcome.result, 0) << outcome.errorText;
+  EXPECT_TRUE(outcome.output == expected.output);
+  EXPECT_EQ(outcome.report, expected.report);
+}
+
+#ifndef _WIN32
+// Each fault of the external path gives its one message, fails the run, empties the output
+// and leaves no run file behind: a missing temporary folder, a full disk (a file size limit
+// the run files pass), and every file operation and allocation failed in turn.
+TEST(ExternalSortFaults, EveryFaultEndsCleanlyWithItsMessage) {
+  TempFolder folder;
+  MakeFolder(folder.File("tmp"));
+  std::mt19937_64 random(3);
+  const std::string input = TextInput(random, 5000, kDelimiterBoth, 3);
+  WriteFile(folder.File("in.txt"), input);
+  const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
+                                      {KeyField{1, 2, 'c', 'a'}});
+  const Path external = {997, 2, 0, 2, false};
+  const std::string expected = RunAlong(job, {0, 0, 0, 1, false}, folder).output;
+
+  struct Row {
+    const char *what;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"missing folder", "\n Could NOT Create Temporary File in: " + folder.File("tmp/none") + "!\n"},
+      {"full disk", "\n Could NOT Write Temporary File: "},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFile(job.outputName, "stale");
+    struct rlimit limit, previous;
+    getrlimit(RLIMIT_FSIZE, &previous);
+    Outcome outcome;
+    if (std::string(row.what) == "missing folder") {
+      CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+      SetExternalLimitsForTesting(external.partRecords, external.fanIn);
+      CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp/none").c_str());
+      ClearErrorText();
+      outcome.result = SortRun(&job);
+      outcome.errorText = ErrorText;
+      SetExternalLimitsForTesting(0, 0);
+      TemporaryFolder[0] = '\0';
+    } else {
+      limit = previous;
+      limit.rlim_cur = 16 << 10;  // run files of 997 lines pass 16 KiB
+      signal(SIGXFSZ, SIG_IGN);
+      setrlimit(RLIMIT_FSIZE, &limit);
+      outcome = RunAlong(job, external, folder);
+      setrlimit(RLIMIT_FSIZE, &previous);
+      signal(SIGXFSZ, SIG_DFL);
+    }
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.errorText.find(row.message), outcome.errorText.find("\n Could NOT"));
+    EXPECT_NE(outcome.errorText.find(row.message), std::string::npos) << outcome.errorText;
+    EXPECT_EQ(ReadFile(job.outputName), "");
+    EXPECT_EQ(FilesIn(folder.File("tmp")), 0);
+  }
+
+  // Every file operation, then every allocation, failed in turn on two threads.
+  const char *messages[] = {"Could NOT Create Temporary File", "Could NOT Write Temporary File",
+                            "Could NOT Read Temporary File", "Error Reading Input File", "Memory Allocation Error",
+                            "Error Writing Output File", "Could NOT Open", "Input File Changed"};
+  int points = 0;
+  for (int kind = 0; kind < 2; kind++) {
+    for (uint64_t n = 1;; n++) {
+      CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp").c_str());
+      CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+      SetExternalLimitsForTesting(external.partRecords, external.fanIn);
+      SortThreads = 2;
+      WriteFile(job.outputName, "stale");
+      if (kind == 0) SetFileFaultForTesting(n); else SetAllocationFaultForTesting(n);
+      ClearErrorText();
+      const int result = SortRun(&job);
+      const uint64_t counted = kind == 0 ? FileOperationsCounted() : AllocationsCounted();
+      SetFileFaultForTesting(0);
+      SetAllocationFaultForTesting(0);
+      SetExternalLimitsForTesting(0, 0);
+      SortThreads = 0;
+      TemporaryFolder[0] = '\0';
+      const std::string text = ErrorText;
+      if (counted < n) {
+        EXPECT_EQ(result, 0);
+        break;
+      }
+      points++;
+      SCOPED_TRACE((kind == 0 ? "file operation " : "allocation ") + std::to_string(n) + ": " + text);
+      EXPECT_EQ(ReadFile(job.inputName), input);
+      EXPECT_EQ(FilesIn(folder.File("tmp")), 0);
+      if (result == 0) {
+        EXPECT_TRUE(ReadFile(job.outputName) == expected);
+      } else {
+        EXPECT_EQ(text.substr(text.size() - strlen(kTerminated)), kTerminated);
+        bool known = false;
+        for (const char *message : messages) known = known || text.find(message) != std::string::npos;
+        EXPECT_TRUE(known);
+        const std::string output = ReadFile(job.outputName);
+        EXPECT_TRUE(output.empty() || output == "stale");
+      }
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(points, 20);
+}
+
+// An interrupt while run files are written, and while they are merged into the output: the
+// process ends by the signal, the output is empty and no run file is left.
+TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
+  TempFolder folder;
+  MakeFolder(folder.File("tmp"));
+  std::mt19937_64 random(5);
+  // 70 runs of 997 records of 100 bytes: the output has had 4 MiB written when the merge
+  // reports its first progress.
+  WriteFile(folder.File("in.dat"), FixedInput(random, 70 * 997, 100, 26));
+  const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 4, 'a', 'a'}});
+  static int interruptPhase;
+  for (int phase : {kPhaseWritingRuns, kPhaseMergingRuns}) {
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+      SCOPED_TRACE("phase " + std::to_string(phase) + " signal " + std::to_string(signalNumber));
+      WriteFile(job.outputName, "stale");
+      interruptPhase = phase;
+      static int interruptSignal;
+      interruptSignal = signalNumber;
+      const pid_t child = fork();
+      if (child == 0) {
+        CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp").c_str());
+        SetExternalLimitsForTesting(997, 0);
+        SortProgress = [](int at, uint64_t done, uint64_t) {
+          if (at == interruptPhase && done > 0) raise(interruptSignal);
+        };
+        ClearErrorText();
+        SortRun(&job);
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << status;
+      EXPECT_EQ(ReadFile(job.outputName), "");
+      EXPECT_EQ(FilesIn(folder.File("tmp")), 0);
+    }
+  }
+}
+
+// A real input past 4 GiB (sparse: it takes almost no room), fixed-length records of 4300
+// bytes, a few of them with keys, the last ones past 4 GiB; sorted by that key descending,
+// they come first, in key order, and every record is there. The output takes 4.3 GB of
+// /tmp for a few seconds.
+TEST(SortRunLarge, AnInputPastFourGigabytesSortsExactly) {
+  TempFolder folder;
+  const std::string input = folder.File("huge.dat");
+  const uint64_t records = 1000500;  // 4,302,150,000 bytes
+  WriteFile(input, "");
+  ASSERT_TRUE(ResizeFile(input, records * 4300));
+  const uint64_t marked[] = {0, 17, 998999, 999999, 1000499};  // the last three past 4 GiB
+  FILE *file = fopen(input.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  for (size_t m = 0; m < 5; m++) {
+    ASSERT_EQ(fseeko(file, static_cast<off_t>(marked[m] * 4300), SEEK_SET), 0);
+    const unsigned char key[2] = {static_cast<unsigned char>(m + 1), static_cast<unsigned char>(marked[m])};
+    fwrite(key, 1, 2, file);
+  }
+  fclose(file);
+  const ParameterRecord job = MakeJob(input, folder.File("out.dat"), 4300, {KeyField{1, 2, 'a', 'd'}});
+  ClearErrorText();
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  ASSERT_EQ(SortRun(&job), 0) << ErrorText;
+  RemoveFile(input);
+  FILE *output = fopen(folder.File("out.dat").c_str(), "rb");
+  ASSERT_NE(output, nullptr);
+  std::vector<unsigned char> record(4300);
+  uint64_t count = 0;
+  uint64_t nonZero = 0;
+  while (fread(record.data(), 1, record.size(), output) == record.size()) {
+    if (count < 5) {
+      EXPECT_EQ(record[0], 5 - count);
+      EXPECT_EQ(record[1], static_cast<unsigned char>(marked[4 - count]));
+    }
+    for (unsigned char byte : record) nonZero += byte != 0;
+    count++;
+  }
+  fclose(output);
+  EXPECT_EQ(count, records);
+  uint64_t expectedNonZero = 0;
+  for (size_t m = 0; m < 5; m++) expectedNonZero += 1 + (static_cast<unsigned char>(marked[m]) != 0);
+  EXPECT_EQ(nonZero, expectedNonZero);
+}
+#endif
