@@ -7,18 +7,16 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <dirent.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#else
-#include <direct.h>
 #endif
 
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -88,23 +86,10 @@ Outcome RunAlong(ParameterRecord job, const Path &path, const TempFolder &folder
 // Files left in a folder (POSIX: run files have no name once created, so none may show).
 int FilesIn(const std::string &path) {
 #ifndef _WIN32
-  DIR *dir = opendir(path.c_str());
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (dirent *entry = readdir(dir)) count += entry->d_name[0] != '.';
-  closedir(dir);
-  return count;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator(path), {}));
 #else
   (void)path;
   return 0;
-#endif
-}
-
-void MakeFolder(const std::string &path) {
-#ifndef _WIN32
-  mkdir(path.c_str(), 0700);
-#else
-  _mkdir(path.c_str());
 #endif
 }
 
@@ -146,7 +131,7 @@ int FailEachOperationInTurn(const ParameterRecord &job, const std::string &input
 // the budget's own sizes, wide offsets; on 1, 2 and 3 threads.
 TEST(ExternalSort, GivesTheInMemoryBytesAndReportOnEveryPath) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(2026);
   const Path inMemory = {0, 0, 0, 1, false};
   const Path paths[] = {{997, 2, 0, 1, false}, {997, 2, 0, 3, false}, {2 * 997, 3, 0, 2, false},
@@ -194,7 +179,7 @@ TEST(ExternalSort, GivesTheInMemoryBytesAndReportOnEveryPath) {
 // every line; each after thousands of good lines.
 TEST(ExternalSort, ScanRefusalsAreTheInMemoryOnes) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(11);
   const std::string good = TextInput(random, 5000, kDelimiterBoth, 26);
   const std::string inputs[] = {good + "\r\nab\rcd\r\n", good + "\r\n" + std::string(300, 'x') + "\r\n", good};
@@ -217,7 +202,7 @@ TEST(ExternalSort, ScanRefusalsAreTheInMemoryOnes) {
 // with the same bytes.
 TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(7);
   WriteFile(folder.File("in.dat"), FixedInput(random, 300000, 80, 26));
   const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 80, {KeyField{1, 6, 'a', 'a'}});
@@ -237,7 +222,7 @@ TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
 // the run files pass), and every file operation and allocation failed in turn.
 TEST(ExternalSortFaults, EveryFaultEndsCleanlyWithItsMessage) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(3);
   const std::string input = TextInput(random, 5000, kDelimiterBoth, 3);
   WriteFile(folder.File("in.txt"), input);
@@ -301,7 +286,7 @@ TEST(ExternalSortFaults, EveryFaultEndsCleanlyWithItsMessage) {
 // process ends by the signal, the output is empty and no run file is left.
 TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(5);
   // 70 runs of 997 records of 100 bytes: the output has had 4 MiB written when the merge
   // reports its first progress.
