@@ -7,18 +7,16 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <dirent.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#else
-#include <direct.h>
 #endif
 
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,25 +24,10 @@
 #include "engine/errortext.h"
 #include "engine/scanner.h"
 #include "os/platform.h"
+#include "tests/support/model.h"
 #include "tests/support/testfiles.h"
 
 namespace {
-
-const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
-
-ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,
-                        std::vector<KeyField> keys) {
-  ParameterRecord job;
-  memset(&job, 0, sizeof job);
-  CopyText(job.inputName, sizeof job.inputName, input.c_str());
-  CopyText(job.outputName, sizeof job.outputName, output.c_str());
-  job.recordLength = recordLength;
-  job.keyCount = static_cast<int32_t>(keys.size());
-  for (size_t k = 0; k < keys.size(); k++) job.keys[k] = keys[k];
-  for (int k = 0; k < kMaxKeys; k++) snprintf(job.keyTitles[k], kKeyTitleSize, "Key %d:", k + 1);
-  job.statisticsFlag = 1;
-  return job;
-}
 
 uint32_t ZeroClock() { return 0; }
 void FixedLocalTime(LocalTime *time) { *time = LocalTime{2026, 12, 7, 4, 0}; }
@@ -73,9 +56,11 @@ std::string WithoutMemoryFigure(std::string report) {
   return report;
 }
 
-Outcome RunAlong(const ParameterRecord &job, const Path &path, const TempFolder &folder) {
+// Runs job with a report along path, its run files in folder's tmp (or temporary).
+Outcome RunAlong(ParameterRecord job, const Path &path, const TempFolder &folder, const char *temporary = "tmp") {
+  job.statisticsFlag = 1;
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-  CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp").c_str());
+  CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File(temporary).c_str());
   RemoveFile(folder.File("SortStat.txt"));
   SetClockForTesting(ZeroClock, FixedLocalTime);
   SetExternalLimitsForTesting(path.partRecords, path.fanIn);
@@ -101,23 +86,10 @@ Outcome RunAlong(const ParameterRecord &job, const Path &path, const TempFolder 
 // Files left in a folder (POSIX: run files have no name once created, so none may show).
 int FilesIn(const std::string &path) {
 #ifndef _WIN32
-  DIR *dir = opendir(path.c_str());
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (dirent *entry = readdir(dir)) count += entry->d_name[0] != '.';
-  closedir(dir);
-  return count;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator(path), {}));
 #else
   (void)path;
   return 0;
-#endif
-}
-
-void MakeFolder(const std::string &path) {
-#ifndef _WIN32
-  mkdir(path.c_str(), 0700);
-#else
-  _mkdir(path.c_str());
 #endif
 }
 
@@ -150,12 +122,16 @@ std::string TextInput(std::mt19937_64 &random, size_t n, int mode, int alphabet,
 
 }  // namespace
 
+// Defined with the run's fault tests in sortrun_test.cpp.
+int FailEachOperationInTurn(const ParameterRecord &job, const std::string &inputBytes,
+                            void (*check)(int result, const std::string &text));
+
 // Fixed-length and text inputs, each sorted in memory and then along external paths: parts
 // of one and of a few groups with merges of 2 and 3 run files (so several merge passes),
 // the budget's own sizes, wide offsets; on 1, 2 and 3 threads.
 TEST(ExternalSort, GivesTheInMemoryBytesAndReportOnEveryPath) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(2026);
   const Path inMemory = {0, 0, 0, 1, false};
   const Path paths[] = {{997, 2, 0, 1, false}, {997, 2, 0, 3, false}, {2 * 997, 3, 0, 2, false},
@@ -203,7 +179,7 @@ TEST(ExternalSort, GivesTheInMemoryBytesAndReportOnEveryPath) {
 // every line; each after thousands of good lines.
 TEST(ExternalSort, ScanRefusalsAreTheInMemoryOnes) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(11);
   const std::string good = TextInput(random, 5000, kDelimiterBoth, 26);
   const std::string inputs[] = {good + "\r\nab\rcd\r\n", good + "\r\n" + std::string(300, 'x') + "\r\n", good};
@@ -226,7 +202,7 @@ TEST(ExternalSort, ScanRefusalsAreTheInMemoryOnes) {
 // with the same bytes.
 TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(7);
   WriteFile(folder.File("in.dat"), FixedInput(random, 300000, 80, 26));
   const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 80, {KeyField{1, 6, 'a', 'a'}});
@@ -246,47 +222,35 @@ TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
 // the run files pass), and every file operation and allocation failed in turn.
 TEST(ExternalSortFaults, EveryFaultEndsCleanlyWithItsMessage) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(3);
   const std::string input = TextInput(random, 5000, kDelimiterBoth, 3);
   WriteFile(folder.File("in.txt"), input);
   const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords,
                                       {KeyField{1, 2, 'c', 'a'}});
   const Path external = {997, 2, 0, 2, false};
-  const std::string expected = RunAlong(job, {0, 0, 0, 1, false}, folder).output;
 
   struct Row {
-    const char *what;
+    const char *temporary;  // the run files' folder in the folder
+    rlim_t fileLimit;       // the largest file the run may write
     std::string message;
   };
   const Row rows[] = {
-      {"missing folder", "\n Could NOT Create Temporary File in: " + folder.File("tmp/none") + "!\n"},
-      {"full disk", "\n Could NOT Write Temporary File: "},
+      {"tmp/none", RLIM_INFINITY, "\n Could NOT Create Temporary File in: " + folder.File("tmp/none") + "!\n"},
+      {"tmp", 16 << 10, "\n Could NOT Write Temporary File: "},  // run files of 997 lines pass 16 KiB
   };
   for (const Row &row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(row.temporary);
     WriteFile(job.outputName, "stale");
     struct rlimit limit, previous;
     getrlimit(RLIMIT_FSIZE, &previous);
-    Outcome outcome;
-    if (std::string(row.what) == "missing folder") {
-      CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-      SetExternalLimitsForTesting(external.partRecords, external.fanIn);
-      CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp/none").c_str());
-      ClearErrorText();
-      outcome.result = SortRun(&job);
-      outcome.errorText = ErrorText;
-      SetExternalLimitsForTesting(0, 0);
-      TemporaryFolder[0] = '\0';
-    } else {
-      limit = previous;
-      limit.rlim_cur = 16 << 10;  // run files of 997 lines pass 16 KiB
-      signal(SIGXFSZ, SIG_IGN);
-      setrlimit(RLIMIT_FSIZE, &limit);
-      outcome = RunAlong(job, external, folder);
-      setrlimit(RLIMIT_FSIZE, &previous);
-      signal(SIGXFSZ, SIG_DFL);
-    }
+    limit = previous;
+    limit.rlim_cur = row.fileLimit;
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const Outcome outcome = RunAlong(job, external, folder, row.temporary);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(outcome.result, 1);
     EXPECT_EQ(outcome.errorText.find(row.message), outcome.errorText.find("\n Could NOT"));
     EXPECT_NE(outcome.errorText.find(row.message), std::string::npos) << outcome.errorText;
@@ -294,49 +258,27 @@ TEST(ExternalSortFaults, EveryFaultEndsCleanlyWithItsMessage) {
     EXPECT_EQ(FilesIn(folder.File("tmp")), 0);
   }
 
-  // Every file operation, then every allocation, failed in turn on two threads.
-  const char *messages[] = {"Could NOT Create Temporary File", "Could NOT Write Temporary File",
-                            "Could NOT Read Temporary File", "Error Reading Input File", "Memory Allocation Error",
-                            "Error Writing Output File", "Could NOT Open", "Input File Changed"};
-  int points = 0;
-  for (int kind = 0; kind < 2; kind++) {
-    for (uint64_t n = 1;; n++) {
-      CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp").c_str());
-      CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-      SetExternalLimitsForTesting(external.partRecords, external.fanIn);
-      SortThreads = 2;
-      WriteFile(job.outputName, "stale");
-      if (kind == 0) SetFileFaultForTesting(n); else SetAllocationFaultForTesting(n);
-      ClearErrorText();
-      const int result = SortRun(&job);
-      const uint64_t counted = kind == 0 ? FileOperationsCounted() : AllocationsCounted();
-      SetFileFaultForTesting(0);
-      SetAllocationFaultForTesting(0);
-      SetExternalLimitsForTesting(0, 0);
-      SortThreads = 0;
-      TemporaryFolder[0] = '\0';
-      const std::string text = ErrorText;
-      if (counted < n) {
-        EXPECT_EQ(result, 0);
-        break;
-      }
-      points++;
-      SCOPED_TRACE((kind == 0 ? "file operation " : "allocation ") + std::to_string(n) + ": " + text);
-      EXPECT_EQ(ReadFile(job.inputName), input);
-      EXPECT_EQ(FilesIn(folder.File("tmp")), 0);
-      if (result == 0) {
-        EXPECT_TRUE(ReadFile(job.outputName) == expected);
-      } else {
-        EXPECT_EQ(text.substr(text.size() - strlen(kTerminated)), kTerminated);
-        bool known = false;
-        for (const char *message : messages) known = known || text.find(message) != std::string::npos;
-        EXPECT_TRUE(known);
-        const std::string output = ReadFile(job.outputName);
-        EXPECT_TRUE(output.empty() || output == "stale");
-      }
-      if (::testing::Test::HasFailure()) return;
-    }
-  }
+  // Every file operation, then every allocation, failed in turn on two threads: each run
+  // also leaves no run file, and a failed one names what failed.
+  static std::string temporary;
+  temporary = folder.File("tmp");
+  CopyText(TemporaryFolder, sizeof TemporaryFolder, temporary.c_str());
+  SetExternalLimitsForTesting(external.partRecords, external.fanIn);
+  SortThreads = 2;
+  ParameterRecord reported = job;
+  reported.statisticsFlag = 1;
+  const int points = FailEachOperationInTurn(reported, input, [](int result, const std::string &text) {
+    const char *messages[] = {"Could NOT Create Temporary File", "Could NOT Write Temporary File",
+                              "Could NOT Read Temporary File", "Error Reading Input File", "Memory Allocation Error",
+                              "Error Writing Output File", "Could NOT Open", "Input File Changed"};
+    bool known = result == 0;
+    for (const char *message : messages) known = known || text.find(message) != std::string::npos;
+    EXPECT_TRUE(known);
+    EXPECT_EQ(FilesIn(temporary), 0);
+  });
+  SortThreads = 0;
+  SetExternalLimitsForTesting(0, 0);
+  TemporaryFolder[0] = '\0';
   EXPECT_GT(points, 20);
 }
 
@@ -344,7 +286,7 @@ TEST(ExternalSortFaults, EveryFaultEndsCleanlyWithItsMessage) {
 // process ends by the signal, the output is empty and no run file is left.
 TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
   TempFolder folder;
-  MakeFolder(folder.File("tmp"));
+  std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(5);
   // 70 runs of 997 records of 100 bytes: the output has had 4 MiB written when the merge
   // reports its first progress.

@@ -23,6 +23,13 @@ struct Scanned {
   std::vector<std::string> keys;  // each record's key field bytes (first 4 stored bytes)
 };
 
+// A workspace for count lines keyed by the one field key, and its key plan.
+void PrepareKeying(KeyField key, uint32_t count, SortWorkspace *ws, KeyPlan *plan) {
+  const ParameterRecord job = MakeJob("", "", kVariableRecords, {key});
+  EXPECT_EQ(AllocateWorkspace(ws, count, &job), 0);
+  PrepareKeyPlan(job.keys, 1, true, plan);
+}
+
 int gTextsCut = 0;  // texts that SplitAtDelimiters cut into more than one range
 
 // Pass 0, then (when it succeeds) pass 1 with one 4-byte 'a' key, over the bytes: whole,
@@ -55,15 +62,9 @@ Scanned Scan(const std::string &bytes, int mode, uint32_t ranges = 1) {
     }
   }
   if (s.result != kScanGood || s.count == 0) return s;
-  ParameterRecord job;
-  memset(&job, 0, sizeof job);
-  job.recordLength = kVariableRecords;
-  job.keyCount = 1;
-  job.keys[0] = KeyField{1, 4, 'a', 'a'};
   SortWorkspace ws;
-  EXPECT_EQ(AllocateWorkspace(&ws, s.count, &job), 0);
   KeyPlan plan;
-  PrepareKeyPlan(job.keys, 1, true, &plan);
+  PrepareKeying(KeyField{1, 4, 'a', 'a'}, s.count, &ws, &plan);
   std::vector<unsigned char> scratch(1024, 0);
   ScanKeying keying = {&ws, &plan, scratch.data()};
   if (ranges == 1) {
@@ -154,15 +155,9 @@ TEST(ScanRecords, CutsOfTheWorkedCases) {
 }
 
 TEST(ScanRecords, PassOneThatDisagreesWithPassZeroReportsAChange) {
-  ParameterRecord job;
-  memset(&job, 0, sizeof job);
-  job.recordLength = kVariableRecords;
-  job.keyCount = 1;
-  job.keys[0] = KeyField{1, 2, 'c', 'a'};
   SortWorkspace ws;
-  ASSERT_EQ(AllocateWorkspace(&ws, 2, &job), 0);
   KeyPlan plan;
-  PrepareKeyPlan(job.keys, 1, true, &plan);
+  PrepareKeying(KeyField{1, 2, 'c', 'a'}, 2, &ws, &plan);
   std::vector<unsigned char> scratch(1024, 0);
   ScanKeying keying = {&ws, &plan, scratch.data()};
   ScanTally tally = {0, 0};

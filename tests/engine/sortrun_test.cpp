@@ -338,7 +338,6 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   SortThreads = 0;
 }
 
-
 TEST(ErrorText, AppendsAreCutAtTheCapacity) {
   ClearErrorText();
   std::string long1(700, 'a');
@@ -350,14 +349,14 @@ TEST(ErrorText, AppendsAreCutAtTheCapacity) {
   EXPECT_EQ(std::string(ErrorText), long1 + std::string(323, 'b'));
 }
 
-namespace {
-
 // Runs job once with nothing failing, then again failing each file operation, and then
 // each allocation, in turn. Every run must end as the clean one did, or fail cleanly:
 // the run's closing message, an empty output, the input untouched. A report that could
-// not be opened is the only failure a run may take in its stride. Returns the number of
-// failure points tried.
-int FailEachOperationInTurn(const ParameterRecord &job, const std::string &inputBytes) {
+// not be opened is the only failure a run may take in its stride. check, when given, sees
+// each failed-into run's result and error text. Returns the number of failure points tried.
+// (The external sort's fault test uses it too.)
+int FailEachOperationInTurn(const ParameterRecord &job, const std::string &inputBytes,
+                            void (*check)(int result, const std::string &text) = nullptr) {
   ClearErrorText();
   EXPECT_EQ(SortRun(&job), 0) << ErrorText;
   const std::string expected = ReadFile(job.outputName);
@@ -388,13 +387,12 @@ int FailEachOperationInTurn(const ParameterRecord &job, const std::string &input
         const std::string output = ReadFile(job.outputName);
         EXPECT_TRUE(output.empty() || output == "stale") << output.size();
       }
+      if (check != nullptr) check(result, text);
       if (::testing::Test::HasFailure()) return points;
     }
   }
   return points;
 }
-
-}  // namespace
 
 // On one thread and on three (parts of the output written at their offsets).
 TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {

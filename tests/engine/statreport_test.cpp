@@ -9,6 +9,7 @@
 #include "engine/errortext.h"
 #include "os/platform.h"
 #include "engine/sortrun.h"
+#include "tests/support/model.h"
 #include "tests/support/testfiles.h"
 
 namespace {
@@ -85,16 +86,8 @@ TEST(StatisticsReport, GoldenBytesOfAFixedLengthRun) {
   const std::string input = folder.File("in.dat");
   const std::string output = folder.File("out.dat");
   WriteFile(input, "b1xxa2xxc3xx");
-  ParameterRecord job;
-  memset(&job, 0, sizeof job);
-  CopyText(job.inputName, sizeof job.inputName, input.c_str());
-  CopyText(job.outputName, sizeof job.outputName, output.c_str());
-  job.recordLength = 4;
-  job.keyCount = 2;
+  ParameterRecord job = MakeJob(input, output, 4, {KeyField{1, 1, 'c', 'a'}, KeyField{2, 1, 'a', 'd'}});
   job.statisticsFlag = 1;
-  job.keys[0] = KeyField{1, 1, 'c', 'a'};
-  job.keys[1] = KeyField{2, 1, 'a', 'd'};
-  CopyText(job.keyTitles[0], kKeyTitleSize, "Key 1:");
   CopyText(job.keyTitles[1], kKeyTitleSize, "A Title Of 25 Characters!");
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
   gTick = 0;
