@@ -293,7 +293,9 @@ void ReadSystemLocalTime(LocalTime *time) {
   time->minute = local.wMinute;
 }
 
-int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+// Reads up to count bytes (at most 1 GiB) at offset: the number read, 0 at the end, -1 on
+// failure. A file operation of the fault simulation.
+static int64_t ReadHandleAt(intptr_t handle, void *bytes, size_t count, uint64_t offset) {
   if (FileOperationFails(kFileRead)) return -1;
   OVERLAPPED at;
   memset(&at, 0, sizeof at);
@@ -301,8 +303,12 @@ int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t o
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD got = 0;
   const DWORD asked = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
-  if (!ReadFile(Handle(file->handle), bytes, asked, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  if (!ReadFile(Handle(handle), bytes, asked, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
   return got;
+}
+
+int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+  return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
 void UnmapInputFile(InputFile *file) {
@@ -341,15 +347,7 @@ int CreateRunFile(const char *folder, OutputFile *file) {
 }
 
 int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset) {
-  if (FileOperationFails(kFileRead)) return -1;
-  OVERLAPPED at;
-  memset(&at, 0, sizeof at);
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD got = 0;
-  const DWORD asked = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
-  if (!ReadFile(Handle(file->handle), bytes, asked, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-  return got;
+  return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
 void RemoveRunFile(OutputFile *file) {
