@@ -4,13 +4,13 @@
 # in memory and in a budget. Wall time, peak resident memory and the ratios.
 #   bench/anysize.sh                       the whole table (needs ~25 GB under BENCH_DIR)
 #   BENCH_LARGE=0 bench/anysize.sh         without the 4.3 GB rows
-# BENCH_DIR (default /work/bigtmp/pelmar-anysize) holds the inputs, outputs and run files.
+# BENCH_DIR (default $TMPDIR/pelmar-anysize, else /tmp/pelmar-anysize) holds the inputs, outputs and run files.
 # Each command runs BENCH_REPEAT times (default 2), interleaved, and its fastest run counts.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 repeat=${BENCH_REPEAT:-2}
 large=${BENCH_LARGE:-1}
-data=${BENCH_DIR:-/work/bigtmp/pelmar-anysize}
+data=${BENCH_DIR:-${TMPDIR:-/tmp}/pelmar-anysize}
 build="$top/build-bench"
 temporary="$data/tmp"
 
