@@ -232,13 +232,19 @@ void ReadSystemLocalTime(LocalTime *time) {
   time->minute = local.tm_min;
 }
 
-int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+// Reads up to count bytes at offset: the number read, 0 at the end, -1 on failure. A file
+// operation of the fault simulation.
+static int64_t ReadHandleAt(intptr_t handle, void *bytes, size_t count, uint64_t offset) {
   if (FileOperationFails(kFileRead)) return -1;
   for (;;) {
-    ssize_t done = pread(static_cast<int>(file->handle), bytes, count, static_cast<off_t>(offset));
+    ssize_t done = pread(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
     return done;
   }
+}
+
+int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+  return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
 void UnmapInputFile(InputFile *file) {
@@ -280,12 +286,7 @@ int CreateRunFile(const char *folder, OutputFile *file) {
 }
 
 int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset) {
-  if (FileOperationFails(kFileRead)) return -1;
-  for (;;) {
-    ssize_t done = pread(static_cast<int>(file->handle), bytes, count, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    return done;
-  }
+  return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
 void RemoveRunFile(OutputFile *file) {
