@@ -70,9 +70,9 @@ wine_tests() {
 case "${1:-}" in
   test)
     setup
-    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMAR_LARGE_TESTS=ON
     (cd build && ctest --output-on-failure)
-    build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON -DPELMAR_LARGE_TESTS=ON
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
     # The engine's worker threads under ThreadSanitizer: whole sorts (the run differential,
     # the fault loop) and the scan of ranges on every thread count.
