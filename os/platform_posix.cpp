@@ -119,7 +119,7 @@ int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
     close(fd);
     return kOutputIsInput;
   }
-  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
   if (ftruncate(fd, 0) != 0 || file->buffer == nullptr) {
     free(file->buffer);
     file->buffer = nullptr;
@@ -258,7 +258,7 @@ int CreateRunFile(const char *folder, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   if (FileOperationFails(kFileOpen)) return 1;
-  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
   if (file->buffer == nullptr) return 1;
   // No interrupt between the create and the unlink: the name never outlives the process.
   sigset_t interrupts, previous;

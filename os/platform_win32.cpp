@@ -141,7 +141,7 @@ int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
     CloseHandle(h);
     return kOutputIsInput;
   }
-  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
   if (file->buffer == nullptr) {
     CloseHandle(h);
     return kOutputCannotOpen;
@@ -325,7 +325,7 @@ int CreateRunFile(const char *folder, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   if (FileOperationFails(kFileOpen)) return 1;
-  file->buffer = static_cast<unsigned char *>(malloc(kOutputBufferSize));
+  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
   if (file->buffer == nullptr) return 1;
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; attempt++) {
