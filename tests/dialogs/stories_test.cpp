@@ -1,10 +1,9 @@
 // Runs every story of stories.txt (its head says the steps and checks) over the recording
-// fake: the program's start, its main window and both dialogs, driven by control names of
-// resources/resource.h. A failing check names its story and line.
+// fake: the program's start, its main window and both dialogs, driven by the control names
+// below (resources/resource.h). A failing check names its story and line.
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -37,25 +36,20 @@ std::map<std::string, int> ControlNames() {
       {"stay", IDC_PREF_STAY}, {"lastpath", IDC_PREF_LAST_PATH}, {"titling", IDC_PREF_KEY_TITLING},
       {"delimiter", IDC_PREF_DELIMITER}, {"staylabel", IDC_PREF_STAY_LABEL}, {"prefs", IDM_PREFERENCES},
       {"sortdialog", IDM_SORT_DIALOG}, {"about", IDM_ABOUT}, {"exit", IDM_EXIT}};
-  for (int k = 0; k < 6; k++) {
+  for (int k = 0; k < kMaxKeys; k++) {
     const std::string n = std::to_string(k + 1);
-    names["pos" + n] = IDC_KEY_POSITION(k), names["len" + n] = IDC_KEY_LENGTH(k);
-    names["type" + n] = IDC_KEY_TYPE(k), names["seq" + n] = IDC_KEY_SEQUENCE(k), names["label" + n] = IDC_KEY_TITLE_LABEL(k);
+    names["pos" + n] = IDC_KEY_POSITION(k), names["len" + n] = IDC_KEY_LENGTH(k), names["type" + n] = IDC_KEY_TYPE(k);
+    names["seq" + n] = IDC_KEY_SEQUENCE(k), names["label" + n] = IDC_KEY_TITLE_LABEL(k);
   }
   return names;
 }
 const std::map<std::string, int> kControls = ControlNames();
-const int kCheckBoxes[] = {IDC_STATISTICS, IDC_PREF_GO_TO_SORT, IDC_PREF_USER_FILES, IDC_PREF_STAY,
-                           IDC_PREF_LAST_PATH, IDC_PREF_KEY_TITLING};
+
+// The settings' switches; with the statistics box, the check boxes are named after them.
 const std::map<std::string, int32_t PreferenceRecord::*> kSwitches = {
     {"gotosort", &PreferenceRecord::goToSortDialog}, {"userfiles", &PreferenceRecord::createUserFiles},
     {"stay", &PreferenceRecord::stayInSortDialog}, {"lastpath", &PreferenceRecord::useLastPath},
     {"titling", &PreferenceRecord::enableKeyTitling}, {"delimiter", &PreferenceRecord::delimiter}};
-const std::map<std::string, size_t> kIniFields = {
-    {"gotosort", kPrefGoToSortOffset}, {"userfiles", kPrefUserFilesOffset}, {"stay", kPrefStayOffset},
-    {"lastpath", kPrefLastPathOffset}, {"delimiter", kPrefDelimiterOffset}, {"titling", kPrefKeyTitlingOffset}};
-const std::map<std::string, int> kFaultKinds = {{"open", kFileOpen}, {"write", kFileWrite},
-                                               {"rename", kFileRename}, {"delete", kFileDelete}};
 
 uint32_t Clock = 0;
 uint32_t SlowClock() { return Clock += 1000; }  // every reading a second later
@@ -84,18 +78,9 @@ Words Split(const std::string &line, const std::string &folder) {
   return words;
 }
 
-int32_t Le32(const std::string &bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; i--) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-  return static_cast<int32_t>(value);
-}
-
 class StoryRunner {
  public:
-  explicit StoryRunner(const std::string &where) : where_(where) {
-    FakeReset();
-    SetFileFaultForTesting(0);
-  }
+  explicit StoryRunner(const std::string &name) : name_(name) { FakeReset(); }
   ~StoryRunner() {
     Unchecked();
     SetFileFaultForTesting(0);
@@ -106,48 +91,33 @@ class StoryRunner {
 
  private:
   void Expect(bool ok, const std::string &what) {
-    if (!ok) ADD_FAILURE() << where_ << " line " << line_ << ": " << what;
+    if (!ok) ADD_FAILURE() << "story \"" << name_ << "\", stories.txt line " << line_ << ": " << what;
   }
   int Id(const std::string &name) {
-    const auto found = kControls.find(name);
-    if (found != kControls.end()) return found->second;
-    Expect(isdigit(static_cast<unsigned char>(name[0])), "no control named " + name);
-    return atoi(name.c_str());
+    Expect(kControls.count(name) || isdigit(static_cast<unsigned char>(name[0])), "no control named " + name);
+    return kControls.count(name) ? kControls.at(name) : atoi(name.c_str());
   }
   std::string Path(const std::string &name) const { return name[0] == '/' ? name : Folder() + "/" + name; }
-  WindowHandle Window(const std::string &name) { return name == "main" ? kMain : FakeDialog; }
+  FakeControl &Control(const std::string &name) { return Fake.controls[{FakeDialog, Id(name)}]; }
   void Unchecked() {
-    for (; boxes_ < Fake.messages.size(); boxes_++) {
-      Expect(false, "unchecked box " + Fake.messages[boxes_].caption + "|" + Fake.messages[boxes_].text);
-    }
+    for (; boxes_ < Fake.messages.size(); boxes_++) Expect(false, "unchecked box " + Fake.messages[boxes_].text);
   }
-  // An event of the last step; a text ending in '*' matches every text it begins.
-  bool Logged(const Words &w) {
-    const bool prefix = w[2].back() == '*';
-    for (size_t i = events_; i < Fake.events.size(); i++) {
-      const std::string &text = Fake.events[i].second;
-      if (Fake.events[i].first == Window(w[1]) && text.substr(0, prefix ? w[2].size() - 1 : text.size()) ==
-                                                      w[2].substr(0, w[2].size() - prefix)) {
-        return true;
-      }
-    }
-    return false;
-  }
-  void Start(const Words &w);
   int Command(int control, int code) {
     Expect(Fake.calls != nullptr, "no dialog is open");
-    return Fake.calls == nullptr ? -1 : Fake.calls->command(FakeDialog, Fake.owner, control, code);
+    return Fake.calls == nullptr ? -1 : Fake.calls->command(FakeDialog, kMain, control, code);
   }
+  void Start(const Words &w);
+  void Check(const Words &w);
 
-  std::string where_;
+  std::string name_;
   int line_ = 0;
   TempCurrentFolder folder_;
   size_t boxes_ = 0;   // message boxes checked
   size_t events_ = 0;  // the first event of the last step
 };
 
-// The program starts in its folder as pelmar.exe does, its settings as read with the
-// switches (NAME or NAME=VALUE, ofni=, folder=, at=LEFT,TOP) put in; its window is made.
+// The program starts in its folder as pelmar.exe does, its settings read, then the
+// switches (NAME or NAME=VALUE, at=LEFT,TOP) put in; its window is made.
 void StoryRunner::Start(const Words &w) {
   Unchecked();
   FakeReset();
@@ -157,54 +127,39 @@ void StoryRunner::Start(const Words &w) {
   LoadSettings();
   for (size_t i = 1; i < w.size(); i++) {
     const std::string name = w[i].substr(0, w[i].find('=')), value = w[i].substr(name.size() + (name != w[i]));
-    if (kSwitches.count(name)) Preferences.*kSwitches.at(name) = value.empty() ? 1 : atoi(value.c_str());
-    if (name == "ofni") CopyText(Preferences.ofni, kOfniSize, value.c_str()), CopyText(WorkingOfni, kOfniSize, value.c_str());
-    if (name == "folder") {
-      CopyText(Preferences.defaultBrowseDirectory, kPrefBrowseSlot, value.c_str());
-      CopyText(BrowseDirectory, kNameSize, value.c_str());
-    }
+    if (kSwitches.count(name)) Preferences.*kSwitches.at(name) = value.empty() ? 1 : std::stoi(value);
     if (name == "at") sscanf(value.c_str(), "%d,%d", &Preferences.windowLeft, &Preferences.windowTop);
   }
   SetDefaultKeyTitles();
   LoadLastParameters();
-  Fake.places[kMain] = ScreenRect{kMainWindowLeft, kMainWindowTop, kMainWindowLeft + kMainWindowWidth,
-                                  kMainWindowTop + kMainWindowHeight};
+  Fake.places[kMain] = ScreenRect{0, 0, kMainWindowWidth, kMainWindowHeight};  // made, then moved
   MainWindowCreate(kMain);
 }
 
 void StoryRunner::Run(int line, const Words &w) {
   line_ = line;
-  const std::string &verb = w[0];
-  const std::string a = w.size() > 1 ? w[1] : "", b = w.size() > 2 ? w[2] : "";
-  if (verb == "put") {
-    std::filesystem::create_directories(std::filesystem::path(Path(a)).parent_path());
-    WriteFile(Path(a), b);
-    return;
-  }
-  if (verb == "copy") {
-    WriteFile(Path(b), ReadFile(Path(a)));
-    return;
-  }
-  // The event checks look at what the last of these did.
-  if (verb == "start" || verb == "menu" || verb == "click" || verb == "select" || verb == "minimize") {
-    events_ = Fake.events.size();
-  }
-  if (verb == "start") {
+  const std::string &verb = w[0], a = w.size() > 1 ? w[1] : "", b = w.size() > 2 ? w[2] : "";
+  const bool acts = verb == "start" || verb == "menu" || verb == "click" || verb == "select" || verb == "minimize";
+  if (acts) events_ = Fake.events.size();  // the event checks look at what the last of these did
+  if (verb == "put" || verb == "copy") {
+    std::filesystem::create_directories(std::filesystem::path(Path(verb == "put" ? a : b)).parent_path());
+    WriteFile(Path(verb == "put" ? a : b), verb == "put" ? b : ReadFile(Path(a)));
+  } else if (verb == "start") {
     Start(w);
   } else if (verb == "menu") {
     MainWindowCommand(kMain, Id(a));
     if (!Fake.events.empty() && Fake.events.back().second == "destroy") MainWindowDestroy(kMain);
   } else if (verb == "type") {
-    for (size_t i = 2; i < w.size(); i++) WriteFieldText(FakeDialog, Id(a) + static_cast<int>(i) - 2, w[i].c_str());
-  } else if (verb == "click") {
-    for (int box : kCheckBoxes) {
-      if (box == Id(a)) WriteCheckBox(FakeDialog, box, !ReadCheckBox(FakeDialog, box));
+    for (size_t i = 2; i < w.size(); i++) {
+      if (w[i] != "-") WriteFieldText(FakeDialog, Id(a) + static_cast<int>(i) - 2, w[i].c_str());
     }
+  } else if (verb == "click") {
+    if (kSwitches.count(a) || a == "statistics") Control(a).checked = !Control(a).checked;
     Expect(Command(Id(a), kNotifyClicked) == 1, "the click was left to the window system");
   } else if (verb == "unhandled") {
-    Expect(Command(Id(a), atoi(b.c_str())) == 0, "the command was handled");
+    Expect(Command(Id(a), std::stoi(b)) == 0, "the command was handled");
   } else if (verb == "select") {
-    Fake.controls[{FakeDialog, Id(a)}].selection = atoi(b.c_str());
+    Control(a).selection = std::stoi(b);
     Expect(Command(Id(a), kNotifySelectionChanged) == 1, "the selection was left to the window system");
   } else if (verb == "additem") {
     AddListItem(FakeDialog, Id(a), b.c_str());
@@ -213,68 +168,73 @@ void StoryRunner::Run(int line, const Words &w) {
   } else if (verb == "browse") {
     Fake.openFiles.push_back(a == "cancel" ? "" : a);
   } else if (verb == "minimize") {
-    int left = 0, top = 0;
+    int left, top;
     if (sscanf(a.c_str(), "%d,%d", &left, &top) == 2) Fake.places[kMain] = ScreenRect{left, top, left + 564, top + 370};
     MinimizeWindow(kMain);
   } else if (verb == "native") {  // steps only the native runner can take
-    if (a == "fault") SetFileFaultForTesting(std::stoull(w[3]), 1, kFaultKinds.at(b));
+    if (a == "fault") SetFileFaultForTesting(std::stoull(w[3]), 1, b == "rename" ? kFileRename : kFileDelete);
     if (a == "nodialog") Fake.dialogResult = -1;
     if (a == "slowclock") SetClockForTesting(SlowClock, nullptr);
-  } else if (verb == "box" || verb == "ask") {
-    Expect(boxes_ < Fake.messages.size(), "no message box " + b + "|" + w[3]);
-    if (boxes_ >= Fake.messages.size()) return;
-    const FakeMessage &m = Fake.messages[boxes_++];
-    Expect(m.owner == Window(a) && m.buttons == (verb == "ask" ? kButtonsOkCancel : kButtonsOk),
-           "the box's owner or buttons differ");
-    std::string shown = m.caption + "|";
-    for (char c : m.text) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
-    Expect(m.caption == b && m.text == w[3], "the box is " + shown);
+  } else {
+    Check(w);
+  }
+}
+
+void StoryRunner::Check(const Words &w) {
+  const std::string &verb = w[0], a = w.size() > 1 ? w[1] : "", b = w.size() > 2 ? w[2] : "";
+  const Words rest(w.begin() + std::min<size_t>(w.size(), 2), w.end());
+  std::string seen;  // what there was instead, for the message
+  if (verb == "box" || verb == "ask") {
+    const FakeMessage m = boxes_ < Fake.messages.size() ? Fake.messages[boxes_++] : FakeMessage{kMain, "", "none", 0};
+    for (char c : m.caption + "|" + m.text) seen += c == '\n' ? std::string("\\n") : std::string(1, c);
+    Expect(m.owner == (a == "main" ? kMain : FakeDialog) && m.caption == b && m.text == w[3] &&
+               m.buttons == (verb == "ask" ? kButtonsOkCancel : kButtonsOk), "the box is " + seen);
   } else if (verb == "field") {
-    for (size_t i = 2; i < w.size(); i++) {
-      const std::string shown = Fake.controls[{FakeDialog, Id(a) + static_cast<int>(i) - 2}].text;
-      Expect(shown == w[i], "field " + std::to_string(Id(a) + static_cast<int>(i) - 2) + " reads " + shown);
+    for (int id = Id(a), i = 0; i < static_cast<int>(rest.size()); i++) {
+      seen = Fake.controls[{FakeDialog, id + i}].text;
+      Expect(seen == rest[i] || rest[i] == "-", "field " + std::to_string(id + i) + " reads " + seen);
     }
   } else if (verb == "ticked" || verb == "shown" || verb == "repaints" || verb == "selected") {
-    const FakeControl &c = Fake.controls[{FakeDialog, Id(a)}];
-    const int value = verb == "ticked" ? c.checked : verb == "shown" ? c.shown : verb == "repaints" ? c.repaints : c.selection;
-    Expect(value == atoi(b.c_str()), verb + " is " + std::to_string(value));
+    const FakeControl &c = Control(a);
+    const int value =
+        verb == "ticked" ? c.checked : verb == "shown" ? c.shown : verb == "selected" ? c.selection : c.repaints;
+    Expect(value == std::stoi(b), verb + " is " + std::to_string(value));
   } else if (verb == "list") {
-    const Words items(w.begin() + 2, w.end());
-    Expect(Fake.controls[{FakeDialog, Id(a)}].items == items, "the list differs");
+    Expect(Control(a).items == rest, "the list differs");
   } else if (verb == "focus") {
     Expect(Fake.focusControl == Id(a), "the focus is on " + std::to_string(Fake.focusControl));
   } else if (verb == "label") {
     const char *text = Fake.calls->labelText(Id(a));
     Expect(w.size() > 2 ? text != nullptr && b == text : text == nullptr, "the label reads otherwise");
   } else if (verb == "file" || verb == "exists" || verb == "nofile" || verb == "size") {
-    const bool exists = FileExists(Path(a));
     const std::string bytes = ReadFile(Path(a));
-    Expect(verb == "nofile" ? !exists : exists, a + (exists ? " exists" : " is missing"));
-    Expect(verb != "file" || bytes == b, a + " holds " + bytes);
-    Expect(verb != "size" || bytes.size() == std::stoul(b), a + " has " + std::to_string(bytes.size()) + " bytes");
+    Expect(FileExists(Path(a)) == (verb != "nofile"), a + (verb == "nofile" ? " exists" : " is missing"));
+    Expect(verb == "file" ? bytes == b : verb != "size" || bytes.size() == std::stoul(b), a + " holds " + bytes);
   } else if (verb == "ini" || verb == "noini") {
+    // Read by the settings' own decoder, whose stored layout the storage tests hold.
     const std::string bytes = ReadFile(Folder() + "/Pelmar.ini");
-    Expect(verb == "ini" ? bytes.size() == kPreferenceRecordSize : bytes.empty(), "Pelmar.ini is otherwise");
+    PreferenceRecord r = {};
+    const auto *stored = reinterpret_cast<const unsigned char *>(bytes.data());
+    Expect(bytes.size() == (verb == "ini" ? kPreferenceRecordSize : 0) &&
+               (verb == "noini" || DecodePreferenceRecord(stored, &r) == 0), "Pelmar.ini is otherwise");
     for (size_t i = 1; i + 1 < w.size() && bytes.size() == kPreferenceRecordSize; i += 2) {
-      std::string value;
-      if (w[i] == "folder") value = bytes.substr(kPrefBrowseOffset, kPrefBrowseSlot).c_str();
-      if (w[i] == "ofni") value = bytes.substr(kPrefOfniOffset, kPrefOfniSlot).c_str();
-      if (w[i] == "window") {
-        for (size_t at : {kPrefWindowLeftOffset, kPrefWindowTopOffset, kPrefWindowRightOffset, kPrefWindowBottomOffset}) {
-          value += std::to_string(Le32(bytes, at)) + (at == kPrefWindowBottomOffset ? "" : ",");
-        }
-      }
-      if (kIniFields.count(w[i])) value = std::to_string(Le32(bytes, kIniFields.at(w[i])));
-      Expect(value == w[i + 1], "Pelmar.ini's " + w[i] + " is " + value);
+      seen = w[i] == "folder" ? r.defaultBrowseDirectory : w[i] == "ofni" ? r.ofni : "";
+      if (w[i] == "window") seen = std::to_string(r.windowLeft) + "," + std::to_string(r.windowTop) + "," +
+                                   std::to_string(r.windowRight) + "," + std::to_string(r.windowBottom);
+      if (kSwitches.count(w[i])) seen = std::to_string(r.*kSwitches.at(w[i]));
+      Expect(seen == w[i + 1], "Pelmar.ini's " + w[i] + " is " + seen);
     }
   } else if (verb == "event" || verb == "noevent") {
-    std::string done;
-    for (size_t i = events_; i < Fake.events.size(); i++) done += " [" + Fake.events[i].second + "]";
-    Expect(Logged(w) == (verb == "event"), std::string(verb == "event" ? "missing" : "there") + "; the step did" + done);
+    bool logged = false;
+    for (size_t i = events_; i < Fake.events.size(); i++) {
+      logged |= Fake.events[i].first == (a == "main" ? kMain : FakeDialog) && Fake.events[i].second == b;
+      seen += " [" + Fake.events[i].second + "]";
+    }
+    Expect(logged == (verb == "event"), "the step did" + seen);
   } else if (verb == "request") {
-    const Words texts(w.begin() + 2, w.end());
-    Expect(Fake.requestOwner == Window(a) && texts == Words(Fake.requestTexts, Fake.requestTexts + texts.size()),
-           "the open-file request is " + Fake.requestTexts[0] + "|" + Fake.requestTexts[1]);
+    Words asked = Fake.requestTexts;
+    asked.resize(rest.size());
+    Expect(Fake.requestOwner == (a == "main" ? kMain : FakeDialog) && asked == rest, "the open-file request differs");
   } else {
     Expect(false, "no step " + verb);
   }
@@ -285,20 +245,16 @@ TEST(DialogStories, EveryStoryHolds) {
   ASSERT_TRUE(file.is_open()) << PELMAR_STORIES;
   std::unique_ptr<StoryRunner> runner;
   std::string line;
-  int stories = 0;
   for (int number = 1; std::getline(file, line); number++) {
     if (line.empty() || line[0] == '#') continue;
     if (line.rfind("story ", 0) == 0) {
       runner.reset();
-      runner.reset(new StoryRunner("story \"" + line.substr(6) + "\""));
-      stories++;
-      continue;
+      runner.reset(new StoryRunner(line.substr(6)));
+    } else {
+      ASSERT_NE(runner, nullptr) << "stories.txt line " << number << " is in no story";
+      runner->Run(number, Split(line, runner->Folder()));
     }
-    ASSERT_NE(runner, nullptr) << "stories.txt line " << number << " is in no story";
-    runner->Run(number, Split(line, runner->Folder()));
   }
-  runner.reset();
-  EXPECT_GT(stories, 0);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "tests/support/fakewinsys.h"
 
 #include <strings.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,9 +28,8 @@ int FakeMessageCount() { return static_cast<int>(Fake.messages.size()); }
 
 int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, int buttons) {
   Fake.messages.push_back(FakeMessage{owner, text, caption, buttons});
-  if (Fake.answers.empty()) return kAnswerOk;
-  const int answer = Fake.answers.front();
-  Fake.answers.pop_front();
+  const int answer = Fake.answers.empty() ? kAnswerOk : Fake.answers.front();
+  if (!Fake.answers.empty()) Fake.answers.pop_front();
   return answer;
 }
 
@@ -77,8 +75,7 @@ void PaintLabel(LabelPaint, const char *) {}
 
 // A minimised window is its icon, where Windows puts it: off the screen.
 void GetWindowRectangle(WindowHandle window, ScreenRect *rect) {
-  GetNormalWindowRectangle(window, rect);
-  if (Fake.minimised[window]) *rect = ScreenRect{-32000, -32000, -31840, -31976};
+  *rect = Fake.minimised[window] ? ScreenRect{-32000, -32000, -31840, -31976} : Fake.places[window];
 }
 void GetNormalWindowRectangle(WindowHandle window, ScreenRect *rect) { *rect = Fake.places[window]; }
 void MoveWindowTo(WindowHandle window, int32_t left, int32_t top) {
@@ -86,14 +83,8 @@ void MoveWindowTo(WindowHandle window, int32_t left, int32_t top) {
   place = ScreenRect{left, top, left + place.right - place.left, top + place.bottom - place.top};
   Log(window, "move " + std::to_string(left) + "," + std::to_string(top));
 }
-void MinimizeWindow(WindowHandle window) {
-  Fake.minimised[window] = 1;
-  Log(window, "minimize");
-}
-void RestoreWindow(WindowHandle window) {
-  Fake.minimised[window] = 0;
-  Log(window, "restore");
-}
+void MinimizeWindow(WindowHandle window) { Log(window, "minimize"), Fake.minimised[window] = 1; }
+void RestoreWindow(WindowHandle window) { Log(window, "restore"), Fake.minimised[window] = 0; }
 
 int RunModalDialog(WindowHandle owner, int templateId, const DialogCalls *calls) {
   Log(owner, "dialog " + std::to_string(templateId));
@@ -102,7 +93,6 @@ int RunModalDialog(WindowHandle owner, int templateId, const DialogCalls *calls)
       at = at->first.first == FakeDialog ? Fake.controls.erase(at) : std::next(at);
     }
     Fake.calls = calls;
-    Fake.owner = owner;
     calls->open(FakeDialog, owner);
   }
   return Fake.dialogResult;
@@ -119,30 +109,25 @@ int ChooseOpenFile(WindowHandle owner, const OpenFileRequest *request, char *pat
   size_t length = 0;  // the filters: pairs of texts up to the empty one
   while (request->filters[length] != '\0') length += strlen(request->filters + length) + 1;
   Fake.requestOwner = owner;
-  Fake.requestTexts[0] = request->initialFolder;
-  Fake.requestTexts[1] = request->title;
-  Fake.requestTexts[2] = request->defaultExtension;
-  Fake.requestTexts[3].assign(request->filters, length);
-  std::string chosen;
-  if (!Fake.openFiles.empty()) chosen = Fake.openFiles.front(), Fake.openFiles.pop_front();
-  CopyOut("", path, capacity);
-  if (chosen.empty() || chosen.size() >= capacity) return 0;
-  CopyOut(chosen, path, capacity);
-  if (chosen.rfind('/') != std::string::npos && chdir(chosen.substr(0, chosen.rfind('/')).c_str()) != 0) return 1;
-  return 1;
+  Fake.requestTexts = {request->initialFolder, request->title, request->defaultExtension, {request->filters, length}};
+  const std::string chosen = Fake.openFiles.empty() ? "" : Fake.openFiles.front();
+  if (!Fake.openFiles.empty()) Fake.openFiles.pop_front();
+  CopyOut(chosen.size() < capacity ? chosen : "", path, capacity);
+  if (chosen.rfind('/') != std::string::npos) SetWorkingDirectory(chosen.substr(0, chosen.rfind('/')).c_str());
+  return !chosen.empty() && chosen.size() < capacity;
 }
 
 int GetWorkingDirectory(char *path, size_t capacity) {
-  char directory[256];
-  if (getcwd(directory, sizeof directory) == nullptr || strlen(directory) >= capacity) {
-    CopyOut("", path, capacity);
-    return 1;
-  }
-  CopyOut(directory, path, capacity);
-  return 0;
+  const std::string directory = std::filesystem::current_path().string();
+  CopyOut(directory.size() < capacity ? directory : "", path, capacity);
+  return directory.size() < capacity ? 0 : 1;
 }
 
-int SetWorkingDirectory(const char *path) { return chdir(path) == 0 ? 0 : 1; }
+int SetWorkingDirectory(const char *path) {
+  std::error_code error;
+  std::filesystem::current_path(path, error);
+  return error ? 1 : 0;
+}
 
 // The regular files of the current directory whose names end in .spt in any letter case
 // (as Windows matches them), handed out last name first.
@@ -150,23 +135,21 @@ SptSearch BeginSptSearch() {
   std::error_code error;
   std::filesystem::directory_iterator entries(".", error);
   if (error) return nullptr;
-  Fake.found.clear();
   for (const auto &entry : entries) {
     const std::string name = entry.path().filename().string();
-    if (name.size() < 4 || strcasecmp(name.c_str() + name.size() - 4, ".spt") != 0) continue;
-    if (entry.is_regular_file(error)) Fake.found.push_back(name);
+    const bool spt = name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".spt") == 0;
+    if (spt && entry.is_regular_file(error)) Fake.found.push_back(name);
   }
   std::sort(Fake.found.begin(), Fake.found.end());
   return &Fake;
 }
 
 int NextSptFile(SptSearch, char *name, size_t capacity) {
-  while (!Fake.found.empty()) {
-    const std::string next = Fake.found.back();
-    Fake.found.pop_back();
-    if (next.size() < capacity) return CopyOut(next, name, capacity), 1;
-  }
-  return 0;
+  while (!Fake.found.empty() && Fake.found.back().size() >= capacity) Fake.found.pop_back();  // passed over
+  if (Fake.found.empty()) return 0;
+  CopyOut(Fake.found.back(), name, capacity);
+  Fake.found.pop_back();
+  return 1;
 }
 
 void EndSptSearch(SptSearch) { Fake.found.clear(); }

@@ -38,8 +38,8 @@ struct FakeState {
   std::vector<FakeMessage> messages;
   std::deque<int> answers;            // the next boxes' answers; kAnswerOk without
   std::deque<std::string> openFiles;  // the next open-file answers, "" to cancel; none cancels
-  WindowHandle requestOwner = nullptr;  // the last open-file request: its owner and texts,
-  std::string requestTexts[4];          // folder, title, extension, filters (pairs with their NULs)
+  WindowHandle requestOwner = nullptr;    // the last open-file request: its owner and texts,
+  std::vector<std::string> requestTexts;  // folder, title, extension, filters (pairs with their NULs)
   int focusControl = 0;               // where FocusControl put the focus last
   std::map<WindowHandle, ScreenRect> places;  // each window's normal rectangle
   std::map<WindowHandle, int> minimised;      // 1 between MinimizeWindow and RestoreWindow
@@ -48,7 +48,6 @@ struct FakeState {
   std::vector<std::pair<WindowHandle, std::string>> events;
   int dialogResult = 0;                // RunModalDialog's result; -1: no dialog is made
   const DialogCalls *calls = nullptr;  // the handlers of the dialog opened last
-  WindowHandle owner = nullptr;        // and its owner
   std::vector<std::string> found;      // the directory search's names, next last
 };
 extern FakeState Fake;
