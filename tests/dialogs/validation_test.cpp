@@ -15,7 +15,6 @@
 #include "engine/errortext.h"
 #include "resources/resource.h"
 #include "storage/parameterfiles.h"
-#include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
 #include "tests/support/testfiles.h"
 
@@ -29,46 +28,31 @@ constexpr int L(int key) { return IDC_KEY_LENGTH(key - 1); }
 constexpr int T(int key) { return IDC_KEY_TYPE(key - 1); }
 constexpr int S(int key) { return IDC_KEY_SEQUENCE(key - 1); }
 
-// Every test starts in a folder of sample inputs, with cleared parameters, the default
-// titles and OFNI, a clear variable-length flag, and fields holding a valid set:
-// in.dat (ten records of 80 bytes) to out.dat, record size 80, key 1 at 1 for 10 bytes.
-class Validation : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    folder_ = new TempCurrentFolder;
-    fs::create_directories("folder.dir");
-    for (auto file : {std::make_pair("in.dat", 800), {"odd.dat", 801}, {"one.dat", 80}, {"empty.dat", 0}}) {
-      std::ofstream(file.first) << std::string(file.second, 'r');
-    }
+// Validates the changes to a valid set in fields that start afresh (in.dat, ten records of 80
+// bytes, to out.dat, record size 80, key 1 at 1 for 10 bytes), after a validation of that
+// set itself (so the variable-length flag is clear) and with cleared parameters.
+static int Validate(const Changes &changes) {
+  FakeReset();
+  BrowsedInput = 0;
+  for (const auto &change : Changes{{IN, "in.dat"}, {OUT, "out.dat"}, {SIZE, "80"}, {P(1), "1"}, {L(1), "10"}}) {
+    WriteFieldText(FakeDialog, change.first, change.second.c_str());
+  }
+  if (ValidateParameters(FakeDialog) != 0) return -1;
+  ResetParameterState();
+  for (const auto &change : changes) WriteFieldText(FakeDialog, change.first, change.second.c_str());
+  return ValidateParameters(FakeDialog);
+}
+
+// Each row: the fields changed, and the whole error text (only the types' line break when valid).
+TEST(ValidateParameters, ReportsEachProblemInStageOrder) {
+  TempCurrentFolder folder;
+  fs::create_directories("folder.dir");
+  for (auto file : {std::make_pair("in.dat", 800), {"odd.dat", 801}, {"one.dat", 80}, {"empty.dat", 0}}) {
+    std::ofstream(file.first) << std::string(file.second, 'r');
+  }
 #ifndef _WIN32
-    mkfifo("pipe.dat", 0600);  // a FIFO: opening it for its size must not wait for a writer
+  mkfifo("pipe.dat", 0600);  // a FIFO: opening it for its size must not wait for a writer
 #endif
-  }
-  static void TearDownTestSuite() {
-    delete folder_;
-    folder_ = nullptr;
-  }
-  void SetUp() override {
-    FakeReset();
-    BrowsedInput = 0;
-    ASSERT_EQ(Validate({{IN, "in.dat"}, {OUT, "out.dat"}, {SIZE, "80"}, {P(1), "1"}, {L(1), "10"}}), 0);
-    ResetParameterState();
-    CopyText(WorkingOfni, kOfniSize, kInitialOfni);
-  }
-  int Validate(const Changes &changes = {}) {
-    for (const auto &change : changes) WriteFieldText(kDialog, change.first, change.second.c_str());
-    return ValidateParameters(kDialog);
-  }
-  std::string Field(int id) const { return FakeFieldText(kDialog, id); }
-
-  static TempCurrentFolder *folder_;
-  static int dialog_;
-  WindowHandle const kDialog = &dialog_;
-};
-int Validation::dialog_;
-TempCurrentFolder *Validation::folder_;
-
-TEST_F(Validation, ReportsEachProblemInStageOrder) {
   const std::string longName = std::string(247, 'o') + ".txt";  // 251 characters
   const std::pair<Changes, const char *> cases[] = {
       {{}, "\n"},
@@ -87,6 +71,8 @@ TEST_F(Validation, ReportsEachProblemInStageOrder) {
       {{{P(1), ""}, {L(1), ""}}, "Key 1: Key Position Must be > 0!\n\nKey 1: Key Length Must be > 0!\n\n\n"},
       {{{L(1), "81"}}, "Key 1: Key Length > Record Length!\nKey 1: Key Position + Length > Record Length!\n\n\n"},
       {{{L(2), "5"}}, "Key 2: Key Position - Invalid for Key 2: Key Length!\n\n\n"},
+      {{{P(2), "11"}, {T(2), "x"}},
+       "Key 2: Key Length - Invalid for Key 2: Key Position!\n\nInvalid Input in Key 2: Key Type Field!\n\n"},
       {{{P(2), "1"}}, "Key 2: Key Length - Invalid for Key 2: Key Position!\n\n\nKey 2: Key Overlaps with Key 1: Key\n"},
       {{{T(1), " "}}, "Key 1: Key Type Must have a Valid Entry!\nInvalid Input in Key 1: Key Type Field!\n\n"},
       {{{T(1), "i"}, {L(1), "3"}}, "Key 1: Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n"},
@@ -115,121 +101,13 @@ TEST_F(Validation, ReportsEachProblemInStageOrder) {
       {{{IN, "missing.dat"}}, "\n\nCould NOT Open Input File: missing.dat!\n"},
       {{{IN, "folder.dir"}}, "\n\nCould NOT Open Input File: folder.dir!\n"},
       {{{IN, "pipe.dat"}}, "\n\nCould NOT Open Input File: pipe.dat!\n"},
+      {{{P(1), ""}, {P(2), "20"}, {L(2), "4"}, {T(2), "x"}},
+       "Key 1: Key Position Must be > 0!\n\nKey 1: Key Position - Invalid for Key 1: Key Length!\n\n"
+       "Invalid Input in Key 2: Key Type Field!\n\nKey Declaration Must be Sequential!\n"},
   };
   for (const auto &c : cases) {
-    SetUp();
     SCOPED_TRACE(testing::Message() << "case expecting " << c.second);
     EXPECT_EQ(Validate(c.first), strcmp(c.second, "\n") == 0 ? 0 : 1);
     EXPECT_EQ(std::string(ErrorText), c.second);
   }
-}
-
-TEST_F(Validation, WorkedExampleGivesSevenLines) {
-  EXPECT_EQ(Validate({{P(1), ""}, {P(2), "20"}, {L(2), "4"}, {T(2), "x"}}), 1);
-  EXPECT_STREQ(ErrorText,
-               "Key 1: Key Position Must be > 0!\n\nKey 1: Key Position - Invalid for Key 1: Key Length!\n\n"
-               "Invalid Input in Key 2: Key Type Field!\n\nKey Declaration Must be Sequential!\n");
-  EXPECT_EQ(CurrentParameters.keyCount, 0);
-}
-
-TEST_F(Validation, StoresWhatItReads) {
-  WriteCheckBox(kDialog, IDC_STATISTICS, 1);
-  ASSERT_EQ(Validate({{P(1), " 12 "}, {T(1), "C"}, {S(1), "dx"}, {P(2), "40"}, {L(2), "2"}, {T(2), "  "},
-                      {P(4), "60"}, {L(4), "8"}, {T(4), "F"}}), 1);  // key 4 follows a gap
-  const SortParameters &p = CurrentParameters;
-  EXPECT_STREQ(p.inputName, "in.dat");
-  EXPECT_EQ(p.recordLength, 80);
-  EXPECT_EQ(p.statisticsFlag, 1);
-  EXPECT_EQ(p.keyCount, 2);
-  EXPECT_EQ(p.keys[0].position, 12);
-  EXPECT_EQ(p.keys[3].position, 60);
-  const KeyField *k = p.keys;
-  EXPECT_EQ(std::string({k[0].type, k[0].sequence, k[1].type, k[1].sequence, k[3].type, k[3].sequence}), "cdca  ");
-}
-
-// The record size is rewritten from the length it leaves, which an invalid text does not change.
-TEST_F(Validation, WritesRepairsBackIntoTheFields) {
-  const char *sizes[][3] = {{"", "0080", "80"},  {"", "01", "1"},   {"", "4301", "4301"}, {"", "Vari", "variable"},
-                            {"", "0", "0"},       {"", "xyz", "xyz"}, {"variable", "xyz", "variable"},
-                            {"80", "xyz", "80"}};
-  for (const auto &size : sizes) {
-    SetUp();
-    if (*size[0] != '\0') {
-      ASSERT_EQ(Validate({{SIZE, size[0]}}), 0);
-    }
-    Validate({{SIZE, size[1]}});
-    EXPECT_EQ(Field(SIZE), size[2]) << size[0] << " then " << size[1];
-  }
-  EXPECT_STREQ(ErrorText, "Invalid Input in Record Length Field!\n");
-  SetUp();
-  EXPECT_EQ(Validate({{IN, "C.txt"}, {OUT, "C.txt"}, {SIZE, "0080"}}), 1);  // C.txt does not exist
-  EXPECT_EQ(std::string(CurrentParameters.outputName) + " " + Field(OUT), "CSrt.txt CSrt.txt");
-  CopyText(WorkingOfni, kOfniSize, "");  // an empty identifier from the settings: the default serves
-  EXPECT_EQ(Validate({{OUT, "C.txt"}}), 1);
-  EXPECT_EQ(Field(OUT), "CSrt.txt");
-  CopyText(WorkingOfni, kOfniSize, kInitialOfni);
-  EXPECT_EQ(Validate({{IN, "ab"}, {SIZE, "0080"}}), 1);  // stopped after the names
-  EXPECT_EQ(Field(SIZE), "0080");
-  EXPECT_EQ(Validate({{IN, "in.dat"}, {OUT, "IN.dat"}, {SIZE, "80"}}), 0);  // letter case counts
-  EXPECT_EQ(Field(OUT), "IN.dat");
-}
-
-TEST_F(Validation, RenamingALongNameStaysInItsBuffer) {
-  const std::string name = std::string(248, 'n') + ".dat";  // 252 characters, with "Srt" 255
-  EXPECT_EQ(Validate({{IN, name}, {OUT, name}}), 1);
-  EXPECT_STREQ(ErrorText, "Input or Output File Name\\Path too LONG!\n");
-  EXPECT_EQ(Field(OUT), std::string(248, 'n') + "Srt.dat");
-  CopyText(WorkingOfni, kOfniSize, "Long");  // 256 characters: cut at 255
-  EXPECT_EQ(Validate({{OUT, name}}), 1);
-  EXPECT_EQ(Field(OUT), std::string(248, 'n') + "Long.da");
-}
-
-TEST_F(Validation, BrowsedInputIsNeitherReadNorChecked) {
-  CopyText(CurrentParameters.inputName, kNameSize, "in.dat");
-  BrowsedInput = 1;
-  EXPECT_EQ(Validate({{IN, "x"}, {OUT, "in.dat"}}), 0);
-  EXPECT_STREQ(CurrentParameters.inputName, "in.dat");
-  EXPECT_EQ(Field(OUT), "inSrt.dat");
-  BrowsedInput = 0;
-  EXPECT_EQ(Validate(), 1);
-  EXPECT_STREQ(ErrorText, "Suspicious Syntax of Input File Name!\n");
-}
-
-// Long titles make the key stages outgrow their limits; each limit ends the validation
-// before the next stage reads its fields, and the ErrorText is never overrun.
-TEST_F(Validation, LongTitlesStopAtTheStageLimits) {
-  for (int k = 0; k < kMaxKeys; k++) snprintf(KeyTitles[k], kKeyTitleSize, "%-24s%d", "Title", k + 1);
-  auto all = [this](int (*id)(int), const char *text) {
-    for (int k = 1; k <= kMaxKeys; k++) WriteFieldText(kDialog, id(k), text);
-  };
-  all(P, "99x");  // two messages per key
-  all(L, "99x");
-  CurrentParameters.keys[0].length = 77;
-  EXPECT_EQ(Validate(), 1);
-  EXPECT_GT(ErrorTextLength(), 670u);
-  EXPECT_EQ(CurrentParameters.keys[0].length, 77);
-
-  all(P, "80");  // three long messages per key: more than fits
-  CurrentParameters.keys[0].type = 'q';
-  EXPECT_EQ(Validate(), 1);
-  EXPECT_EQ(ErrorTextLength(), kErrorTextSize - 1);
-  EXPECT_EQ(std::string(ErrorText, 61), "Invalid Input in " + std::string(KeyTitles[0]) + " Key Length Field!\n");
-  EXPECT_EQ(CurrentParameters.keys[0].type, 'q');
-
-  all(L, "3");
-  all(T, "i");  // neither i on variable records nor of odd length
-  all(S, "x");
-  CurrentParameters.keys[0].sequence = 'q';
-  EXPECT_EQ(Validate({{SIZE, "variable"}}), 1);
-  EXPECT_GT(ErrorTextLength(), 670u);
-  EXPECT_EQ(CurrentParameters.keys[0].sequence, 'q');
-
-  all(P, "1");  // six keys at 1: a key count or an overlap check would show
-  all(L, "2");
-  all(T, "c");
-  CurrentParameters.keyCount = 5;
-  EXPECT_EQ(Validate({{SIZE, "80"}, {T(1), "x"}, {T(2), "x"}}), 1);
-  EXPECT_GT(ErrorTextLength(), 512u);
-  EXPECT_LE(ErrorTextLength(), 670u);
-  EXPECT_EQ(CurrentParameters.keyCount, 5);
 }

@@ -22,89 +22,53 @@
 
 namespace {
 
-// The Sort dialog's texts as a user could type them.
-struct FieldTexts {
-  std::string input;
-  std::string output;
-  std::string recordSize;
-  std::string keys[kMaxKeys][4];  // position, length, type, sequence
-  int statistics;
-};
-
-enum Operation { kValidate, kSort };
-
-// The one place that calls validation and the run; the lead adapts it when the field
-// access changes. kValidate: start-up state with the given titles and OFNI (null: the
-// defaults), then the fields validated. kSort: the validated parameters built into the
-// job and sorted. Returns the operation's result.
-int CallValidation(Operation operation, const FieldTexts &texts, const std::string *titles, const char *ofni) {
-  if (operation == kSort) {
-    BuildParameterRecord();
-    CopyText(StatisticsDirectory, sizeof StatisticsDirectory, PrivateFolder().c_str());
-    ClearErrorText();
-    return SortRun(&JobRecord);
-  }
-  const int delimiterMode = DelimiterMode;
-  LoadSettings();
-  DelimiterMode = delimiterMode;
-  ResetParameterState();
-  BrowsedInput = 0;
-  if (ofni != nullptr) CopyText(WorkingOfni, kOfniSize, ofni);
-  for (int k = 0; titles != nullptr && k < kMaxKeys; k++) CopyText(KeyTitles[k], kKeyTitleSize, titles[k].c_str());
-  static int dialogRecord;
-  WindowHandle dialog = &dialogRecord;
-  FakeReset();
-  WriteFieldText(dialog, IDC_INPUT_NAME, texts.input.c_str());
-  WriteFieldText(dialog, IDC_OUTPUT_NAME, texts.output.c_str());
-  WriteFieldText(dialog, IDC_RECORD_SIZE, texts.recordSize.c_str());
-  for (int k = 0; k < kMaxKeys; k++) {
-    WriteFieldText(dialog, IDC_KEY_POSITION(k), texts.keys[k][0].c_str());
-    WriteFieldText(dialog, IDC_KEY_LENGTH(k), texts.keys[k][1].c_str());
-    WriteFieldText(dialog, IDC_KEY_TYPE(k), texts.keys[k][2].c_str());
-    WriteFieldText(dialog, IDC_KEY_SEQUENCE(k), texts.keys[k][3].c_str());
-  }
-  WriteCheckBox(dialog, IDC_STATISTICS, texts.statistics);
-  return ValidateParameters(dialog);
-}
-
 // A name as a field holds it: up to its first NUL, no '/'.
 std::string NameText(std::string text) {
   text = text.c_str();
-  for (char &c : text) {
-    if (c == '/') c = '_';
-  }
+  std::replace(text.begin(), text.end(), '/', '_');
   return text;
 }
 
 }  // namespace
 
+// Start-up state, then the fields as the bytes give them, in the order of their controls
+// (the keys' position, length, type and sequence follow each other), the titles and OFNI.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   EmptyFolder();
   FuzzReader reader = {data, size};
   const uint8_t flags = reader.Byte();
-  FieldTexts texts;
-  texts.statistics = flags & 1;
-  texts.input = NameText(reader.Text(300));
-  texts.output = NameText(reader.Text(300));
-  texts.recordSize = reader.Text(12);
-  for (int k = 0; k < kMaxKeys; k++) {
-    for (int f = 0; f < 4; f++) texts.keys[k][f] = reader.Text(12);
-  }
-  std::string titles[kMaxKeys];
-  for (int k = 0; k < kMaxKeys; k++) titles[k] = reader.Text(kKeyTitleMaxLength);
-  const std::string ofni = NameText(reader.Text(kOfniSize - 1));
-  const std::string file = reader.Rest(2048);
-  const std::string inputFile = texts.input.substr(0, 253);
-  if ((flags & 2) && !inputFile.empty() && inputFile != "." && inputFile != "..") WriteFile(inputFile, file);
+  LoadSettings();
   DelimiterMode = (flags >> 4) % 4 % 3;
+  ResetParameterState();
+  BrowsedInput = 0;
+  FakeReset();
+  const std::string input = NameText(reader.Text(300));
+  WriteFieldText(FakeDialog, IDC_INPUT_NAME, input.c_str());
+  WriteFieldText(FakeDialog, IDC_OUTPUT_NAME, NameText(reader.Text(300)).c_str());
+  WriteFieldText(FakeDialog, IDC_RECORD_SIZE, reader.Text(12).c_str());
+  for (int id = IDC_KEY_POSITION(0); id <= IDC_KEY_SEQUENCE(kMaxKeys - 1); id++) {
+    WriteFieldText(FakeDialog, id, reader.Text(12).c_str());
+  }
+  WriteCheckBox(FakeDialog, IDC_STATISTICS, flags & 1);
+  for (int k = 0; k < kMaxKeys; k++) {
+    const std::string title = reader.Text(kKeyTitleMaxLength);
+    if (flags & 4) CopyText(KeyTitles[k], kKeyTitleSize, title.c_str());
+  }
+  const std::string ofni = NameText(reader.Text(kOfniSize - 1));
+  if (flags & 8) CopyText(WorkingOfni, kOfniSize, ofni.c_str());
+  const std::string inputFile = input.substr(0, 253), file = reader.Rest(2048);
+  if ((flags & 2) && !inputFile.empty() && inputFile != "." && inputFile != "..") WriteFile(inputFile, file);
 
-  const int result = CallValidation(kValidate, texts, (flags & 4) ? titles : nullptr, (flags & 8) ? ofni.c_str() : nullptr);
+  const int result = ValidateParameters(FakeDialog);
   FUZZ_CHECK(strnlen(ErrorText, kErrorTextSize) < kErrorTextSize, "the error text is terminated inside its buffer");
   FUZZ_CHECK(result == 0 || result == 1, "the result is 0 or 1");
   if (result != 0) return 0;
   FUZZ_CHECK(strcmp(ErrorText, "\n") == 0, "a passed validation leaves only the line break of the types");
   FUZZ_CHECK(strcmp(CurrentParameters.inputName, CurrentParameters.outputName) != 0, "the output is not the input");
-  CallValidation(kSort, texts, nullptr, nullptr);
+  BuildParameterRecord();
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, PrivateFolder().c_str());
+  ClearErrorText();
+  SortRun(&JobRecord);
   FUZZ_CHECK(strstr(ErrorText, "\n Invalid Sort Parameters!\n") == nullptr, "the run accepts what validation passed");
   return 0;
 }
