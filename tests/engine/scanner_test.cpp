@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,8 +11,6 @@
 #include "tests/support/model.h"
 
 namespace {
-
-int gTextsCut = 0;  // texts that SplitAtDelimiters cut into more than one range
 
 // A scan as one line: "good", each record's offset+length and its first 4 stored bytes
 // (a 4-byte 'a' key built in pass 1), the longest record; or the failure. The bytes are
@@ -25,7 +22,6 @@ std::string Scan(const std::string &bytes, int mode, uint32_t ranges = 1) {
   starts[1] = bytes.size();
   const uint32_t cut = ranges == 1 ? 1 : SplitAtDelimiters(data, bytes.size(), mode, ranges, starts.data());
   EXPECT_TRUE(cut >= 1 && cut <= ranges && starts[0] == 0 && starts[cut] == bytes.size());
-  gTextsCut += cut > 1;
   std::vector<uint32_t> counts(cut), firsts(cut);
   ScanTally tally = {0, 0};
   uint32_t n = 0;
@@ -135,32 +131,4 @@ TEST(ScanRecords, PassOneThatDisagreesWithPassZeroReportsAChange) {
     EXPECT_EQ(ScanRecordRange(1, data, 0, bytes.size(), kDelimiterLf, &tally, &keying, 0, 2), kScanChanged);
   }
   ReleaseWorkspace(&ws);
-}
-
-// Random texts dense in CR LF pairs (cut anywhere), stray CR and LF bytes, empty lines,
-// unended last lines, records of up to 270 bytes and errors at any place: the scan of the
-// whole text, and of the text cut into 2, 3 and 8 ranges, give what the model's cutter gives.
-TEST(ScanRecordRange, RangesAndTheWholeScanGiveTheModelsCut) {
-  std::mt19937_64 random(4242);
-  int results[3] = {0, 0, 0};
-  for (int round = 0; round < 3000; round++) {
-    const int mode = round % 3;
-    std::string text;
-    for (const size_t size = random() % 400; text.size() < size;) {
-      const int piece = static_cast<int>(random() % 16);
-      text += piece == 0 ? std::string(random() % 270, 'x') : piece < 4 ? "\r\n" : piece < 6 ? "\r\n"[random() % 2] + std::string() : std::string(1, "aB"[random() % 2]);
-    }
-    if (mode == kDelimiterBoth && random() % 2 == 0) {  // most texts of mode 0 well-formed
-      for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) text.insert(i + 1, 1, '\n');
-      }
-    }
-    const std::string expected = CutByModel(text, mode);
-    results[expected == "delimiter error" ? 1 : expected == "too long" ? 2 : 0]++;
-    for (uint32_t ranges : {1u, 2u, 3u, 8u}) ASSERT_EQ(Scan(text, mode, ranges), expected) << ranges << " ranges";
-  }
-  EXPECT_GT(results[kScanGood], 500);  // every outcome is well represented
-  EXPECT_GT(results[kScanDelimiterError], 200);
-  EXPECT_GT(results[kScanTooLong], 200);
-  EXPECT_GT(gTextsCut, 4000);  // of 9000
 }

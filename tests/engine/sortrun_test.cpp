@@ -70,17 +70,37 @@ std::string ReportedSort(const ReferenceSortResult &sort, const ParameterRecord 
 
 }  // namespace
 
+// The report but for its memory figure, which each path defines for itself.
+std::string WithoutMemoryFigure(std::string report) {
+  const size_t at = report.find(" Allocated Memory Usage:");
+  if (at != std::string::npos) report.erase(at, report.find('\n', at) - at);
+  return report;
+}
+
 // Jobs decoded from random bytes (every record length and key type, valid and refused),
 // over inputs of every shape at the group boundaries, at a size of a few groups, and at
-// and past the most groups one merge round takes, on 1, 2, 3 and 8 threads. Each run leaves what the model
-// says (result, whole error text, output), the report's group lines and compares are the
-// reference sort's, and every thread count writes the one-thread report.
-TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryThreadCount) {
+// and past the most groups one merge round takes. In memory on 1, 2, 3 and 8 threads, and
+// along the external path (parts of one and two groups, merges of 2 and 3 run files, so
+// several merge passes; offsets 8 bytes wide from the first byte or not; 1 to 3 threads),
+// each run leaves what the model says (result, whole error text, output) and the
+// one-thread report, and no run file; the report's figures, group lines and compares are
+// the model's.
+TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
   TempFolder folder;
   std::mt19937_64 random(11);
   const std::string input = folder.File("in.dat"), output = folder.File("out.dat"), report = folder.File("SortStat.txt");
+  const std::string temporary = folder.File("tmp");
+  std::filesystem::create_directory(temporary);
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  CopyText(TemporaryFolder, sizeof TemporaryFolder, temporary.c_str());
   SetClockForTesting(ZeroClock, FixedLocalTime);
+  struct Path {
+    int threads;
+    uint32_t partRecords, fanIn;  // 0: in memory
+    bool wide;
+  };
+  const Path paths[] = {{1, 0, 0, false}, {2, 0, 0, false}, {3, 0, 0, false}, {8, 0, 0, false},
+                        {1, 997, 2, false}, {3, 997, 2, true}, {2, 2 * 997, 3, false}, {1, 3 * 997, 3, true}};
   const uint32_t oneRound = kMergeBatch * kSortGroupSize;  // the most groups one merge round takes
   int sorted = 0;
   for (uint32_t n : {2u, 997u, 998u, 2500u, oneRound, oneRound + 1, oneRound + 1500}) {
@@ -96,7 +116,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryThreadCount) {
       const int shape = static_cast<int>(random() % kShapeCount);
       std::string bytes = "abcd";
       if (job.recordLength == kVariableRecords) {
-        bytes = MakeLines(shape, n, 70, mode, random);
+        bytes = MakeLines(shape, n, 70, mode, random, round % 4 == 2 ? 100 : 0);
         if (round % 4 == 3) {  // a bad CR or an overlong line at a line start
           const std::string bad = mode == kDelimiterBoth && random() % 2 ? "ab\rcd\r\n" : std::string(261, 'x') + "\n";
           bytes.insert(bytes.rfind(mode == kDelimiterCr ? '\r' : '\n', random() % bytes.size()) + 1, bad);
@@ -107,21 +127,32 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryThreadCount) {
       }
       if (round % 6 == 5 && job.recordLength > 1) bytes += "z";  // a part record at the end
       SCOPED_TRACE(testing::Message() << "n=" << n << " round=" << round << " length=" << job.recordLength
-                                      << " keys=" << job.keyCount << " shape=" << ShapeName(shape) << " mode=" << mode);
+                                      << " keys=" << job.keyCount << " shape=" << shape << " mode=" << mode);
       WriteFile(input, bytes);
       const ExpectedRun expected = ExpectRun(bytes, job, mode);
       sorted += expected.result == 0;
       DelimiterMode = mode;
       std::string oneThread;
-      for (int threads : {1, 2, 3, 8}) {
+      for (const Path &path : paths) {
+        SCOPED_TRACE(testing::Message() << path.threads << " threads, parts of " << path.partRecords << " by "
+                                        << path.fanIn << (path.wide ? ", wide" : ""));
         WriteFile(output, "stale");
         RemoveFile(report);
-        SortThreads = threads;
-        EXPECT_EQ(RunJob(job), expected.result) << threads << " threads";
-        EXPECT_EQ(std::string(ErrorText), expected.errorText) << threads << " threads";
-        EXPECT_TRUE(ReadFile(output) == (expected.outputOpened ? expected.output : "stale")) << threads << " threads";
-        if (threads == 1) oneThread = ReadFile(report);
-        EXPECT_EQ(ReadFile(report), oneThread) << threads << " threads";
+        SortThreads = path.threads;
+        SetExternalLimitsForTesting(path.partRecords, path.fanIn);
+        SetWideOffsetsForTesting(path.wide ? 1 : 0);
+        EXPECT_EQ(RunJob(job), expected.result);
+        SetExternalLimitsForTesting(0, 0);
+        SetWideOffsetsForTesting(0);
+        EXPECT_EQ(std::string(ErrorText), expected.errorText);
+        EXPECT_TRUE(ReadFile(output) == (expected.outputOpened ? expected.output : "stale"));
+        if (path.partRecords == 0 && path.threads == 1) oneThread = ReadFile(report);
+        EXPECT_EQ(path.partRecords == 0 ? ReadFile(report) : WithoutMemoryFigure(ReadFile(report)),
+                  path.partRecords == 0 ? oneThread : WithoutMemoryFigure(oneThread));
+        EXPECT_TRUE(expected.result == 1 || SortRanExternally == (path.partRecords > 0));
+#ifndef _WIN32
+        EXPECT_TRUE(std::filesystem::is_empty(temporary));  // run files have no name once made
+#endif
       }
       if (expected.result == 0) {
         EXPECT_NE(oneThread.find(ReportedSort(expected.sort, job)), std::string::npos) << oneThread;
@@ -131,6 +162,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryThreadCount) {
   }
   SortThreads = 0;
   DelimiterMode = kDelimiterBoth;
+  TemporaryFolder[0] = '\0';
   SetClockForTesting(nullptr, nullptr);
   EXPECT_GE(sorted, 25);
 }
