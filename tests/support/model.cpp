@@ -156,12 +156,6 @@ ReferenceSortResult ReferenceSort(const ReferenceKeys &keys) {
   return result;
 }
 
-const char *ShapeName(int shape) {
-  static const char *names[] = {"random", "few distinct", "ascending", "descending", "descending with ties",
-                                "all equal", "nearly sorted", "organ pipe", "sawtooth", "long shared prefix"};
-  return names[shape];
-}
-
 ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_64 &random) {
   std::vector<std::string> list(n);
   auto randomKey = [&](int alphabet) {

@@ -47,7 +47,6 @@ enum KeyShape {
   kLongSharedPrefix,  // the first 8 bytes equal, the rest from a two-letter alphabet
   kShapeCount
 };
-const char *ShapeName(int shape);
 
 // n keys (or records) of keyLength bytes in the given shape.
 ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_64 &random);
