@@ -1,5 +1,5 @@
-// The golden key values: the only guard on the key encoding (the model has its own
-// encoder, written from the same rules, and the two must agree with these bytes).
+// The golden key values. The model keys records by its own reading of the rules and the
+// differentials hold it and the engine together; these bytes hold both to the encoding.
 #include "engine/keys.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // the group quicksort and the selection merge written step by step as the sort is
 // described, the key encoding and the line cutter written from their rules, one generator
 // of key and record shapes, the job check, and what a run must leave. Nothing here calls
-// the code under test: the run's own sort, keys and scan are what it is measured against.
+// the run's own sorting, keying or scanning: they are what it is measured against.
 #ifndef PELMAR_TESTS_SUPPORT_MODEL_H
 #define PELMAR_TESTS_SUPPORT_MODEL_H
 
