@@ -388,7 +388,11 @@ TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
     const ParameterRecord &job;
     const std::string &bytes;
     uint32_t partRecords;  // 0: in memory
-  } rows[] = {{fixed, records, 0}, {text, lines, 0}, {text, lines, 997}};
+  } rows[] = {{fixed, records, 0}, {text, lines, 0},
+#ifndef _WIN32
+              {text, lines, 997},  // run files have no name once made: none may be left
+#endif
+  };
   for (int threads : {1, 3}) {
     for (const auto &row : rows) {
       SCOPED_TRACE(testing::Message() << threads << " threads, length " << row.job.recordLength << ", parts of " << row.partRecords);
