@@ -78,7 +78,8 @@ TEST(BuildFixedKey, GoldenKeysOfOneField) {
   }
 }
 
-// Whole keys: the worked example of two fields at their places; text keys of 'c' and 'a'
+// Whole keys: the worked example of two fields at their places; a real that reads no byte
+// behind its field; text keys of 'c' and 'a'
 // fields ending in the record's start offset, never inverted (4 bytes, 8 when wide), a
 // field past a short record's end reading zeros.
 TEST(BuildFixedKey, GoldenKeysOfWholeRecords) {
@@ -93,6 +94,7 @@ TEST(BuildFixedKey, GoldenKeysOfWholeRecords) {
       {{{2, 1, 'u', 'a'}, {1, 1, 'a', 'd'}}, -1, false, "61 62", "62 9E"},
       {{{1, 4, 'c', 'a'}}, 0, false, "62 65 74 61", "42 45 54 41 00 00 00 00"},
       {{{1, 4, 'c', 'a'}}, 13, false, "41 6C 70 68 61", "41 4C 50 48 00 00 00 0D"},
+      {{{1, 8, 'f', 'a'}}, -1, false, "00 00 00 00 00 00 00 C0 01", "3F E0 00 00 00 00 00 00"},  // -2.0, a byte behind
       {{{1, 6, 'a', 'd'}}, 0x01020304, false, "61 62", "9E 9D FF FF FF FF 01 02 03 04"},
       {{{3, 2, 'a', 'a'}, {1, 1, 'c', 'd'}}, 0x0102030405, true, "61 62 63", "63 00 BE 00 00 00 01 02 03 04 05"},
   };

@@ -104,7 +104,8 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
                         {1, 997, 2, false}, {3, 997, 2, true}, {2, 2 * 997, 3, false}, {1, 3 * 997, 3, true}};
   const uint32_t oneRound = kMergeBatch * kSortGroupSize;  // the most groups one merge round takes
   int sorted = 0;
-  for (uint32_t n : {2u, 997u, 998u, 2500u, oneRound, oneRound + 1, oneRound + 1500}) {
+  // 65537: one record past four output tasks of 16384 records on a pool.
+  for (uint32_t n : {2u, 997u, 998u, 2500u, oneRound, oneRound + 1, 65537u}) {
     for (int round = 0; round < (n < oneRound ? 12 : 3); round++) {
       uint8_t choice[2 + 4 * kMaxKeys];
       for (uint8_t &b : choice) b = static_cast<uint8_t>(random());
