@@ -7,39 +7,31 @@
 #include <string>
 
 #include "engine/errortext.h"
-#include "os/platform.h"
 #include "engine/sortrun.h"
+#include "os/platform.h"
 #include "tests/support/model.h"
 #include "tests/support/testfiles.h"
 
 namespace {
 
-std::string Count(uint64_t value) {
-  char field[kCountFieldSize];
-  FormatCount(value, field);
-  return field;
-}
-
 uint32_t gTick = 0;
-uint32_t gSteps[] = {1000, 1010, 1030, 1060, 1100};
-uint32_t FakeMilliseconds() { return gSteps[gTick++ % 5]; }
+const uint32_t kSteps[] = {1000, 1010, 1030, 1060, 1100};
+uint32_t FakeMilliseconds() { return kSteps[gTick++ % 5]; }
 void FakeLocalTime(LocalTime *t) { *t = LocalTime{2026, 12, 6, 9, 5}; }
 
 }  // namespace
 
-TEST(FormatCount, RightAlignsWithCommasInElevenCharacters) {
-  EXPECT_EQ(Count(0), "          0");
-  EXPECT_EQ(Count(997), "        997");
-  EXPECT_EQ(Count(1234), "      1,234");
-  EXPECT_EQ(Count(1000000), "  1,000,000");
-  EXPECT_EQ(Count(999999999), "999,999,999");
-}
-
-TEST(FormatCount, WidensForTenDigitsOrMore) {
-  EXPECT_EQ(Count(1234567890), "1,234,567,890");
-  EXPECT_EQ(Count(4294967295u), "4,294,967,295");
-  EXPECT_EQ(Count(18446744073709551615u), "18,446,744,073,709,551,615");
+// Right-aligned in eleven characters with a comma after every third digit; ten digits or
+// more take the room they need.
+TEST(FormatCount, RightAlignsWithCommasAndWidensPastNineDigits) {
+  const std::pair<uint64_t, const char *> rows[] = {
+      {0, "          0"}, {997, "        997"}, {1234, "      1,234"}, {1000000, "  1,000,000"},
+      {999999999, "999,999,999"}, {1234567890, "1,234,567,890"}, {18446744073709551615u, "18,446,744,073,709,551,615"}};
   char field[kCountFieldSize];
+  for (const auto &row : rows) {
+    FormatCount(row.first, field);
+    EXPECT_STREQ(field, row.second);
+  }
   FormatSignedCount(-1234, field);
   EXPECT_STREQ(field, "     -1,234");
 }
@@ -69,6 +61,7 @@ TEST(OpenStatisticsFile, TheReportPathHoldsAtMost255Characters) {
   ASSERT_LT(folder.path.size() + 2, room);
   const std::string longest = folder.path + "/" + std::string(room - folder.path.size() - 1, 'd');
   ASSERT_TRUE(std::filesystem::create_directory(longest));
+  ASSERT_TRUE(std::filesystem::create_directory(longest + "e"));
   InputFile input;
   OutputFile output;
   memset(&input, 0, sizeof input);
@@ -76,28 +69,16 @@ TEST(OpenStatisticsFile, TheReportPathHoldsAtMost255Characters) {
   FILE *report = OpenStatisticsFile(longest.c_str(), &input, &output);
   EXPECT_NE(report, nullptr);
   if (report != nullptr) fclose(report);
-  ASSERT_TRUE(std::filesystem::create_directory(longest + "e"));
   EXPECT_EQ(OpenStatisticsFile((longest + "e").c_str(), &input, &output), nullptr);
 }
 
 // A whole report, byte for byte: three 4-byte records, two keys, a fixed clock.
 TEST(StatisticsReport, GoldenBytesOfAFixedLengthRun) {
   TempFolder folder;
-  const std::string input = folder.File("in.dat");
-  const std::string output = folder.File("out.dat");
+  const std::string input = folder.File("in.dat"), output = folder.File("out.dat");
   WriteFile(input, "b1xxa2xxc3xx");
   ParameterRecord job = MakeJob(input, output, 4, {KeyField{1, 1, 'c', 'a'}, KeyField{2, 1, 'a', 'd'}});
-  job.statisticsFlag = 1;
   CopyText(job.keyTitles[1], kKeyTitleSize, "A Title Of 25 Characters!");
-  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-  gTick = 0;
-  SetClockForTesting(FakeMilliseconds, FakeLocalTime);
-  ClearErrorText();
-  int result = SortRun(&job);
-  SetClockForTesting(nullptr, nullptr);
-  ASSERT_EQ(result, 0) << ErrorText;
-  EXPECT_EQ(ReadFile(output), "a2xxb1xxc3xx");
-
   const std::string expected =
       "\r\n  Date - 12/06/2026   Time - 09:05 \r\n"
       "\r\n  Input File: " + input +
@@ -120,5 +101,13 @@ TEST(StatisticsReport, GoldenBytesOfAFixedLengthRun) {
       "\r\nWrite File Time:         40 Clicks"
       "\r\n Total Run Time:        100 Clicks at 1000.00 Clicks/Second"
       "\r\n\r\n";
+  job.statisticsFlag = 1;
+  CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
+  gTick = 0;
+  SetClockForTesting(FakeMilliseconds, FakeLocalTime);
+  ClearErrorText();
+  EXPECT_EQ(SortRun(&job), 0) << ErrorText;
+  SetClockForTesting(nullptr, nullptr);
   EXPECT_EQ(ReadFile(folder.File("SortStat.txt")), expected);
+  EXPECT_EQ(ReadFile(output), "a2xxb1xxc3xx");
 }

@@ -4,143 +4,156 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/keys.h"
-#include "engine/merge.h"
 #include "engine/scanner.h"
-#include "engine/sortrun.h"
 
 namespace {
 
 struct QuicksortState {
   const ReferenceKeys *keys;
-  std::vector<const unsigned char *> slots;  // key addresses, as the described work array holds them
+  std::vector<uint32_t> slots;  // the group's references, as the described work array holds them
   GroupCounters counters;
   uint64_t compares;
-  uint32_t size;
 };
 
-int Compare(const QuicksortState &q, const unsigned char *a, const unsigned char *b) {
-  return memcmp(a, b, q.keys->keyLength);
+int Compare(const QuicksortState &q, uint32_t a, uint32_t b) {
+  const uint32_t t = q.keys->keyLength;
+  return memcmp(q.keys->bytes.data() + uint64_t{a} * t, q.keys->bytes.data() + uint64_t{b} * t, t);
 }
 
+// The pivot is the range's first slot; the hole it leaves is filled from the right, the
+// slot that empties from the left, and so on until the cursors meet.
 void Quicksort(QuicksortState &q, int first, int last) {
-  q.counters.invocations++;
-  if (q.counters.invocations > q.size) return;
-  const unsigned char *pivot = q.slots[first];
-  int lo = first;
-  int hi = last;
-  if (hi > lo) {
-    for (;;) {
-      while (Compare(q, q.slots[hi], pivot) >= 0 && hi > lo) {
-        hi = hi - 1;
-        q.compares++;
-      }
-      if (hi != lo) {
-        q.slots[lo] = q.slots[hi];
-        lo = lo + 1;
-      }
-      while (Compare(q, q.slots[lo], pivot) <= 0 && hi > lo) {
-        lo = lo + 1;
-        q.compares++;
-      }
-      if (hi != lo) {
-        q.slots[hi] = q.slots[lo];
-        hi = hi - 1;
-      }
-      if (!(hi > lo)) break;
-    }
+  if (++q.counters.invocations > q.slots.size()) return;
+  const uint32_t pivot = q.slots[first];
+  int lo = first, hi = last;
+  while (hi > lo) {
+    for (; Compare(q, q.slots[hi], pivot) >= 0 && hi > lo; hi--) q.compares++;
+    if (hi != lo) q.slots[lo++] = q.slots[hi];
+    for (; Compare(q, q.slots[lo], pivot) <= 0 && hi > lo; lo++) q.compares++;
+    if (hi != lo) q.slots[hi--] = q.slots[lo];
   }
-  int p = lo;
-  q.slots[p] = pivot;
+  q.slots[lo] = pivot;
   if (first == last) q.counters.returns++;
-  if (p > first) {
-    q.counters.loBranches++;
-    Quicksort(q, first, p - 1);
-  }
-  if (p < last) {
-    q.counters.hiBranches++;
-    Quicksort(q, p + 1, last);
-  }
+  if (lo > first) q.counters.loBranches++, Quicksort(q, first, lo - 1);
+  if (lo < last) q.counters.hiBranches++, Quicksort(q, lo + 1, last);
 }
 
-// The described selection merge of sorted groups; *compares receives its compares.
+// The described selection merge of sorted groups: each step starts from the head of the
+// lowest group with references left and counts every strictly smaller later head.
 std::vector<uint32_t> ReferenceMerge(const ReferenceKeys &keys, const std::vector<std::vector<uint32_t>> &groups,
                                      uint64_t *compares) {
-  const size_t groupCount = groups.size();
-  size_t n = 0;
-  for (const auto &g : groups) n += g.size();
-  std::vector<size_t> cursors(groupCount, 0);
-  auto key = [&](uint32_t r) { return keys.bytes.data() + uint64_t{r} * keys.keyLength; };
-  auto exhausted = [&](size_t g) { return cursors[g] == groups[g].size(); };
+  QuicksortState q{&keys, {}, {}, 0};
+  std::vector<size_t> cursors(groups.size(), 0);
   std::vector<uint32_t> output;
-  *compares = 0;
-  uint32_t best = groups[0][0];
-  size_t bestGroup = 0;
-  for (;;) {  // MergeStep
-    for (size_t g = 0; g < groupCount; g++) {
-      if (exhausted(g) || g == bestGroup) continue;
-      uint32_t head = groups[g][cursors[g]];
-      if (memcmp(key(head), key(best), keys.keyLength) < 0) {
-        best = head;
-        bestGroup = g;
+  for (;;) {
+    size_t best = 0;
+    while (best < groups.size() && cursors[best] == groups[best].size()) best++;
+    if (best == groups.size()) return output;
+    for (size_t g = best + 1; g < groups.size(); g++) {
+      if (cursors[g] < groups[g].size() && Compare(q, groups[g][cursors[g]], groups[best][cursors[best]]) < 0) {
+        best = g;
         (*compares)++;
       }
     }
-    output.push_back(best);
-    cursors[bestGroup]++;
-    if (output.size() == n) return output;
-    size_t lowest = 0;
-    while (lowest < groupCount && exhausted(lowest)) lowest++;
-    if (lowest == groupCount) return output;
-    best = groups[lowest][cursors[lowest]];
-    bestGroup = lowest;
+    output.push_back(groups[best][cursors[best]++]);
   }
 }
+
+// A real field's key, its bytes most significant first: the value's own bits with the sign
+// flipped (ascending) where that leaves the sign bit set, else the bits of its reciprocal in
+// the field's own width, so that a larger magnitude keys smaller. Descending, a zero or NaN
+// reciprocal keys after every positive value.
+void RealKey(std::vector<unsigned char> &k, bool descending) {
+  if (!descending) k[0] ^= 0x80;
+  if (k[0] & 0x80) return;
+  if (!descending) k[0] ^= 0x80;
+  bool zeroOrNan;
+  uint64_t bits = 0;
+  for (unsigned char b : k) bits = bits << 8 | b;
+  if (k.size() == 4) {
+    float x, y;
+    uint32_t narrow = static_cast<uint32_t>(bits);
+    memcpy(&x, &narrow, 4);
+    y = x == 0 || x != x ? x : 1 / x;
+    zeroOrNan = y == 0 || y != y;
+    memcpy(&narrow, &y, 4);
+    bits = narrow;
+  } else {
+    double x, y;
+    memcpy(&x, &bits, 8);
+    y = x == 0 || x != x ? x : 1 / x;
+    zeroOrNan = y == 0 || y != y;
+    memcpy(&bits, &y, 8);
+  }
+  for (size_t j = 0; j < k.size(); j++) k[j] = static_cast<unsigned char>(bits >> (8 * (k.size() - 1 - j)));
+  if (!descending || zeroOrNan) k[0] ^= 0x80;
+}
+
+// The key of one record: each field in key order ('c' raising a to z; integers and reals
+// stored least significant byte first and keyed most significant first, 'i' with its sign
+// bit flipped; descending inverts every byte but a real's).
+std::vector<unsigned char> RecordKey(const ParameterRecord &job, const unsigned char *record) {
+  std::vector<unsigned char> key;
+  for (int f = 0; f < job.keyCount; f++) {
+    const KeyField &field = job.keys[f];
+    std::vector<unsigned char> k(record + field.position - 1, record + field.position - 1 + field.length);
+    if (field.type == 'c') for (unsigned char &b : k) b = b >= 'a' && b <= 'z' ? b - 32 : b;
+    if (strchr("iuf", field.type)) std::reverse(k.begin(), k.end());
+    if (field.type == 'i') k[0] ^= 0x80;
+    if (field.type == 'f') RealKey(k, field.sequence == 'd');
+    else if (field.sequence == 'd') for (unsigned char &b : k) b ^= 0xFF;
+    key.insert(key.end(), k.begin(), k.end());
+  }
+  return key;
+}
+
+bool JobIsValid(const ParameterRecord &job) {
+  const bool variable = job.recordLength == kVariableRecords;
+  if (!variable && (job.recordLength < 1 || job.recordLength > kMaxRecordLength)) return false;
+  if (job.keyCount < 1 || job.keyCount > kMaxKeys) return false;
+  int64_t total = 0;
+  for (int k = 0; k < job.keyCount; k++) {
+    const KeyField &key = job.keys[k];
+    if (key.position < 1 || key.length < 1 || key.type == '\0' || !strchr(variable ? "ca" : "caiuf", key.type)) return false;
+    if ((key.sequence != 'a' && key.sequence != 'd') || (key.type == 'f' && key.length != 4 && key.length != 8)) return false;
+    if (!variable && int64_t{key.position} + key.length - 1 > job.recordLength) return false;
+    total += key.length;
+  }
+  return !variable || total + 4 <= 1024;  // a text job's key and offset fit the 1024-byte record buffer
+}
+
+const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
+
+// A refused run: before the output is opened (it stays as it was), or after (it is left empty).
+ExpectedRun Refused(const std::string &text, bool outputOpened) {
+  return ExpectedRun{1, text + kTerminated, outputOpened, "", ReferenceSortResult{}};
+}
+
+std::string Named(const char *what, const ParameterRecord &job) { return std::string(what) + job.inputName + "!\n"; }
 
 }  // namespace
 
 uint64_t ReferenceGroupSort(const ReferenceKeys &keys, std::vector<uint32_t> *references, GroupCounters *counters) {
-  QuicksortState q;
-  q.keys = &keys;
-  q.counters = GroupCounters{0, 0, 0, 0};
-  q.compares = 0;
-  q.size = static_cast<uint32_t>(references->size());
-  for (uint32_t r : *references) q.slots.push_back(keys.bytes.data() + uint64_t{r} * keys.keyLength);
-  if (q.size > 1) Quicksort(q, 0, static_cast<int>(q.size) - 1);
-  for (size_t i = 0; i < q.slots.size(); i++) {
-    (*references)[i] = static_cast<uint32_t>((q.slots[i] - keys.bytes.data()) / keys.keyLength);
-  }
+  QuicksortState q{&keys, *references, GroupCounters{0, 0, 0, 0}, 0};
+  if (q.slots.size() > 1) Quicksort(q, 0, static_cast<int>(q.slots.size()) - 1);
+  *references = q.slots;
   *counters = q.counters;
   return q.compares;
 }
 
 ReferenceSortResult ReferenceSort(const ReferenceKeys &keys) {
-  ReferenceSortResult result;
-  result.sortCompares = 0;
-  result.mergeCompares = 0;
+  ReferenceSortResult result{{}, {}, 0, 0};
   const uint32_t n = static_cast<uint32_t>(keys.bytes.size() / keys.keyLength);
   std::vector<std::vector<uint32_t>> groups;
   for (uint32_t start = 0; start < n; start += kSortGroupSize) {
     std::vector<uint32_t> group;
     for (uint32_t i = start; i < n && i < start + kSortGroupSize; i++) group.push_back(i);
-    GroupCounters counters;
-    result.sortCompares += ReferenceGroupSort(keys, &group, &counters);
-    result.counters.push_back(counters);
+    result.counters.emplace_back();
+    result.sortCompares += ReferenceGroupSort(keys, &group, &result.counters.back());
     groups.push_back(group);
   }
-  if (groups.size() == 1) {
-    result.order = groups[0];
-  } else {
-    result.order = ReferenceMerge(keys, groups, &result.mergeCompares);
-  }
+  result.order = groups.size() == 1 ? groups[0] : ReferenceMerge(keys, groups, &result.mergeCompares);
   return result;
-}
-
-
-const char *ShapeName(int shape) {
-  static const char *names[] = {"random", "few distinct", "ascending", "descending", "descending with ties",
-                                "all equal", "nearly sorted", "organ pipe", "sawtooth", "long shared prefix"};
-  return names[shape];
 }
 
 ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_64 &random) {
@@ -152,11 +165,12 @@ ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_6
   };
   std::vector<std::string> palette;
   for (int i = 2 + static_cast<int>(random() % 5); i > 0; i--) palette.push_back(randomKey(256));
+  const uint32_t prefix = std::min<uint32_t>(keyLength, 8);
   for (auto &k : list) {
     if (shape == kFewDistinct || shape == kDescendingTies) k = palette[random() % palette.size()];
     else if (shape == kAllEqual) k = palette[0];
     else if (shape == kAscending) k = randomKey(3);
-    else if (shape == kLongSharedPrefix) k = randomKey(2).replace(0, std::min<uint32_t>(keyLength, 8), std::min<uint32_t>(keyLength, 8), 'p');
+    else if (shape == kLongSharedPrefix) k = randomKey(2).replace(0, prefix, prefix, 'p');
     else k = randomKey(256);
   }
   if (shape == kAscending || shape == kNearlySorted) std::sort(list.begin(), list.end());
@@ -170,10 +184,25 @@ ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_6
   for (uint32_t start = 0; shape == kSawtooth && start < n; start += 37) {
     std::sort(list.begin() + start, list.begin() + std::min(n, start + 37));
   }
-  ReferenceKeys keys;
-  keys.keyLength = keyLength;
+  ReferenceKeys keys{{}, keyLength};
   for (const auto &k : list) keys.bytes.insert(keys.bytes.end(), k.begin(), k.end());
   return keys;
+}
+
+std::string MakeLines(int shape, uint32_t n, uint32_t width, int mode, std::mt19937_64 &random, int strays) {
+  const ReferenceKeys letters = MakeKeys(shape, n, width, random);
+  const std::string end = mode == kDelimiterBoth ? "\r\n" : mode == kDelimiterCr ? "\r" : "\n";
+  const char stray = mode == kDelimiterLf ? '\r' : '\n';
+  const bool ties = shape == kAllEqual || shape == kFewDistinct || shape == kDescendingTies;
+  std::string text;
+  for (size_t at = 0; at < letters.bytes.size(); at += width) {
+    std::string line;
+    for (size_t j = 0, length = ties ? width : 1 + random() % width; j < length; j++) line += 'a' + letters.bytes[at + j] % 26;
+    if (random() % 8 == 0) line.insert(random() % line.size(), 1, stray);
+    text += line + end + (random() % 16 == 0 ? end : "");
+    if (strays > 0) text += std::string(strays + random() % (4 * strays), stray);
+  }
+  return text + "unended";
 }
 
 int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines) {
@@ -182,10 +211,7 @@ int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines) {
   for (size_t i = 0; i < bytes.size(); i++) {
     const char c = bytes[i];
     if (c == delimiter) {
-      if (mode == kDelimiterBoth) {
-        if (i + 1 == bytes.size() || bytes[i + 1] != '\n') return kScanDelimiterError;
-        i++;
-      }
+      if (mode == kDelimiterBoth && (i + 1 == bytes.size() || bytes[++i] != '\n')) return kScanDelimiterError;
       if (!open.stored.empty()) lines->push_back(open);
       open.stored.clear();
     } else if (c != '\r' && c != '\n') {
@@ -207,7 +233,7 @@ ParameterRecord MakeJob(const std::string &input, const std::string &output, int
   CopyText(job.outputName, sizeof job.outputName, output.c_str());
   job.recordLength = recordLength;
   job.keyCount = static_cast<int32_t>(keys.size());
-  for (size_t k = 0; k < keys.size(); k++) job.keys[k] = keys[k];
+  std::copy(keys.begin(), keys.end(), job.keys);
   for (int k = 0; k < kMaxKeys; k++) snprintf(job.keyTitles[k], kKeyTitleSize, "Key %d:", k + 1);
   return job;
 }
@@ -236,68 +262,32 @@ size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, con
       const int32_t position = 1 + p % span;
       const int32_t room = span - position + 1;
       key = KeyField{position, 1 + l % room, "caiuf"[t % 5], s & 1 ? 'd' : 'a'};
-      if (key.type == 'f') {
-        if (room >= 4) key.length = (t & 0x80) && room >= 8 ? 8 : 4;
-        else key.type = 'u';
-      }
+      if (key.type == 'f' && room >= 4) key.length = (t & 0x80) && room >= 8 ? 8 : 4;
+      if (key.type == 'f' && room < 4) key.type = 'u';
     }
   }
   if (raw && ((flags >> 6) & 1)) job->keyCount = (flags >> 7) ? 7 : 0;
   return std::min(taken, size);
 }
 
-bool JobIsValid(const ParameterRecord &job) {
-  const bool variable = job.recordLength == kVariableRecords;
-  if (!variable && (job.recordLength < 1 || job.recordLength > kMaxRecordLength)) return false;
-  if (job.keyCount < 1 || job.keyCount > kMaxKeys) return false;
-  int64_t total = 0;
-  for (int k = 0; k < job.keyCount; k++) {
-    const KeyField &key = job.keys[k];
-    const std::string types = variable ? "ca" : "caiuf";
-    if (key.position < 1 || key.length < 1 || types.find(key.type) == std::string::npos || key.type == '\0') return false;
-    if (key.sequence != 'a' && key.sequence != 'd') return false;
-    if (key.type == 'f' && key.length != 4 && key.length != 8) return false;
-    if (!variable && int64_t{key.position} + key.length - 1 > job.recordLength) return false;
-    total += key.length;
-  }
-  return !variable || total + kOffsetSuffixLength <= 1024;  // a text job's key fits the 1024-byte record buffer
-}
-
-namespace {
-
-const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
-
-// A refused run: before the output is opened (it stays as it was), or after (it is left empty).
-ExpectedRun Refused(const std::string &text, bool outputOpened) {
-  return ExpectedRun{1, text + kTerminated, outputOpened, "", ReferenceSortResult{}};
-}
-
-std::string Named(const char *what, const ParameterRecord &job) { return std::string(what) + job.inputName + "!\n"; }
-
-}  // namespace
-
 ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode) {
   if (!JobIsValid(job)) return Refused("\n Invalid Sort Parameters!\n", false);
   const char kOneRecord[] = "\n Only ONE Record in File - No Need to Sort!\n";
-  KeyPlan plan;
-  const bool variable = job.recordLength == kVariableRecords;
-  PrepareKeyPlan(job.keys, job.keyCount, variable, &plan);
-  ReferenceKeys keys;
-  keys.keyLength = plan.keyLength;
+  const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
+  ReferenceKeys keys{{}, 0};
   std::vector<std::string> records;  // each record as the output copies it, in input order
   std::string messages;
-  if (!variable) {
+  if (job.recordLength != kVariableRecords) {
     const size_t length = static_cast<size_t>(job.recordLength);
     int64_t keyTotal = 0;
     for (int k = 0; k < job.keyCount; k++) keyTotal += job.keys[k].length;
     if (bytes.size() / length < 2) return Refused(kOneRecord, true);
     if (bytes.size() % length != 0) return Refused(Named("\n File Size NOT Equally Divisible by Record Length: ", job), true);
     if (keyTotal > job.recordLength) return Refused("\n Total Length of Keys Specified > Record Length!\n", true);
-    keys.bytes.resize(bytes.size() / length * plan.keyLength);
-    for (size_t i = 0; i < bytes.size() / length; i++) {
-      BuildFixedKey(&plan, reinterpret_cast<const unsigned char *>(bytes.data()) + i * length,
-                    keys.bytes.data() + i * plan.keyLength);
-      records.push_back(bytes.substr(i * length, length));
+    for (size_t at = 0; at < bytes.size(); at += length) {
+      const std::vector<unsigned char> key = RecordKey(job, data + at);
+      keys.bytes.insert(keys.bytes.end(), key.begin(), key.end());
+      records.push_back(bytes.substr(at, length));
     }
   } else {
     std::vector<TextLine> lines;
@@ -317,14 +307,16 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
     }
     if (!past.empty()) return Refused(messages + past, false);
     if (lines.size() < 2) return Refused(messages + kOneRecord, true);
-    keys.bytes.resize(lines.size() * plan.keyLength);
-    for (size_t i = 0; i < lines.size(); i++) {
-      std::vector<unsigned char> record(plan.reach + 261, 0);
-      memcpy(record.data(), lines[i].stored.data(), lines[i].stored.size());
-      BuildVariableKey(&plan, record.data(), static_cast<uint32_t>(lines[i].first), keys.bytes.data() + i * plan.keyLength);
-      records.push_back(bytes.substr(lines[i].first, lines[i].last - lines[i].first + 1) + "\r\n");
+    for (const TextLine &line : lines) {  // the stored bytes read zeros past their end; the offset closes the key
+      std::vector<unsigned char> record(1100, 0);
+      memcpy(record.data(), line.stored.data(), line.stored.size());
+      const std::vector<unsigned char> key = RecordKey(job, record.data());
+      keys.bytes.insert(keys.bytes.end(), key.begin(), key.end());
+      for (int shift = 24; shift >= 0; shift -= 8) keys.bytes.push_back(static_cast<unsigned char>(line.first >> shift));
+      records.push_back(bytes.substr(line.first, line.last - line.first + 1) + "\r\n");
     }
   }
+  keys.keyLength = static_cast<uint32_t>(keys.bytes.size() / records.size());
   ExpectedRun expected{0, messages, true, "", ReferenceSort(keys)};
   for (uint32_t i : expected.sort.order) expected.output += records[i];
   return expected;

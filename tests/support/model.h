@@ -1,8 +1,8 @@
-// The plain model of a sort run that the differential tests and the fuzz targets share:
+// The plain model of a sort run that the differential tests and the fuzz target share:
 // the group quicksort and the selection merge written step by step as the sort is
-// described, one generator of key and record shapes, a line cutter written from the
-// scanner's rules (not from its code), the job check, and what a run must leave. Nothing
-// here calls the code under test but the key encoding, which the golden key table guards.
+// described, the key encoding and the line cutter written from their rules, one generator
+// of key and record shapes, the job check, and what a run must leave. Nothing here calls
+// the run's own sorting, keying or scanning: they are what it is measured against.
 #ifndef PELMAR_TESTS_SUPPORT_MODEL_H
 #define PELMAR_TESTS_SUPPORT_MODEL_H
 
@@ -24,9 +24,8 @@ struct ReferenceKeys {
 // returns the counted cursor advances.
 uint64_t ReferenceGroupSort(const ReferenceKeys &keys, std::vector<uint32_t> *references, GroupCounters *counters);
 
-// The whole described sort of n keys: groups of 997 sorted by ReferenceGroupSort, then
-// joined by the selection merge (lowest key first, the lower group on ties), or taken as
-// they stand when there is one group.
+// The whole described sort: groups of 997 sorted by ReferenceGroupSort, then joined by the
+// selection merge (lowest key first, the lower group on ties), or the one group as it stands.
 struct ReferenceSortResult {
   std::vector<uint32_t> order;
   std::vector<GroupCounters> counters;
@@ -49,10 +48,14 @@ enum KeyShape {
   kShapeCount
 };
 
-const char *ShapeName(int shape);
-
 // n keys (or records) of keyLength bytes in the given shape.
 ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_64 &random);
+
+// n text lines in a delimiter mode, letters from keys of the shape: 1 to width of them (all
+// width for the shapes with ties), now and then a stray CR or LF (in the span, never in a
+// key) or an empty line, the last line unended. strays > 0: strays to 5 * strays line
+// breaks that are not delimiters after every line.
+std::string MakeLines(int shape, uint32_t n, uint32_t width, int mode, std::mt19937_64 &random, int strays = 0);
 
 // One text line as the scanner's header describes the cut.
 struct TextLine {
@@ -79,15 +82,12 @@ ParameterRecord MakeJob(const std::string &input, const std::string &output, int
 size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, const std::string &output,
                  ParameterRecord *job, int *mode);
 
-// True when the run must accept the job, by its documented limits.
-bool JobIsValid(const ParameterRecord &job);
-
 // What a run of job over the input bytes in delimiter mode must leave.
 struct ExpectedRun {
-  int result;              // 0 or 1
-  std::string errorText;   // the error text, whole
-  bool outputOpened;       // false: the run ends before it opens the output
-  std::string output;      // the output file after the run (empty after a failure)
+  int result;                // 0 or 1
+  std::string errorText;     // the error text, whole
+  bool outputOpened;         // false: the run ends before it opens the output
+  std::string output;        // the output file after the run (empty after a failure)
   ReferenceSortResult sort;  // the described sort of the records, when it succeeds
 };
 ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode);
