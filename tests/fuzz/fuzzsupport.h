@@ -40,11 +40,7 @@ struct FuzzReader {
   std::string Text(size_t maxLength) {
     size_t length = Byte();
     if (maxLength > 255) length |= size_t{Byte()} << 8;
-    length = std::min(length % (maxLength + 1), size);
-    std::string text(reinterpret_cast<const char *>(data), length);
-    data += length;
-    size -= length;
-    return text;
+    return Rest(length % (maxLength + 1));
   }
   // Whatever is left, at most maxLength bytes.
   std::string Rest(size_t maxLength) {
