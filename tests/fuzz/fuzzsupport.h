@@ -78,10 +78,4 @@ inline std::string ReadWholeFile(const std::string &name, bool *found = nullptr)
   return ReadFile(name);
 }
 
-// 1 when text is NUL-terminated within capacity bytes and at most maxLength characters long.
-inline bool Bounded(const char *text, size_t capacity, size_t maxLength) {
-  size_t length = strnlen(text, capacity);
-  return length < capacity && length <= maxLength;
-}
-
 #endif

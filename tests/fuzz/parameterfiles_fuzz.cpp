@@ -27,9 +27,7 @@ namespace {
 const std::string kMagic("plm\0", 4);
 StorageOutcome outcome;  // what the last operation reported
 
-void Collect(void *listed, const char *identifier) {
-  static_cast<std::vector<std::string> *>(listed)->push_back(identifier);
-}
+void Collect(void *listed, const char *identifier) { static_cast<std::vector<std::string> *>(listed)->push_back(identifier); }
 
 int32_t Count(const std::string &bytes) { return bytes.size() < 4 ? 0 : GetLe32(bytes, 0); }
 size_t EntryAt(int64_t index) { return 4 + kParameterRecordSize * static_cast<size_t>(index); }

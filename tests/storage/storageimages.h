@@ -52,9 +52,8 @@ inline std::string RecordImage(const SortParameters &p, const char (*titles)[kKe
   std::string bytes = BlankImage(766);
   LayText(bytes, 4, p.inputName, 255);  // names of 255 characters fill their slots
   LayText(bytes, 259, p.outputName, 255);
-  PutLe32(bytes, 514, p.recordLength);
-  PutLe32(bytes, 518, p.keyCount);
-  PutLe32(bytes, 522, p.statisticsFlag);
+  const int32_t values[] = {p.recordLength, p.keyCount, p.statisticsFlag};
+  for (int i = 0; i < 3; i++) PutLe32(bytes, 514 + 4 * i, values[i]);
   for (int k = 0; k < 6; k++) {
     PutLe32(bytes, 526 + 10 * k, p.keys[k].position);
     PutLe32(bytes, 530 + 10 * k, p.keys[k].length);
