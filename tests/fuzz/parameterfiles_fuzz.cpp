@@ -68,6 +68,7 @@ void CheckLoad(const std::string &identifier) {
   const std::string bytes = named ? ReadWholeFile(file, &found) : "", before = Current();
   const bool whole = found && index < Count(bytes) && bytes.size() >= EntryAt(index + 1) &&
                      bytes.compare(EntryAt(index), 4, kMagic) == 0;
+  FUZZ_CHECK(IsEntryIdentifier(identifier.c_str()) == named, "identifiers as the saved list names entries");
   FUZZ_CHECK(LoadUserEntry(identifier.c_str(), &outcome) == !whole, "an entry loads exactly when it is there whole");
   FUZZ_CHECK(Current() == (whole ? LoadedRecord(bytes.substr(EntryAt(index), kParameterRecordSize)) : before),
              "a load takes the entry as it is stored, a refused one nothing");

@@ -105,6 +105,20 @@ TEST_F(ParameterFilesTest, ListingTakesEveryUserFileAndGoesOnPastDamagedOnes) {
   EXPECT_EQ(FakeMessageCount(), 0);
 }
 
+// With the program directory gone, nothing is claimed done.
+TEST_F(ParameterFilesTest, NothingIsDoneOutsideTheProgramDirectory) {
+  WriteFile("t.spt", ParameterFileImage(1, Entry("t.txt", 1)));
+  CopyText(ProgramDirectory, kNameSize, "gone");
+  Preferences.createUserFiles = 1;
+  std::vector<std::string> listed;
+  EXPECT_EQ(RemoveUserEntry("t_a", &Outcome, Collect, &listed), 1);
+  CurrentParameters = Set("t.txt", 2);
+  EXPECT_EQ(BuildParameterRecord(), 1);
+  EXPECT_EQ(SaveLastParameters(&Outcome), 1);
+  EXPECT_EQ(Reported(), std::vector<std::string>(2, kCannotOpen));
+  EXPECT_EQ(ReadFile("t.spt"), ParameterFileImage(1, Entry("t.txt", 1)));
+}
+
 // Refusals the fuzz target cannot tell by the files alone: the result 1, exactly these
 // messages, every file as it was and none made but "spt.spt" (a save writes it all the same).
 struct Refusal {

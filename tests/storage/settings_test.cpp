@@ -35,6 +35,10 @@ TEST_F(SettingsTest, RewritesNeverWriteThroughLinksOrIntoExistingFiles) {
   EXPECT_EQ(WriteSettings(WindowPlace{}), 1);
   EXPECT_EQ(ReadFile("Pelmar.ini"), before);
   EXPECT_EQ(FolderNames().size(), kTaken + 3u);  // nothing left behind
+  std::filesystem::create_directory("elsewhere");   // the temporary file goes beside the file,
+  std::filesystem::current_path("elsewhere");       // not into the current folder
+  EXPECT_EQ(WriteSettings(WindowPlace{}), 1);
+  std::filesystem::current_path("..");
   for (int k = 0; k < kTaken; k++) RemoveFile(name(k));
   EXPECT_EQ(WriteSettings(WindowPlace{}), 0);
   EXPECT_EQ(ReadFile("Pelmar.ini")[262], 1);
