@@ -40,11 +40,7 @@ struct FuzzReader {
   std::string Text(size_t maxLength) {
     size_t length = Byte();
     if (maxLength > 255) length |= size_t{Byte()} << 8;
-    length = std::min(length % (maxLength + 1), size);
-    std::string text(reinterpret_cast<const char *>(data), length);
-    data += length;
-    size -= length;
-    return text;
+    return Rest(length % (maxLength + 1));
   }
   // Whatever is left, at most maxLength bytes.
   std::string Rest(size_t maxLength) {
@@ -80,12 +76,6 @@ inline void EmptyFolder() {
 inline std::string ReadWholeFile(const std::string &name, bool *found = nullptr) {
   if (found != nullptr) *found = FileExists(name);
   return ReadFile(name);
-}
-
-// 1 when text is NUL-terminated within capacity bytes and at most maxLength characters long.
-inline bool Bounded(const char *text, size_t capacity, size_t maxLength) {
-  size_t length = strnlen(text, capacity);
-  return length < capacity && length <= maxLength;
 }
 
 #endif

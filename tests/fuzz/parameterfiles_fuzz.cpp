@@ -1,240 +1,151 @@
 // Fuzz target: the parameter-file operations on arbitrary files in a private program
-// directory. Each input writes up to three parameter files, then loads the last
-// parameters, lists, loads an entry, removes one and saves, checking after each step:
-//   byte 0     bit 0 user files on, bit 1 last path on, bits 2-3 which entry is loaded,
+// directory. Each input writes up to three parameter files, then starts up (restoring the
+// last parameters), lists, loads an entry, removes one and saves, checking after each:
+//   byte 0     bits 0-3 the removal's file operation that fails, bits 4-7 the save's
+//   byte 1     bit 0 user files on, bit 1 last path on, bits 2-3 which entry is loaded,
 //              bits 4-5 which is removed, bit 6 no ab.spt, bit 7 no c_d.spt
 //   byte 2     the saved set's input name: as loaded, ab.dat, x/c_d.dat, or a raw text
-//   then       the identifiers and input name in raw form, and the three files' bytes
-// A loaded entry's texts must be bounded and terminated, a failed load must leave the
-// parameters as they were, and every file must afterwards hold its old bytes or the
-// whole new content its operation describes, a save that could not write spt.spt must say
-// so, and nothing else may be left in the folder.
+//   then       the raw input name and identifiers, and the three files' bytes
+// Each operation does exactly what the files it finds call for (a load takes the entry as
+// it is stored, a removal moves the last entry into its place, a save rewrites the entry
+// with the same parameters or appends), or, where that cannot be done or a file operation
+// failed, leaves every file as it was and says why; nothing else is left in the folder.
+#include <strings.h>
+
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "os/platform.h"
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
-#include "tests/support/fakewinsys.h"
 #include "tests/fuzz/fuzzsupport.h"
+#include "tests/storage/storageimages.h"
 
 namespace {
 
-const char *const kFiles[] = {"ab.spt", "c_d.spt", "spt.spt"};
-constexpr size_t kMaxFile = 3 * 770;  // a count and three entries
-
-enum Operation { kStart, kLoadLast, kList, kLoad, kRemove, kSave };
-
-// The one place that calls storage; the lead adapts it when the interfaces change.
-// kStart: start-up with the two preferences; kSave: the current parameters under
-// inputName (empty: as they are) are saved. kList and kRemove fill listed with the
-// saved list's identifiers. Returns the operation's result (0 for kStart and kList).
-void Collect(void *listed, const char *identifier) {
-  static_cast<std::vector<std::string> *>(listed)->push_back(identifier);
-}
-
+const std::string kMagic("plm\0", 4);
 StorageOutcome outcome;  // what the last operation reported
 
-int CallStorage(Operation operation, int userFiles, int lastPath, const std::string &text,
-                std::vector<std::string> *listed) {
-  switch (operation) {
-    case kStart:
-      FakeReset();
-      LoadSettings();
-      ResetParameterState();
-      Preferences.createUserFiles = userFiles;
-      Preferences.useLastPath = lastPath;
-      return 0;
-    case kLoadLast:
-      return LoadLastParameters();
-    case kList:
-      listed->clear();
-      ListUserEntries(&outcome, Collect, listed);
-      return 0;
-    case kLoad:
-      return LoadUserEntry(text.c_str(), &outcome);
-    case kRemove:
-      listed->clear();
-      return RemoveUserEntry(text.c_str(), &outcome, Collect, listed);
-    case kSave:
-      if (!text.empty()) CopyText(CurrentParameters.inputName, sizeof CurrentParameters.inputName, text.c_str());
-      BuildParameterRecord();
-      return SaveLastParameters(&outcome);
-  }
-  return 0;
-}
+void Collect(void *listed, const char *identifier) { static_cast<std::vector<std::string> *>(listed)->push_back(identifier); }
 
-int32_t Count(const std::string &bytes) {
-  if (bytes.size() < 4) return 0;
-  uint32_t bits = 0;
-  for (int i = 0; i < 4; i++) bits |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-  return static_cast<int32_t>(bits);
-}
-
-std::string CountBytes(int32_t count) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; i++) bytes[i] = static_cast<char>((static_cast<uint32_t>(count) >> (8 * i)) & 0xFF);
-  return bytes;
-}
-
+int32_t Count(const std::string &bytes) { return bytes.size() < 4 ? 0 : GetLe32(bytes, 0); }
 size_t EntryAt(int64_t index) { return 4 + kParameterRecordSize * static_cast<size_t>(index); }
+std::string Current() { return RecordImage(CurrentParameters, KeyTitles); }
 
-void CheckParametersBounded() {
-  FUZZ_CHECK(Bounded(CurrentParameters.inputName, kNameSize, kNameSize - 1), "input name terminated");
-  FUZZ_CHECK(Bounded(CurrentParameters.outputName, kNameSize, kNameSize - 1), "output name terminated");
-  for (int k = 0; k < kMaxKeys; k++) FUZZ_CHECK(Bounded(KeyTitles[k], kKeyTitleSize, kKeyTitleMaxLength), "title bounded");
+// Every file of the folder, as name:bytes.
+std::vector<std::string> Folder() {
+  std::vector<std::string> files;
+  for (const std::string &name : FolderNames()) files.push_back(name + ":" + ReadWholeFile(name));
+  return files;
 }
 
-// Runs a loading operation: parameters bounded after a load, untouched after a refusal.
-void CheckLoad(Operation operation, const std::string &identifier) {
-  const SortParameters before = CurrentParameters;
-  char titles[kMaxKeys][kKeyTitleSize];
-  memcpy(titles, KeyTitles, sizeof titles);
-  if (CallStorage(operation, 0, 0, identifier, nullptr) == 0) {
-    CheckParametersBounded();
-  } else {
-    FUZZ_CHECK(memcmp(&before, &CurrentParameters, sizeof before) == 0, "a refused load keeps the parameters");
-    FUZZ_CHECK(memcmp(titles, KeyTitles, sizeof titles) == 0, "a refused load keeps the titles");
-  }
+// 1 when the fault chosen by failing (0: none) struck; the fault is taken away.
+bool Struck(int failing) {
+  const bool struck = failing > 0 && FileOperationsCounted() >= static_cast<uint64_t>(failing);
+  SetFileFaultForTesting(0);
+  return struck;
 }
 
-// A listing gives, in any order, the identifiers of the entries of each user file whose
-// base can form one (at most 125 characters) and that starts with a count and the magic:
-// a on, up to its count, as many as it holds whole, at most 30 (all of them unless a file
-// operation failed: whole is false).
-void CheckListed(std::vector<std::string> listed, bool whole) {
-  std::vector<std::string> expected;
-  for (const std::string &name : FolderNames()) {
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".spt") != 0 || name == "spt.spt") continue;
-    if (name.size() - 4 > static_cast<size_t>(kMaxBaseLength)) continue;
-    const std::string bytes = ReadWholeFile(name);
-    const int64_t count = Count(bytes), held = bytes.size() < 4 ? 0 : (bytes.size() - 4) / kParameterRecordSize;
-    if (count <= 0 || held == 0 || bytes.compare(4, 4, std::string("plm\0", 4)) != 0) continue;
-    for (int64_t i = 0; i < std::min({count, held, int64_t{kAddressableEntries}}); i++) {
-      expected.push_back(name.substr(0, name.size() - 4) + "_" + static_cast<char>('a' + i));
-    }
-  }
-  std::sort(expected.begin(), expected.end());
-  std::sort(listed.begin(), listed.end());
-  if (!whole) {  // a failed file operation may leave files out, never add any
-    FUZZ_CHECK(std::includes(expected.begin(), expected.end(), listed.begin(), listed.end()), "a listing adds nothing");
-    return;
-  }
-  FUZZ_CHECK(listed == expected, "a listing gives every whole, counted entry of the user files");
-}
-
-// The file an identifier names and the entry index, as the layout describes identifiers.
+// The file an identifier names and the entry index: a base of at most 125 characters
+// without a separator, an underscore, and one character from 'a' to '~'.
 bool NamedEntry(const std::string &identifier, std::string *file, int *index) {
   const size_t underscore = identifier.rfind('_');
-  if (underscore == std::string::npos || underscore + 2 != identifier.size()) return false;
+  if (underscore == std::string::npos || underscore + 2 != identifier.size() || underscore > 125) return false;
   *file = identifier.substr(0, underscore) + ".spt";
   *index = static_cast<unsigned char>(identifier.back()) - 'a';
-  return *index >= 0 && *index < kAddressableEntries;
+  return identifier.find('/') == std::string::npos && *index >= 0 && *index < kAddressableEntries;
 }
 
-// A removal leaves every file as it was, or the named file without the entry: the last
-// entry in its place, the count one lower, the length kept; or no file for its only entry.
-void CheckRemove(const std::string &identifier, int failing) {
-  std::vector<std::string> before;
-  for (const char *name : kFiles) before.push_back(ReadWholeFile(name));
+// A load takes the named entry when its file counts it, holds it whole and it has the
+// magic; otherwise it says why (nothing for a text that is no identifier) and leaves the
+// parameters and titles as they were.
+void CheckLoad(const std::string &identifier) {
   std::string file;
-  int index = -1;
+  int index = 0;
+  bool found = false;
   const bool named = NamedEntry(identifier, &file, &index);
-  const std::string old = named ? ReadWholeFile(file) : "";
+  const std::string bytes = named ? ReadWholeFile(file, &found) : "", before = Current();
+  const bool whole = found && index < Count(bytes) && bytes.size() >= EntryAt(index + 1) &&
+                     bytes.compare(EntryAt(index), 4, kMagic) == 0;
+  FUZZ_CHECK(IsEntryIdentifier(identifier.c_str()) == named, "identifiers as the saved list names entries");
+  FUZZ_CHECK(LoadUserEntry(identifier.c_str(), &outcome) == !whole, "an entry loads exactly when it is there whole");
+  FUZZ_CHECK(Current() == (whole ? LoadedRecord(bytes.substr(EntryAt(index), kParameterRecordSize)) : before),
+             "a load takes the entry as it is stored, a refused one nothing");
+  FUZZ_CHECK(!CurrentParameters.inputName[kNameSize - 1] && !CurrentParameters.outputName[kNameSize - 1], "names ended");
+  const std::string why = outcome.messageCount == 0 ? "" : std::string(outcome.messages[0].caption) + "|" + outcome.messages[0].text;
+  FUZZ_CHECK(why == (whole || !named ? "" : !found ? "Could Not Open File!|" + file : "  * * ERROR * *|(b) Corrupted SPT File!"),
+             "a refused load says why");
+}
+
+// A removal takes a counted entry out of a user file: the last entry takes its place, the
+// count is one lower, the length kept; the file goes with its only entry.
+void CheckRemove(const std::string &identifier, int failing) {
+  std::string file;
+  int index = 0;
+  bool found = false;
+  const bool named = NamedEntry(identifier, &file, &index) && strcasecmp(file.c_str(), "spt.spt") != 0;
+  const std::string old = named ? ReadWholeFile(file, &found) : "";
+  const int32_t count = Count(old);
+  const bool removable = found && index < count && (index == count - 1 || old.size() >= EntryAt(count));
+  std::string expected = removable && count > 1 ? ParameterFileImage(count - 1, old.substr(4)) : "";
+  if (removable && index != count - 1) expected.replace(EntryAt(index), kParameterRecordSize, old, EntryAt(count - 1), kParameterRecordSize);
+  const std::vector<std::string> before = Folder();
   std::vector<std::string> listed;
   SetFileFaultForTesting(failing);
-  const int result = CallStorage(kRemove, 0, 0, identifier, &listed);
-  const bool failed = failing > 0 && FileOperationsCounted() >= static_cast<uint64_t>(failing);
-  SetFileFaultForTesting(0);
-  CheckListed(listed, !failed);
-  for (size_t f = 0; f < before.size(); f++) {
-    if (result != 0 || kFiles[f] != file) FUZZ_CHECK(ReadWholeFile(kFiles[f]) == before[f], "other files untouched");
-  }
-  if (result != 0) return;
-  FUZZ_CHECK(named && file != "spt.spt", "only a user file's entry is removed");
+  const int result = RemoveUserEntry(identifier.c_str(), &outcome, Collect, &listed);
+  FUZZ_CHECK(Struck(failing) || result == !removable, "a removal fails only where the entry is not there whole");
+  FUZZ_CHECK(result == 0 ? ReadWholeFile(file, &found) == expected && found == (count > 1) : Folder() == before,
+             "the last entry takes the removed one's place, or every file stays as it was");
+}
+
+// What a save makes of a user file: the record over the counted entry with the same
+// parameters (titles aside), else behind the counted entries; empty when its count
+// leaves no place to append to.
+std::string SavedUserFile(std::string old, bool found, const std::string &record) {
+  if (!found) return ParameterFileImage(1, record);
   const int32_t count = Count(old);
-  FUZZ_CHECK(index < count, "the removed entry was counted");
-  bool found = false;
-  const std::string now = ReadWholeFile(file, &found);
-  if (count == 1) {
-    FUZZ_CHECK(!found, "removing the only entry removes the file");
-    return;
-  }
-  std::string expected = CountBytes(count - 1) + old.substr(4);
-  if (index != count - 1) {
-    FUZZ_CHECK(old.size() >= EntryAt(count), "the moved entry was whole");
-    expected.replace(EntryAt(index), kParameterRecordSize, old.substr(EntryAt(count - 1), kParameterRecordSize));
-  }
-  FUZZ_CHECK(found && now == expected, "the entry is replaced by the last one and the count lowered");
-}
-
-// A user file after a save: as it was; or with the record rewritten in place of a counted
-// entry; or appended behind the counted entries, the count one higher. Every other byte
-// stays as it was.
-void CheckUserFile(const std::string &old, bool existed, const std::string &now, bool exists, const std::string &record) {
-  if (exists == existed && now == old) return;  // as it was
-  FUZZ_CHECK(exists, "a save never removes a user file");
-  const int32_t oldCount = Count(old), count = Count(now);
-  const bool appended = int64_t{count} == int64_t{oldCount} + 1;
-  FUZZ_CHECK(appended || count == oldCount, "the count is kept or one higher");
-  for (int32_t i = appended ? count - 1 : 0; i < count; i++) {
-    if (now.size() < EntryAt(i + 1) || now.compare(EntryAt(i), kParameterRecordSize, record) != 0) continue;
-    std::string rest = now, oldRest = old;
-    oldRest.resize(std::max(old.size(), EntryAt(i + 1)), '\0');
-    rest.replace(EntryAt(i), kParameterRecordSize, kParameterRecordSize, '\0').replace(0, 4, 4, '\0');
-    oldRest.replace(EntryAt(i), kParameterRecordSize, kParameterRecordSize, '\0').replace(0, 4, 4, '\0');
-    FUZZ_CHECK(rest == oldRest, "a save changes only the count and its entry");
-    return;
-  }
-  FUZZ_CHECK(false, "a changed user file holds the saved record in a counted entry");
-}
-
-// Returns the name of the user file the save was meant for.
-std::string CheckSave(const std::string &inputName, bool userFiles, int failing) {
-  char base[kNameSize];
-  CopyText(base, sizeof base, inputName.empty() ? CurrentParameters.inputName : inputName.c_str());
-  std::string name = base;
-  if (name.rfind('/') != std::string::npos) name = name.substr(name.rfind('/') + 1);
-  if (name.rfind('.') != std::string::npos) name = name.substr(0, name.rfind('.'));
-  const std::string userFile = name + ".spt";
-  bool existed = false;
-  const std::string oldUser = ReadWholeFile(userFile, &existed);
-  const std::string oldLast = ReadWholeFile("spt.spt");
-  std::vector<std::string> others;
-  for (const char *file : kFiles) others.push_back(ReadWholeFile(file));
-
-  SetFileFaultForTesting(failing);
-  const int result = CallStorage(kSave, 0, 0, inputName, nullptr);
-  SetFileFaultForTesting(0);
-  const bool reported = result != 0 || outcome.messageCount > 0;
-
-  unsigned char encoded[kParameterRecordSize];
-  EncodeParameterRecord(&JobRecord, encoded);
-  const std::string record(reinterpret_cast<const char *>(encoded), sizeof encoded);
-  const std::string last = ReadWholeFile("spt.spt");
-  FUZZ_CHECK(last == CountBytes(1) + record || (reported && last == oldLast),
-             "spt.spt is the saved one, or the old one and the save says so");
-  if (userFile == "spt.spt") return userFile;  // a user file of that name is overwritten by the last parameters
-  bool exists = false;
-  const std::string now = ReadWholeFile(userFile, &exists);
-  if (!userFiles) FUZZ_CHECK(exists == existed && now == oldUser, "no user file without user files");
-  else CheckUserFile(oldUser, existed, now, exists, record);
-  for (size_t f = 0; f < others.size(); f++) {
-    if (kFiles[f] != userFile && std::string(kFiles[f]) != "spt.spt") {
-      FUZZ_CHECK(ReadWholeFile(kFiles[f]) == others[f], "other files untouched");
+  for (int32_t i = 0; i < count && old.size() >= EntryAt(i + 1); i++) {
+    if (LoadedRecord(old.substr(EntryAt(i), kParameterRecordSize)).compare(0, 586, record, 0, 586) == 0) {
+      return old.replace(EntryAt(i), kParameterRecordSize, record);
     }
   }
-  return userFile;
+  if (old.size() >= 4 && (count < 0 || EntryAt(count) > old.size())) return "";
+  old.resize(std::max(old.size(), EntryAt(count + 1)), '\0');
+  PutLe32(old, 0, count + 1);
+  return old.replace(EntryAt(count), kParameterRecordSize, record);
+}
+
+// A save writes spt.spt whole and, with user files on, the user file of the input's base
+// (at most 125 characters); each holds the set afterwards or is as it was, and a save
+// that did not store the set everywhere says so.
+void CheckSave(const std::string &inputName, bool userFiles, int failing) {
+  if (!inputName.empty()) CopyText(CurrentParameters.inputName, kNameSize, inputName.c_str());
+  std::string base = CurrentParameters.inputName;
+  base = base.substr(base.rfind('/') == std::string::npos ? 0 : base.rfind('/') + 1);
+  base = base.substr(0, base.rfind('.'));
+  BuildParameterRecord();
+  const std::string userFile = base + ".spt", record = Current();
+  bool existed = false, exists = false;
+  const std::string oldUser = ReadWholeFile(userFile, &existed), oldLast = ReadWholeFile("spt.spt");
+  const std::string expected = SavedUserFile(oldUser, existed, record);
+  const bool storable = !userFiles || (base.size() <= 125 && !expected.empty());
+  SetFileFaultForTesting(failing);
+  const int result = SaveLastParameters(&outcome);
+  FUZZ_CHECK(Struck(failing) || result == !storable, "a save fails only where the user file cannot take the set");
+  FUZZ_CHECK(result == 0 || outcome.messageCount > 0, "a save that did not store the set says so");
+  FUZZ_CHECK(ReadWholeFile("spt.spt") == ParameterFileImage(1, record) || (result != 0 && ReadWholeFile("spt.spt") == oldLast),
+             "spt.spt holds the set, or is as it was");
+  if (userFile == "spt.spt") return;  // the last parameters are written over it
+  const std::string now = ReadWholeFile(userFile, &exists);
+  FUZZ_CHECK((userFiles && storable && exists && now == expected) || ((result != 0 || !userFiles) && exists == existed && now == oldUser),
+             "the user file holds the set, or is as it was");
 }
 
 // An identifier: the first or a chosen listed one, a raw text, or an entry of ab.spt.
 std::string ChooseIdentifier(int mode, uint8_t pick, const std::string &raw, const std::vector<std::string> &listed) {
-  if (mode == 0 && !listed.empty()) return listed[0];
-  if (mode == 1 && !listed.empty()) return listed[pick % listed.size()];
-  if (mode == 2) return raw;
-  return std::string("ab_") + static_cast<char>('a' + pick % 32);
+  if (mode < 2 && !listed.empty()) return listed[mode == 0 ? 0 : pick % listed.size()];
+  return mode == 2 ? raw.c_str() : std::string("ab_") + static_cast<char>('a' + pick % 32);
 }
 
 }  // namespace
@@ -242,38 +153,41 @@ std::string ChooseIdentifier(int mode, uint8_t pick, const std::string &raw, con
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   EmptyFolder();
   FuzzReader reader = {data, size};
-  const uint8_t failing = reader.Byte();
-  const uint8_t flags = reader.Byte();
-  const uint8_t saveChoice = reader.Byte();
-  const bool userFiles = flags & 1;
+  const uint8_t failing = reader.Byte(), flags = reader.Byte(), saveChoice = reader.Byte();
+  const bool userFiles = flags & 1, lastPath = flags & 2;
   const std::string rawName = reader.Text(255);
   const uint8_t loadPick = reader.Byte(), removePick = reader.Byte();
   const std::string rawLoad = reader.Text(140), rawRemove = reader.Text(140);
+  const char *const files[] = {"ab.spt", "c_d.spt", "spt.spt"};
   for (int f = 0; f < 3; f++) {
-    const std::string bytes = reader.Text(kMaxFile);
-    if (!(f < 2 && (flags >> (6 + f)) & 1)) WriteFile(kFiles[f], bytes);
+    const std::string bytes = reader.Text(3 * 770);  // a count and three entries
+    if (!(f < 2 && (flags >> (6 + f)) & 1)) WriteFile(files[f], bytes);
   }
-  std::set<std::string> created;
-  for (const std::string &name : FolderNames()) created.insert(name);
 
-  CallStorage(kStart, userFiles, (flags >> 1) & 1, "", nullptr);
-  CheckLoad(kLoadLast, "");
+  // Start-up restores spt.spt's entry when user files are off and it holds one whole,
+  // with the magic; with "last path" on, its input's folder becomes the browse folder.
+  LoadSettings();
+  ResetParameterState();
+  Preferences.createUserFiles = userFiles;
+  Preferences.useLastPath = lastPath;
+  const std::string start = Current(), last = ReadWholeFile("spt.spt");
+  const bool restorable = !userFiles && last.size() >= EntryAt(1) && last.compare(4, 4, kMagic) == 0;
+  FUZZ_CHECK(LoadLastParameters() == !restorable && ParametersLoaded == restorable, "start-up restores a whole entry");
+  FUZZ_CHECK(Current() == (restorable ? LoadedRecord(last.substr(4, kParameterRecordSize)) : start), "as it is stored");
+  const char *slash = strrchr(CurrentParameters.inputName, '/');
+  const std::string folder = restorable && lastPath && slash ? std::string(CurrentParameters.inputName).substr(0, slash + 1 - CurrentParameters.inputName) : "C:\\";
+  FUZZ_CHECK(BrowseDirectory == folder && Preferences.defaultBrowseDirectory == folder.substr(0, 253) &&
+                 SettingsChanged == (folder != "C:\\"), "the browse folder, to be saved at the end");
+
   std::vector<std::string> listed;
-  CallStorage(kList, 0, 0, "", &listed);
-  CheckListed(listed, true);
-  CheckLoad(kLoad, ChooseIdentifier((flags >> 2) % 4, loadPick, rawLoad, listed));
+  ListUserEntries(&outcome, Collect, &listed);
+  CheckLoad(ChooseIdentifier((flags >> 2) % 4, loadPick, rawLoad, listed));
   CheckRemove(ChooseIdentifier((flags >> 4) % 4, removePick, rawRemove, listed), failing % 16);
-
   const char *const kSaveNames[] = {"", "ab.dat", "x/c_d.dat"};
-  std::string inputName = saveChoice % 4 < 3 ? kSaveNames[saveChoice % 4] : rawName;
-  if (saveChoice % 4 == 3 && inputName.empty()) inputName = "raw.dat";
-  created.insert(CheckSave(inputName, userFiles, failing / 16));
-  created.insert("spt.spt");
-
-  // Nothing is left behind but the parameter files.
+  const std::string inputName = saveChoice % 4 < 3 ? kSaveNames[saveChoice % 4] : rawName.c_str();
+  CheckSave(saveChoice % 4 == 3 && inputName.empty() ? "raw.dat" : inputName, userFiles, failing / 16);
   for (const std::string &name : FolderNames()) {
-    if (created.count(name) == 0) fprintf(stderr, "left behind: %s\n", name.c_str());
-    FUZZ_CHECK(created.count(name) == 1, "no temporary file is left behind");
+    FUZZ_CHECK(name.size() >= 4 && name.compare(name.size() - 4, 4, ".spt") == 0, "nothing is left but parameter files");
   }
   return 0;
 }

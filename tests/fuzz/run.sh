@@ -2,90 +2,45 @@
 # The fuzz targets, built with clang under AddressSanitizer and UBSan in build-fuzz/:
 #   tests/fuzz/run.sh SECONDS [KEEP]   run each target SECONDS on a copy of its seed corpus;
 #                                      with KEEP, the grown corpora stay in KEEP/<target>
-#   tests/fuzz/run.sh coverage [DIR]   replay DIR/<target> (default: the seeds) in a coverage
-#                                      build (build-fuzz-cov/) and report each target's files
 # Fails on the first target that crashes or breaks an invariant; its input is kept and named.
+# (To measure what the seeds reach, configure with -DPELMAR_FUZZ_COVERAGE=ON as well.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 targets=(sortrun parameterfiles settings validation)
 declare -A maxLength=([sortrun]=4200 [parameterfiles]=8000 [settings]=1100 [validation]=4096)
-declare -A sources=([sortrun]="engine" [parameterfiles]="storage" [settings]="storage/settings" [validation]="dialogs/validation")
+if [[ ! "${1:-}" =~ ^[0-9]+$ ]]; then
+  echo "usage: tests/fuzz/run.sh SECONDS [KEEP]" >&2
+  exit 2
+fi
+missing=()
+for package in clang-14 libclang-rt-14-dev llvm-14 cmake ninja-build libgtest-dev; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+# The libraries and the targets only, asserts on.
+CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DPELMAR_FUZZ=ON -DPELMAR_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
+ninja -C "$top/build-fuzz" "${targets[@]/%/_fuzz}" >/dev/null
 
-setup() {
-  local missing=()
-  for package in clang-14 libclang-rt-14-dev llvm-14 cmake ninja-build libgtest-dev; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    local sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+work=$(mktemp -d /tmp/pelmar-fuzz-run-XXXXXX)
+for target in "${targets[@]}"; do
+  corpus=${2:-$work}/$target
+  mkdir -p "$corpus"
+  cp "$here/corpus/$target"/* "$corpus/"
+  corpus=$(cd "$corpus" && pwd)  # the targets change directory: every path is absolute
+  if ! "$top/build-fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$1" -max_len="${maxLength[$target]}" -timeout=10 \
+      -print_final_stats=1 -artifact_prefix="$work/$target-" "$corpus" >"$work/$target.log" 2>&1; then
+    tail -n 40 "$work/$target.log"
+    echo "${target}_fuzz FAILED; its input: $(ls "$work/$target"-* 2>/dev/null || echo none), log $work/$target.log" >&2
+    exit 1
   fi
-}
-
-# build DIR [cmake options...]: the libraries and the targets only, asserts on.
-build() {
-  local dir=$1
-  shift
-  CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$top/$dir" -G Ninja -DPELMAR_FUZZ=ON -DPELMAR_TESTS=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" "$@" >/dev/null
-  ninja -C "$top/$dir" "${targets[@]/%/_fuzz}" >/dev/null
-}
-
-fuzz() {
-  local seconds=$1 keep=${2:-}
-  local work
-  work=$(mktemp -d /tmp/pelmar-fuzz-run-XXXXXX)
-  for target in "${targets[@]}"; do
-    local corpus="$work/$target"
-    [ -z "$keep" ] || corpus="$keep/$target"
-    mkdir -p "$corpus"
-    cp "$here/corpus/$target"/* "$corpus/"
-    corpus=$(cd "$corpus" && pwd)  # the targets change directory: every path is absolute
-    if ! "$top/build-fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len="${maxLength[$target]}" \
-        -timeout=10 -print_final_stats=1 -artifact_prefix="$work/$target-" "$corpus" >"$work/$target.log" 2>&1; then
-      tail -n 40 "$work/$target.log"
-      echo "${target}_fuzz FAILED; its input: $(ls "$work/$target"-* 2>/dev/null || echo none), log $work/$target.log" >&2
-      exit 1
-    fi
-    local runs
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log")
-    echo "${target}_fuzz: $runs executions in $seconds s, corpus $(ls "$corpus" | wc -l) files"
-  done
-  rm -rf "$work"
-}
-
-coverage() {
-  local from=${1:-$here/corpus}
-  from=$(cd "$from" && pwd)
-  build build-fuzz-cov -DPELMAR_FUZZ_COVERAGE=ON
-  local out="$top/build-fuzz-cov/coverage"
-  rm -rf "$out"
-  mkdir -p "$out"
-  for target in "${targets[@]}"; do
-    local binary="$top/build-fuzz-cov/tests/fuzz/${target}_fuzz"
-    LLVM_PROFILE_FILE="$out/$target.profraw" "$binary" -runs=0 "$from/$target" >/dev/null 2>&1
-    llvm-profdata-14 merge -sparse "$out/$target.profraw" -o "$out/$target.profdata"
-    echo "== ${target}_fuzz on $(ls "$from/$target" | wc -l) inputs"
-    llvm-cov-14 report "$binary" -instr-profile="$out/$target.profdata" "$top/${sources[$target]}"* |
-      grep -E '^(Filename|TOTAL)|\.cpp '
-  done
-}
-
-case "${1:-}" in
-  coverage)
-    setup
-    coverage "${2:-}"
-    ;;
-  '' | *[!0-9]*)
-    echo "usage: tests/fuzz/run.sh SECONDS [KEEP] | coverage [DIR]" >&2
-    exit 2
-    ;;
-  *)
-    setup
-    build build-fuzz
-    fuzz "$1" "${2:-}"
-    ;;
-esac
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log")
+  echo "${target}_fuzz: $runs executions in $1 s, corpus $(ls "$corpus" | wc -l) files"
+done
+rm -rf "$work"

@@ -1,11 +1,12 @@
-// Fuzz target: the settings reader on arbitrary Pelmar.ini bytes.
-//   byte 0     bits 0-3: the write's file operation that fails (0: none)
+// Fuzz target: the settings file, read at start-up and written, on arbitrary Pelmar.ini
+// bytes, with a file operation of either made to fail.
+//   byte 0     bits 0-3: the write's file operation that fails, bits 4-7: the read's (0: none)
 //   16 bytes   the main window's rectangle for the write (four little-endian integers)
 //   the rest   the file's bytes (up to 1 KB)
-// Whatever the file holds, the preferences come out with bounded, terminated texts and a
-// known delimiter mode; a write gives back a record that decodes to the same values and
-// is read at the next start-up as it was written; a failed write leaves the file as it
-// was; neither leaves another file behind.
+// Start-up takes what the file holds over the defaults' image, each text cut where a
+// reader cuts it, when its bytes hold the magic (only the defaults when its read failed);
+// a write stores exactly the image of the preferences and the window, which the next
+// start-up reads back; a failed write leaves the file as it was; nothing else is left.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,95 +14,57 @@
 #include "engine/scanner.h"
 #include "os/platform.h"
 #include "storage/settings.h"
-#include "tests/support/fakewinsys.h"
 #include "tests/fuzz/fuzzsupport.h"
-
-namespace {
-
-enum Operation { kLoad, kWrite };
-
-// The one place that calls storage; the lead adapts it when the interfaces change.
-// kLoad: start-up reading of the settings file. kWrite: the settings written with the
-// main window at rect. Returns the operation's result (0 for kLoad).
-int CallSettings(Operation operation, const ScreenRect &rect) {
-  if (operation == kLoad) {
-    LoadSettings();
-    return 0;
-  }
-  return WriteSettings(WindowPlace{rect.left, rect.top, rect.right, rect.bottom});
-}
-
-bool SamePreferences(const PreferenceRecord &a, const PreferenceRecord &b) {
-  return strcmp(a.defaultBrowseDirectory, b.defaultBrowseDirectory) == 0 && strcmp(a.ofni, b.ofni) == 0 &&
-         a.goToSortDialog == b.goToSortDialog && a.createUserFiles == b.createUserFiles &&
-         a.stayInSortDialog == b.stayInSortDialog && a.windowTop == b.windowTop && a.windowBottom == b.windowBottom &&
-         a.windowLeft == b.windowLeft && a.windowRight == b.windowRight && a.useLastPath == b.useLastPath &&
-         a.delimiter == b.delimiter && a.enableKeyTitling == b.enableKeyTitling;
-}
-
-void CheckState() {
-  FUZZ_CHECK(Bounded(Preferences.defaultBrowseDirectory, kPrefBrowseSlot, kPrefBrowseSlot - 1), "browse folder bounded");
-  FUZZ_CHECK(Bounded(Preferences.ofni, kOfniSize, kOfniSize - 1), "OFNI bounded");
-  FUZZ_CHECK(Bounded(BrowseDirectory, kNameSize, kNameSize - 1), "browse directory terminated");
-  FUZZ_CHECK(Bounded(WorkingOfni, kOfniSize, kOfniSize - 1), "working OFNI terminated");
-  FUZZ_CHECK(Bounded(SettingsPath, kSettingsPathSize, kSettingsPathSize - 1), "settings path terminated");
-  FUZZ_CHECK(DelimiterMode >= kDelimiterBoth && DelimiterMode <= kDelimiterLf, "delimiter mode 0 to 2");
-}
-
-int32_t Int32(FuzzReader *reader) {
-  uint32_t bits = 0;
-  for (int i = 0; i < 4; i++) bits |= static_cast<uint32_t>(reader->Byte()) << (8 * i);
-  return static_cast<int32_t>(bits);
-}
-
-}  // namespace
+#include "tests/storage/storageimages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   EmptyFolder();
   FuzzReader reader = {data, size};
   const uint8_t failing = reader.Byte();
-  ScreenRect rect;
-  rect.left = Int32(&reader);
-  rect.top = Int32(&reader);
-  rect.right = Int32(&reader);
-  rect.bottom = Int32(&reader);
+  std::string window(16, '\0');
+  for (char &byte : window) byte = static_cast<char>(reader.Byte());
   const std::string bytes = reader.Rest(1024);
   WriteFile("Pelmar.ini", bytes);
 
-  if (bytes.size() >= kPreferenceRecordSize) {  // the decoder alone, on the file's first record
-    PreferenceRecord record;
-    SetDefaultPreferences(&record);
-    if (DecodePreferenceRecord(reinterpret_cast<const unsigned char *>(bytes.data()), &record) == 0) {
-      FUZZ_CHECK(Bounded(record.defaultBrowseDirectory, kPrefBrowseSlot, kPrefBrowseSlot - 1), "decoded folder bounded");
-      FUZZ_CHECK(Bounded(record.ofni, kOfniSize, kOfniSize - 1), "decoded OFNI bounded");
-    }
+  PreferenceRecord defaults{};
+  CopyText(defaults.defaultBrowseDirectory, sizeof defaults.defaultBrowseDirectory, "C:\\");
+  CopyText(defaults.ofni, sizeof defaults.ofni, "Srt");
+  std::string expected = SettingsImage(defaults);
+  expected.replace(0, std::min(bytes.size(), expected.size()), bytes, 0, expected.size());
+  if (bytes.size() < 4 || expected.compare(0, 4, std::string("plm\0", 4)) != 0) expected = SettingsImage(defaults);
+  CutText(expected, 4, 254, 253);
+  CutText(expected, 258, 4, 4);
+  if (GetLe32(expected, 290) != 0) {  // "last path": the folder waits for the last parameters
+    CutText(expected, 4, 254, 0);
+    LayText(expected, 4, "C:\\", 3);
   }
 
-  CallSettings(kLoad, rect);
-  CheckState();
+  SetFileFaultForTesting(failing / 16);
+  LoadSettings();
+  SetFileFaultForTesting(0);
+  const std::string loaded = SettingsImage(Preferences);
+  FUZZ_CHECK(loaded == expected || (failing / 16 != 0 && loaded == SettingsImage(defaults)),
+             "start-up reads the file over the defaults, or only the defaults when the read failed");
+  FUZZ_CHECK(!Preferences.defaultBrowseDirectory[253] && !Preferences.ofni[4], "the texts are terminated");
+  FUZZ_CHECK(BrowseDirectory == loaded.substr(4, strlen(BrowseDirectory)) && loaded[4 + strlen(BrowseDirectory)] == '\0',
+             "the browse directory is the preferences' folder");
+  FUZZ_CHECK(WorkingOfni == std::string(loaded.c_str() + 258, strnlen(loaded.c_str() + 258, 4)), "the OFNI is taken");
+  const int32_t delimiter = GetLe32(loaded, 294);
+  FUZZ_CHECK(DelimiterMode == (delimiter == 1 || delimiter == 2 ? delimiter : 0), "an unknown delimiter reads as CR LF");
+  FUZZ_CHECK(SettingsPath == std::filesystem::current_path().string() + "/Pelmar.ini", "the file is the program directory's");
   FUZZ_CHECK(ReadWholeFile("Pelmar.ini") == bytes, "reading leaves the file as it was");
+
+  const WindowPlace place = {GetLe32(window, 0), GetLe32(window, 4), GetLe32(window, 8), GetLe32(window, 12)};
+  std::string written = loaded;
+  const size_t stored[] = {4, 12, 0, 8};  // the file's order: top, bottom, left, right
+  for (int i = 0; i < 4; i++) PutLe32(written, 274 + 4 * i, GetLe32(window, stored[i]));
   SetFileFaultForTesting(failing % 16);
-  const int written = CallSettings(kWrite, rect);
+  const int result = WriteSettings(place);
   SetFileFaultForTesting(0);
   FUZZ_CHECK(FolderNames() == std::vector<std::string>{"Pelmar.ini"}, "nothing but Pelmar.ini is left");
-  if (written != 0) {
-    FUZZ_CHECK(ReadWholeFile("Pelmar.ini") == bytes, "a failed write leaves the file as it was");
-    return 0;
-  }
-  const PreferenceRecord record = Preferences;
-  const std::string stored = ReadWholeFile("Pelmar.ini");
-  FUZZ_CHECK(stored.size() == kPreferenceRecordSize, "the file holds one whole record");
-  PreferenceRecord decoded;
-  SetDefaultPreferences(&decoded);
-  FUZZ_CHECK(DecodePreferenceRecord(reinterpret_cast<const unsigned char *>(stored.data()), &decoded) == 0,
-             "the written record has the magic");
-  FUZZ_CHECK(SamePreferences(decoded, record), "the written record decodes to the preferences");
-  FUZZ_CHECK(decoded.windowLeft == rect.left && decoded.windowTop == rect.top && decoded.windowRight == rect.right &&
-                 decoded.windowBottom == rect.bottom,
-             "the window's rectangle is stored");
-
-  CallSettings(kLoad, rect);
-  CheckState();
-  FUZZ_CHECK(SamePreferences(Preferences, record), "the next start-up reads what was written");
+  FUZZ_CHECK(ReadWholeFile("Pelmar.ini") == (result == 0 ? written : bytes),
+             "a write stores the preferences and the window whole, a failed one nothing");
+  LoadSettings();
+  FUZZ_CHECK(result != 0 || SettingsImage(Preferences) == written, "the next start-up reads what was written");
   return 0;
 }
