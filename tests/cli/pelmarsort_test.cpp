@@ -18,11 +18,9 @@ using Files = std::vector<std::pair<std::string, std::string>>;  // name and byt
 const std::string kSep(1, kPathSeparator);                       // in a report's path after its folder
 const std::string kTerminated = "\n* * * ERRORS! - Sort Terminated * * *\n";
 
-struct Step {  // pelmar-sort's arguments, and its exit status, standard output and standard error
-  std::vector<std::string> arguments;
-  int status;
-  std::string out, err;  // "A..." matches any text that starts with A
-};
+// pelmar-sort's arguments, and its exit status, standard output and standard error; an
+// expected "A..." matches any text that starts with A.
+struct Step { std::vector<std::string> arguments; int status; std::string out, err; };
 
 bool Matches(const std::string &text, const std::string &expected) {
   const size_t cut = expected.size() - 3;
@@ -37,8 +35,8 @@ void Play(const Files &files, const std::vector<Step> &steps, const Files &after
     if (file.first.back() != '/') WriteFile(folder.File(file.first), file.second);
   }
   for (const Step &step : steps) {
-    std::vector<std::string> arguments = step.arguments;
-    arguments.insert(arguments.begin(), PELMAR_SORT_PROGRAM);
+    std::vector<std::string> arguments = {PELMAR_SORT_PROGRAM};
+    arguments.insert(arguments.end(), step.arguments.begin(), step.arguments.end());
     std::string out, err;
     EXPECT_EQ(RunProgramIn(folder.path, arguments, &out, &err), step.status) << testing::PrintToString(step.arguments);
     EXPECT_PRED2(Matches, out, step.out);
@@ -49,43 +47,68 @@ void Play(const Files &files, const std::vector<Step> &steps, const Files &after
 
 }  // namespace
 
+// The command line, one option and one message at a time, and what each run leaves.
 TEST(PelmarSort, Transcripts) {
-  const std::string done = "Sort Is Done!\n", noEntry = "' is not an entry identifier: a base name, '_' and a letter, as --list shows them\n";
+  const std::string done = "Sort Is Done!\n", x25(25, 'x'), d200(200, 'd');
   const std::string big = "big.dat";  // takes run files within 16M of memory, not within the default
+  const auto usage = [](const std::string &reason) { return "pelmar-sort: " + reason + " (see pelmar-sort --help)\n"; };
+  const std::string number = "--threads takes a number from 1 to 64, not '", size = "--memory takes a size such as 512M or 2G, not '";
+  const std::string folderName = "--temporary-directory takes a folder name of 1 to 200 characters", oneAtATime = "--saved, --last, --list, --preferences and --set ";
   Play({{"d/in.dat", "bb2\ndd4\naa1\ncc3\n"}, {"e/in.dat", "bbaa"}, {"e/SortStat.txt/", ""},
-        {big, std::string(200000, 'x')}, {"runs/", ""}, {"orders.dat", "a1c0b2"}, {"o&k.dat", "c0b2a1"}, {"in.txt", "zz\naa\nmm\n"}},
-       {{{"--help"}, 0, "Usage:\n  pelmar-sort --input IN --output OUT...", ""},
-        {{"--version"}, 0, "pelmar-sort 1.0\n", ""},
-        {{"-i", big, "-S", "15M"}, 2, "", "pelmar-sort: --memory takes at least 16M, not '15M' (see pelmar-sort --help)\n"},
-        {{"-i", "d/in.dat", "-o", "out.dat", "-s", "4", "-k", "1,2,c,d", "--stats"}, 0, done + "d" + kSep + "SortStat.txt\n", ""},
-        {{"-iout.dat", "--output=back.dat", "-s4", "-k1,2", "--stats", "--threads=2"}, 0, done + "." + kSep + "SortStat.txt\n", ""},
+        {big, std::string(200000, 'x')}, {"runs.dir/", ""}, {"orders.dat", "a1c0b2"}, {"o&k.dat", "c0b2a1"}, {"in.txt", "zz\naa\nmm\n"}},
+       {{{"-h", "--bogus"}, 0, "Usage:\n  pelmar-sort --input IN --output OUT...", ""},  // help and version end the reading
+        {{"--version", "-o"}, 0, "pelmar-sort 1.0\n", ""},
+        {{"-i", "x.dat", "--", "-o"}, 2, "", usage("unexpected argument '-o'")},
+        {{"-hx"}, 2, "", usage("option '--help' takes no value")},
+        {{"--frobnicate", "--help"}, 2, "", usage("unknown option '--frobnicate'")},
+        {{"-i"}, 2, "", usage("option '--input' needs a value")},
+        {{"-k", "1", "-k", "2", "-k", "3", "-k", "4", "-k", "5", "-k", "6", "-k", "7"}, 2, "", usage("at most 6 keys")},
+        {{"-k", "1,2,c,a,x"}, 2, "", usage("a key has at most four parts: POS,LEN,TYPE,SEQ, not '1,2,c,a,x'")},
+        {{"-t", "7=Seven"}, 2, "", usage("--title needs a key number from 1 to 6: K=TEXT, not '7=Seven'")},
+        {{"-t", "1=" + x25 + "x"}, 2, "", usage("a key title has at most 25 characters")},
+        {{"--delimiter", "crlf"}, 2, "", usage("--delimiter takes both, cr or lf, not 'crlf'")},
+        {{"--threads", "0"}, 2, "", usage(number + "0'")},
+        {{"--threads=65"}, 2, "", usage(number + "65'")},
+        {{"--threads", "2x"}, 2, "", usage(number + "2x'")},
+        {{"-S", "16777215"}, 2, "", usage("--memory takes at least 16M, not '16777215'")},
+        {{"-S", "1T"}, 2, "", usage(size + "1T'")},
+        {{"-S", "-1"}, 2, "", usage(size + "-1'")},
+        {{"--memory=17179869184G"}, 2, "", usage(size + "17179869184G'")},
+        {{"-T", ""}, 2, "", usage(folderName)},
+        {{"--temporary-directory", d200 + "d"}, 2, "", usage(folderName)},
+        {{"--saved", "a_b", "--last"}, 2, "", usage(oneAtATime + "go one at a time")},
+        {{"--last", "-i", "a.b"}, 2, "", usage(oneAtATime + "take no --input, --output, --size or --key")},
+        {{"-t", "1=A"}, 2, "", usage("nothing to sort: give --input, --output, --size and --key, or --saved or --last")},
+        {{"-i", "d/in.dat", "-o", "out.dat", "-s", "4", "-k", "1,2, c, d", "--stats", "--threads", "1", "--delimiter=cr", "-t", "6=" + x25, "--"},
+         0, done + "d" + kSep + "SortStat.txt\n", ""},
+        {{"-iout.dat", "--output=back.dat", "-s4", "-k1,2", "--stats", "--threads=64"}, 0, done + "." + kSep + "SortStat.txt\n", ""},
         {{"-i", "e/in.dat", "-o", "e.dat", "-s", "2", "-k", "1,2", "--stats"}, 0, done, "Could NOT Open Statistics File: e" + kSep + "SortStat.txt\n"},
+        {{"-i", "runs.dir", "-o", "e.dat", "-s", "2", "-k", "1,2"}, 1, "", "\n\nCould NOT Open Input File: runs.dir!\n"},
         {{"--last"}, 1, "", "pelmar-sort: no parameters were saved here yet (a sort with --save saves them)\n"},
-        {{"-i", big, "-o", "o.dat", "-s", "4", "-k", "1,3,u", "-t", "1=Amount"}, 1, "", "Amount Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n"},
-        {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "-S", "16M", "-T", "nowhere"}, 1, "", "\n Could NOT Create Temporary File in: nowhere!\n" + kTerminated},
-        {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "-S", "16M", "-T", "runs"}, 0, done, ""},
-        {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "-T", "nowhere"}, 0, done, ""},
+        {{"-i", big, "-o", "o.dat", "-s", "4", "-k", "1,3,u", "-t", "1=Amount", "-t1="}, 1, "", "Amount Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n"},
+        {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "--memory=16384k", "-T", "nowhere"}, 1, "", "\n Could NOT Create Temporary File in: nowhere!\n" + kTerminated},
+        {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "-S16777216", "-T", "runs.dir"}, 0, done, ""},
+        {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "-S", "2g", "-T", d200}, 0, done, ""},
         {{"--set", "user-files=on"}, 0, "user-files=on\n", ""},
         {{"-i", "orders.dat", "-o", "o.dat", "-s", "2", "-k", "2,1,a,d", "--save"}, 0, done, ""},
         {{"-i", "o&k.dat", "-o", "o.dat", "-s", "2", "-k", "1,1", "--save"}, 0, done, ""},
         {{"--list"}, 0, "'o&k_a'\norders_a\n", ""},
         {{"--last"}, 0, done, ""},
-        {{"--saved", "orders_a"}, 0, done, ""},
+        {{"--saved", "orders_a", "-t", "2=A", "--stats"}, 0, done + "." + kSep + "SortStat.txt\n", ""},
         {{"--saved", "orders_b"}, 1, "", "  * * ERROR * *\n(b) Corrupted SPT File!\npelmar-sort: there is no saved entry orders_b (--list shows those there are)\n"},
-        {{"--saved", "../x_a"}, 2, "", "pelmar-sort: '../x_a" + noEntry},
+        {{"--saved", "../x_a"}, 2, "", "pelmar-sort: '../x_a' is not an entry identifier: a base name, '_' and a letter, as --list shows them\n"},
         {{"--set", "delimiter=LF only"}, 0, "delimiter=lf\n", ""},
         {{"-i", "in.txt", "-o", "back.txt", "-s", "variable", "-k", "1,2,a,d"}, 0, done, ""},
         {{"-i", "in.txt", "-o", "x.txt", "-s", "var", "-k", "1,2", "--delimiter", "both"}, 1, "", "\n Longest Variable Record Length  = 6\n..."},
-        {{"--set", "ofni= Mrg "}, 0, "ofni=Mrg\n", ""},
         {{"--set", "browse-folder=D:"}, 1, "", "pelmar-sort: browse-folder needs more than 2 characters\n"},
         {{"--set", "last-path=on"}, 0, "last-path=on\n", ""},
-        {{"--preferences"}, 0, "browse-folder=C:\\\nofni=Mrg\ndelimiter=lf\nuser-files=on\ngo-to-sort=off\nstay=off\nlast-path=on\nkey-titling=off\n", ""},
+        {{"--preferences"}, 0, "browse-folder=C:\\\nofni=Srt\ndelimiter=lf\nuser-files=on\ngo-to-sort=off\nstay=off\nlast-path=on\nkey-titling=off\n", ""},
         {{"--set", "browse-folder=D:\\data"}, 1, "", "pelmar-sort: browse-folder is not used while last-path is on\n"},
         {{"--set", "ofni=ab$"}, 1, "", "  * * ERROR * *\nInvalid Characters in O F N I!\n"},
         {{"--set", "ofni= "}, 2, "", "pelmar-sort: ofni takes 1 to 4 letters, digits, '-', '_' or '~'\n"},
         {{"--set", "stay=maybe"}, 2, "", "pelmar-sort: stay takes on or off, not 'maybe'\n"},
         {{"--set", "colour=red"}, 2, "", "pelmar-sort: --set takes NAME=VALUE with a NAME that --preferences shows, not 'colour=red'\n"}},
-       {{"back.dat", "aa1\nbb2\ncc3\ndd4\n"}, {"o.dat", "b2a1c0"}, {"back.txt", "zz\r\nmm\r\naa\r\n"}});
+       {{"out.dat", "dd4\ncc3\nbb2\naa1\n"}, {"back.dat", "aa1\nbb2\ncc3\ndd4\n"}, {"o.dat", "b2a1c0"}, {"back.txt", "zz\r\nmm\r\naa\r\n"}});
   // What cannot be written fails the command.
   Play({{"in.dat", "bbaa"}, {"spt.spt/", ""}, {"Pelmar.ini/", ""}},
        {{{"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"}, 1, done, "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n"},
