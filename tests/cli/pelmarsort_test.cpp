@@ -50,14 +50,16 @@ void Play(const Files &files, const std::vector<Step> &steps, const Files &after
 // The command line, one option and one message at a time, and what each run leaves.
 TEST(PelmarSort, Transcripts) {
   const std::string done = "Sort Is Done!\n", x25(25, 'x'), d200(200, 'd');
-  const std::string big = "big.dat";  // takes run files within 16M of memory, not within the default
+  const std::string big = "big.dat";  // sorted through run files within 16M of memory, in memory within 2G
   const auto usage = [](const std::string &reason) { return "pelmar-sort: " + reason + " (see pelmar-sort --help)\n"; };
   const std::string number = "--threads takes a number from 1 to 64, not '", size = "--memory takes a size such as 512M or 2G, not '";
-  const std::string folderName = "--temporary-directory takes a folder name of 1 to 200 characters", oneAtATime = "--saved, --last, --list, --preferences and --set ";
+  const std::string folderName = "--temporary-directory takes a folder name of 1 to 200 characters";
+  const std::string oneAtATime = "--saved, --last, --list, --preferences and --set ";
   Play({{"d/in.dat", "bb2\ndd4\naa1\ncc3\n"}, {"e/in.dat", "bbaa"}, {"e/SortStat.txt/", ""},
         {big, std::string(200000, 'x')}, {"runs.dir/", ""}, {"orders.dat", "a1c0b2"}, {"o&k.dat", "c0b2a1"}, {"in.txt", "zz\naa\nmm\n"}},
        {{{"-h", "--bogus"}, 0, "Usage:\n  pelmar-sort --input IN --output OUT...", ""},  // help and version end the reading
         {{"--version", "-o"}, 0, "pelmar-sort 1.0\n", ""},
+        // Command lines not understood: status 2, the reason, and where to look.
         {{"-i", "x.dat", "--", "-o"}, 2, "", usage("unexpected argument '-o'")},
         {{"-hx"}, 2, "", usage("option '--help' takes no value")},
         {{"--frobnicate", "--help"}, 2, "", usage("unknown option '--frobnicate'")},
@@ -79,6 +81,9 @@ TEST(PelmarSort, Transcripts) {
         {{"--saved", "a_b", "--last"}, 2, "", usage(oneAtATime + "go one at a time")},
         {{"--last", "-i", "a.b"}, 2, "", usage(oneAtATime + "take no --input, --output, --size or --key")},
         {{"-t", "1=A"}, 2, "", usage("nothing to sort: give --input, --output, --size and --key, or --saved or --last")},
+        // Sorts: the options reach the run (a key's parts are kept as typed, the validation
+        // trims them); a report is named beside its input, or said to be missing; refused
+        // parameters and failed runs print the whole error text, status 1.
         {{"-i", "d/in.dat", "-o", "out.dat", "-s", "4", "-k", "1,2, c, d", "--stats", "--threads", "1", "--delimiter=cr", "-t", "6=" + x25, "--"},
          0, done + "d" + kSep + "SortStat.txt\n", ""},
         {{"-iout.dat", "--output=back.dat", "-s4", "-k1,2", "--stats", "--threads=64"}, 0, done + "." + kSep + "SortStat.txt\n", ""},
@@ -89,6 +94,8 @@ TEST(PelmarSort, Transcripts) {
         {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "--memory=16384k", "-T", "nowhere"}, 1, "", "\n Could NOT Create Temporary File in: nowhere!\n" + kTerminated},
         {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "-S16777216", "-T", "runs.dir"}, 0, done, ""},
         {{"-i", big, "-o", "o.dat", "-s", "1", "-k", "1,1", "-S", "2g", "-T", d200}, 0, done, ""},
+        // Saved sets: nothing is saved without --save; user entries listed (quoted for a
+        // shell) and run by name, the last-used set by --last.
         {{"--set", "user-files=on"}, 0, "user-files=on\n", ""},
         {{"-i", "orders.dat", "-o", "o.dat", "-s", "2", "-k", "2,1,a,d", "--save"}, 0, done, ""},
         {{"-i", "o&k.dat", "-o", "o.dat", "-s", "2", "-k", "1,1", "--save"}, 0, done, ""},
@@ -97,6 +104,8 @@ TEST(PelmarSort, Transcripts) {
         {{"--saved", "orders_a", "-t", "2=A", "--stats"}, 0, done + "." + kSep + "SortStat.txt\n", ""},
         {{"--saved", "orders_b"}, 1, "", "  * * ERROR * *\n(b) Corrupted SPT File!\npelmar-sort: there is no saved entry orders_b (--list shows those there are)\n"},
         {{"--saved", "../x_a"}, 2, "", "pelmar-sort: '../x_a' is not an entry identifier: a base name, '_' and a letter, as --list shows them\n"},
+        // Preferences, through the Preferences dialog's checks; the delimiter comes from the
+        // option, else from the settings.
         {{"--set", "delimiter=LF only"}, 0, "delimiter=lf\n", ""},
         {{"-i", "in.txt", "-o", "back.txt", "-s", "variable", "-k", "1,2,a,d"}, 0, done, ""},
         {{"-i", "in.txt", "-o", "x.txt", "-s", "var", "-k", "1,2", "--delimiter", "both"}, 1, "", "\n Longest Variable Record Length  = 6\n..."},
