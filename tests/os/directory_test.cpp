@@ -1,67 +1,42 @@
-// The platform's file-system operations of the window-system layer (POSIX or Win32): the
-// current directory and the search for parameter files.
+// The os layer's folder operations (POSIX or Win32): the current directory and the search
+// for parameter files.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
-#include <vector>
 
 #include "os/directory.h"
 #include "tests/support/testfiles.h"
 
 namespace fs = std::filesystem;
 
-static std::vector<std::string> FoundSptFiles(size_t capacity) {
-  std::vector<std::string> found;
-  SptSearch search = BeginSptSearch();
-  EXPECT_NE(search, nullptr);
-  if (search == nullptr) return found;
-  std::vector<char> name(capacity + 1, '#');
-  while (NextSptFile(search, name.data(), capacity)) {
-    EXPECT_EQ(name[capacity], '#');  // nothing written past the capacity
-    found.push_back(name.data());
-  }
-  EndSptSearch(search);
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
 // Only regular files whose names end in ".spt" count: not folders, not longer extensions
-// (which Windows' pattern can match through short names). Another letter case counts
-// where the system opens the file by either name.
-TEST(WinsysFiles, SptSearchFindsOnlyFilesEndingInSpt) {
+// (which Windows' pattern can match through short names), and not a name without room
+// (capacity 6 holds "a.spt" and its end, not "ab.spt"). Another letter case counts where
+// the system opens the file by either name.
+TEST(SptSearch, FindsTheRegularFilesEndingInSptThatFit) {
   TempCurrentFolder here;
-  for (const char *name : {"a.spt", "long_name_of_a_set.spt", "B.SPT", "c.sptx", "d.spt.bak", "spt", "e.txt"}) {
-    WriteFile(name, "x");
-  }
+  for (const char *name : {"a.spt", "ab.spt", "B.SPT", "c.sptx", "d.spt.bak", "spt", "e.txt"}) WriteFile(name, "x");
   fs::create_directory("folder.spt");
+  for (size_t capacity : {256, 6}) {
+    std::set<std::string> found;
+    std::string name(capacity + 1, '#');
+    SptSearch search = BeginSptSearch();
+    while (search != nullptr && NextSptFile(search, &name[0], capacity)) found.insert(name.c_str());
+    EndSptSearch(search);
+    EXPECT_EQ(name[capacity], '#');  // nothing written past the room given
 #ifdef _WIN32
-  const std::vector<std::string> all = {"B.SPT", "a.spt", "long_name_of_a_set.spt"};
-#else
-  const std::vector<std::string> all = {"a.spt", "long_name_of_a_set.spt"};
+    EXPECT_EQ(found.erase("B.SPT"), 1u);
 #endif
-  EXPECT_EQ(FoundSptFiles(256), all);
-  // A name that does not fit is passed over.
-  EXPECT_EQ(FoundSptFiles(6), (std::vector<std::string>(all.begin(), all.end() - 1)));
-  RemoveFile("a.spt");
-  RemoveFile("long_name_of_a_set.spt");
-  RemoveFile("B.SPT");
-  EXPECT_EQ(FoundSptFiles(256), std::vector<std::string>{});
+    EXPECT_EQ(found, (capacity == 6 ? std::set<std::string>{"a.spt"} : std::set<std::string>{"a.spt", "ab.spt"}));
+  }
 }
 
-TEST(WinsysFiles, WorkingDirectoryIsReadAndEntered) {
-  TempCurrentFolder here;
-  fs::create_directory("sub");
-  char path[256];
-  ASSERT_EQ(GetWorkingDirectory(path, sizeof path), 0);
-  EXPECT_TRUE(fs::equivalent(path, here.folder.path));
-  EXPECT_EQ(SetWorkingDirectory("sub"), 0);
-  EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(here.folder.path) / "sub"));
+// Entering a folder is shown by every pelmar-sort transcript that saves a user entry.
+TEST(WorkingDirectory, IsReadOrRefused) {
+  char path[256], small[4] = "xyz";
+  EXPECT_TRUE(GetWorkingDirectory(path, sizeof path) == 0 && fs::equivalent(path, fs::current_path()));
+  EXPECT_TRUE(GetWorkingDirectory(small, sizeof small) == 1 && small[0] == '\0');  // longer than the room: left empty
   EXPECT_EQ(SetWorkingDirectory("no-such-folder"), 1);
-  EXPECT_TRUE(fs::equivalent(fs::current_path(), fs::path(here.folder.path) / "sub"));
-  char small[4] = "xyz";
-  EXPECT_EQ(GetWorkingDirectory(small, sizeof small), 1);  // longer than the room given
-  EXPECT_STREQ(small, "");
-  ASSERT_EQ(SetWorkingDirectory(here.folder.path.c_str()), 0);
 }

@@ -4,69 +4,36 @@
 # way round; the same for the preference names of --set. The manual page also renders
 # without a groff warning.
 #   tests/packaging/docs-agree.sh PELMAR-SORT MANUAL-PAGE COMPLETION
-set -euo pipefail
-program=$1 manual=$2 completion=$3
-failed=0
+set -uo pipefail
+program=$1 manual=$2 completion=$3 failed=0
+render() { groff -man -Tascii -rLL=200n -P-cbou -ww "$manual"; }
+warnings=$(render 2>&1 >/dev/null)
+[ -z "$warnings" ] || { printf 'groff warns about %s:\n%s\n' "$manual" "$warnings"; failed=1; }
+page=$(render 2>/dev/null) help=$("$program" --help)
 
-help=$("$program" --help)
-page=$(groff -man -Tascii -rLL=200n -P-cbou -ww "$manual" 2>"${TMPDIR:-/tmp}/docs-agree.$$") || true
-warnings=$(cat "${TMPDIR:-/tmp}/docs-agree.$$")
-rm -f "${TMPDIR:-/tmp}/docs-agree.$$"
-if [ -n "$warnings" ]; then
-  echo "groff warns about $manual:"
-  echo "$warnings"
-  failed=1
-fi
-
-# The lines of the manual page's section NAME, up to the next heading.
-section() {
-  awk -v name="$1" '/^[A-Z]/ { inside = ($0 == name); next } inside' <<<"$page"
-}
-# The item heads of a section: the lines indented by exactly 7 columns, as .TP sets them.
-heads() {
-  section "$1" | grep -E '^ {7}[^ ]' || true
-}
-long_options() {
-  grep -oE -- '--[a-z][a-z-]*' | sort -u
-}
-short_options() {
-  grep -oE -- '(^|[^[:alnum:]-])-[a-zA-Z]([^[:alnum:]-]|$)' | grep -oE -- '-[a-zA-Z]' | sort -u
-}
-preference_names() {
-  grep -oE '(^|[ ,])[a-z][a-z-]*=' | tr -d ' ,' | sort -u
-}
+# The item heads of the manual page's section $1: lines indented by exactly 7 columns, as
+# .TP sets them, up to the next heading.
+heads() { awk -v name="$1" '/^[A-Z]/ { inside = ($0 == name); next } inside' <<<"$page" | grep -E '^ {7}[^ ]'; }
+long_options() { grep -oE -- '--[a-z][a-z-]*' | sort -u; }
+short_options() { grep -oE -- '(^|[^[:alnum:]-])-[a-zA-Z]([^[:alnum:]-]|$)' | grep -oE -- '-[a-zA-Z]' | sort -u; }
+preference_names() { grep -oE '(^|[ ,])[a-z][a-z-]*=' | tr -d ' ,' | sort -u; }
 # What the completion offers for the line typed so far, one word a line.
-complete_line() {
-  (
-    # shellcheck disable=SC1090
-    source "$completion"
-    COMP_LINE=$1 COMP_POINT=${#1} COMP_WORDBREAKS=$' \t\n"\'><=;|&(:'
-    COMPREPLY=()
-    _pelmar_sort 2>/dev/null
-    printf '%s\n' "${COMPREPLY[@]}" | sort -u
-  )
+offered() {
+  # shellcheck disable=SC1090
+  (source "$completion"; COMP_LINE=$1 COMP_POINT=${#1} COMPREPLY=(); _pelmar_sort 2>/dev/null; printf '%s\n' "${COMPREPLY[@]}" | sort -u)
 }
-# agree WHAT EXPECTED ACTUAL WHERE
-agree() {
-  if [ "$2" != "$3" ]; then
-    echo "$1: --help and $4 differ (< --help, > $4):"
-    diff <(echo "$2") <(echo "$3") || true
-    failed=1
-  fi
-}
+# agree WHERE EXPECTED ACTUAL: what --help says against what WHERE says.
+agree() { diff --label "--help" --label "$1" <(echo "$2") <(echo "$3") || failed=1; }
 
 # An option head: "-i, --input IN" or "--stats"; a sentence that starts with an option
 # ("--saved, --last ... go one at a time") is none.
-option_heads=$(heads OPTIONS | grep -E '^ {7}(-[a-zA-Z], )?--[a-z][a-z-]*( |$)' || true)
-agree "long options" "$(long_options <<<"$help")" "$(long_options <<<"$option_heads")" "the manual's OPTIONS"
-agree "short options" "$(short_options <<<"$help")" "$(short_options <<<"$option_heads")" "the manual's OPTIONS"
-agree "long options" "$(long_options <<<"$help")" "$(complete_line 'pelmar-sort --')" "the completion"
-
+option_heads=$(heads OPTIONS | grep -E '^ {7}(-[a-zA-Z], )?--[a-z][a-z-]*( |$)')
+agree "the manual's OPTIONS" "$(long_options <<<"$help")" "$(long_options <<<"$option_heads")"
+agree "the manual's OPTIONS" "$(short_options <<<"$help")" "$(short_options <<<"$option_heads")"
+agree "the completion" "$(long_options <<<"$help")" "$(offered 'pelmar-sort --')"
 help_preferences=$(sed -n '/^Preferences/,/^$/p' <<<"$help" | preference_names)
-agree "preference names" "$help_preferences" "$(heads PREFERENCES | preference_names)" "the manual's PREFERENCES"
-agree "preference names" "$help_preferences" "$(complete_line 'pelmar-sort --set ')" "the completion"
+agree "the manual's PREFERENCES" "$help_preferences" "$(heads PREFERENCES | preference_names)"
+agree "the completion of --set" "$help_preferences" "$(offered 'pelmar-sort --set ')"
 # bash splits user-files=o at '=': the completion offers the values alone.
-agree "the values of a switch" $'off\non' "$(complete_line 'pelmar-sort --set user-files=o')" "the completion"
-
-[ "$failed" = 0 ] && echo "help, manual page and completion agree"
+agree "the completion of a switch" $'off\non' "$(offered 'pelmar-sort --set user-files=o')"
 exit "$failed"
