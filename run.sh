@@ -16,7 +16,8 @@ cd "$top"
 
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev
           g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth imagemagick
-          dpkg-dev file groff-base zip unzip)
+          dpkg-dev file groff-base zip unzip
+          clang-14 libclang-rt-14-dev llvm-14)
 
 setup() {
   local missing=()

@@ -59,17 +59,9 @@ inline const std::string &PrivateFolder() {
   return folder.folder.path;
 }
 
-// The names in the private folder, sorted.
-inline std::vector<std::string> FolderNames() {
-  std::vector<std::string> names;
-  for (const auto &entry : std::filesystem::directory_iterator(PrivateFolder())) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Removes what the last input left.
 inline void EmptyFolder() {
-  for (const std::string &name : FolderNames()) std::filesystem::remove_all(PrivateFolder() + "/" + name);
+  for (const std::string &name : FolderNames(PrivateFolder())) std::filesystem::remove_all(PrivateFolder() + "/" + name);
 }
 
 // The file's bytes; found is false when there is no such file.

@@ -5,6 +5,9 @@
 //   TARGET_replay CORPUS_FOLDER COUNT MAX_LENGTH
 // A broken invariant aborts (FUZZ_CHECK) after the input is saved as replay-crash in the
 // folder the test started in.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdint>
@@ -22,9 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 static std::string gCrashPath;
 static const std::string *gCurrent = nullptr;
 
+// Only calls that are safe in a signal handler: the abort may come from inside malloc.
 static void SaveCurrent(int) {
-  if (gCurrent != nullptr) std::ofstream(gCrashPath, std::ios::binary) << *gCurrent;
-  std::_Exit(1);
+  const int file = gCurrent == nullptr ? -1 : open(gCrashPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (file >= 0 && write(file, gCurrent->data(), gCurrent->size()) >= 0) close(file);
+  _exit(1);
 }
 
 static void Run(const std::string &input) {

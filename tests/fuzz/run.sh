@@ -2,6 +2,7 @@
 # The fuzz targets, built with clang under AddressSanitizer and UBSan in build-fuzz/:
 #   tests/fuzz/run.sh SECONDS [KEEP]   run each target SECONDS on a copy of its seed corpus;
 #                                      with KEEP, the grown corpora stay in KEEP/<target>
+# (./run.sh test installs the compilers and libraries they need.)
 # Fails on the first target that crashes or breaks an invariant; its input is kept and named.
 # (To measure what the seeds reach, configure with -DPELMAR_FUZZ_COVERAGE=ON as well.)
 set -euo pipefail
@@ -12,16 +13,6 @@ declare -A maxLength=([sortrun]=4200 [parameterfiles]=8000 [settings]=1100 [vali
 if [[ ! "${1:-}" =~ ^[0-9]+$ ]]; then
   echo "usage: tests/fuzz/run.sh SECONDS [KEEP]" >&2
   exit 2
-fi
-missing=()
-for package in clang-14 libclang-rt-14-dev llvm-14 cmake ninja-build libgtest-dev; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" = 0 ] || sudo=sudo
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 # The libraries and the targets only, asserts on.
 CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DPELMAR_FUZZ=ON -DPELMAR_TESTS=OFF \

@@ -4,11 +4,9 @@
 #ifndef PELMAR_TESTS_STORAGE_STORAGETEST_H
 #define PELMAR_TESTS_STORAGE_STORAGETEST_H
 
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "os/platform.h"
 #include "storage/parameterfiles.h"
@@ -30,14 +28,5 @@ class StorageTest : public ::testing::Test {
 
   TempCurrentFolder folder_;
 };
-
-inline std::string ReadFileBytes(const char *name) { return ReadFile(name); }  // the dialogs' tests read with it
-
-// The names in the current folder, in the directory's order.
-inline std::vector<std::string> FolderNames() {
-  std::vector<std::string> names;
-  for (const auto &entry : std::filesystem::directory_iterator(".")) names.push_back(entry.path().filename().string());
-  return names;
-}
 
 #endif

@@ -1,5 +1,6 @@
 #include "tests/support/testfiles.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,13 @@ bool FileExists(const std::string &path) {
 bool RemoveFile(const std::string &path) {
   std::error_code error;
   return fs::remove(path, error);
+}
+
+std::vector<std::string> FolderNames(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool MakeHardLink(const std::string &target, const std::string &name) {

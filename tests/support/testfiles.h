@@ -33,6 +33,8 @@ void WriteFile(const std::string &path, const std::string &bytes);
 std::string ReadFile(const std::string &path);  // empty when it cannot be read
 bool FileExists(const std::string &path);
 bool RemoveFile(const std::string &path);       // true when it was removed
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string &folder = ".");
 
 // Sets a file's length, cutting it short or extending it with zeros that take no room.
 // Returns false when the system refuses: Windows will not shorten a file while a view of
