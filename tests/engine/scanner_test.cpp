@@ -114,21 +114,3 @@ TEST(ScanRecords, CutsOfTheWorkedCases) {
     EXPECT_EQ(CutByModel(std::get<1>(row), std::get<0>(row)), std::get<2>(row));
   }
 }
-
-// Pass 1 over bytes that are not what pass 0 counted (more records, fewer, one too long).
-TEST(ScanRecords, PassOneThatDisagreesWithPassZeroReportsAChange) {
-  SortWorkspace ws;
-  KeyPlan plan;
-  const ParameterRecord job = MakeJob("", "", kVariableRecords, {KeyField{1, 2, 'c', 'a'}});
-  ASSERT_EQ(AllocateWorkspace(&ws, 2, &job), 0);
-  PrepareKeyPlan(job.keys, 1, true, &plan);
-  std::vector<unsigned char> scratch(1024, 0);
-  const ScanKeying keying = {&ws, &plan, scratch.data()};
-  ScanTally tally = {0, 0};
-  for (const std::string &bytes : {std::string("a\nb\nc\n"), std::string("a\n"), "a\n" + std::string(261, 'x')}) {
-    const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
-    EXPECT_EQ(ScanRecords(1, data, bytes.size(), kDelimiterLf, &tally, &keying), kScanChanged);
-    EXPECT_EQ(ScanRecordRange(1, data, 0, bytes.size(), kDelimiterLf, &tally, &keying, 0, 2), kScanChanged);
-  }
-  ReleaseWorkspace(&ws);
-}

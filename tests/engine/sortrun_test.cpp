@@ -26,13 +26,6 @@
 
 namespace {
 
-const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
-
-int RunJob(const ParameterRecord &job) {
-  ClearErrorText();
-  return SortRun(&job);
-}
-
 // Letters, for records whose bytes do not matter.
 std::string Letters(std::mt19937_64 &random, size_t length) {
   std::string text(length, 'a');
@@ -70,13 +63,6 @@ std::string ReportedSort(const ReferenceSortResult &sort, const ParameterRecord 
 }
 
 }  // namespace
-
-// The report but for its memory figure, which each path defines for itself.
-std::string WithoutMemoryFigure(std::string report) {
-  const size_t at = report.find(" Allocated Memory Usage:");
-  if (at != std::string::npos) report.erase(at, report.find('\n', at) - at);
-  return report;
-}
 
 // Jobs decoded from random bytes (every record length and key type, valid and refused),
 // over inputs of every shape at the group boundaries, at a size of a few groups, and at
@@ -234,7 +220,7 @@ TEST(SortRun, FilesThatCannotServeAreRefusedByName) {
     for (size_t at; (at = message.find("$I")) != std::string::npos;) message.replace(at, 2, job.inputName);
     for (size_t at; (at = message.find("$O")) != std::string::npos;) message.replace(at, 2, job.outputName);
     if (kPathSeparator != '\\' && message.find("\\SortStat") != std::string::npos) message.replace(message.find("\\SortStat"), 1, "/");
-    EXPECT_EQ(std::string(ErrorText), message + (row.result ? kTerminated : ""));
+    EXPECT_EQ(std::string(ErrorText), message + (row.result ? kSortTerminated : ""));
     if (row.outputAfter == nullptr) {
       EXPECT_FALSE(FileExists(job.outputName));
     } else if (std::string(row.outputAfter) != "*") {
@@ -267,11 +253,12 @@ void ChangeInput(int phase, uint64_t done, uint64_t) {
 }  // namespace
 
 // Cut short before the output is copied and while it is being copied; text lines
-// rewritten in place between the two scans, so that there are more than were counted.
+// rewritten in place between the two scans, so that there are more than were counted,
+// fewer, or one too long; in one scan and in ranges on a pool.
 TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   std::mt19937_64 random(8);
   const std::string records = Letters(random, 200000 * 50);
-  std::string lines, more(500 * 15 / 2, '\n');
+  std::string lines, more(500 * 15 / 2, '\n'), joined(200, 'y'), overlong(300, 'y');
   for (int i = 0; i < 1000; i++) lines += "line number " + std::to_string(i) + "\n";
   for (size_t i = 0; i < more.size(); i += 2) more[i] = 'y';
   struct Row {
@@ -283,7 +270,9 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   };
   const Row rows[] = {{50, kPhaseWriting, 0, records, "", ""},
                       {50, kPhaseWriting, kProgressInterval, records, "", ""},
-                      {kVariableRecords, kPhaseKeying, 0, lines, more, "\n Longest Variable Record Length  = 15\n"}};
+                      {kVariableRecords, kPhaseKeying, 0, lines, more, "\n Longest Variable Record Length  = 15\n"},
+                      {kVariableRecords, kPhaseKeying, 0, lines, joined, "\n Longest Variable Record Length  = 15\n"},
+                      {kVariableRecords, kPhaseKeying, 0, lines, overlong, "\n Longest Variable Record Length  = 15\n"}};
   TempFolder folder;
   gChangingFile = folder.File("in.dat");
   SortProgress = ChangeInput;
@@ -305,7 +294,7 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
       }
 #endif
       EXPECT_EQ(result, 1);
-      EXPECT_EQ(ErrorText, row.before + "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kTerminated);
+      EXPECT_EQ(ErrorText, row.before + "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kSortTerminated);
       EXPECT_EQ(ReadFile(folder.File("out")), "");
     }
   }
@@ -359,7 +348,7 @@ int FailEachOperationInTurn(const ParameterRecord &job, const std::string &input
         EXPECT_TRUE(text.empty() || text.find("Could NOT Open Statistics File") != std::string::npos);
       } else {
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(text.substr(text.size() - strlen(kTerminated)), kTerminated);
+        EXPECT_EQ(text.substr(text.size() - strlen(kSortTerminated)), kSortTerminated);
         EXPECT_TRUE(std::any_of(std::begin(named), std::end(named), [&](const char *m) { return text.find(m) != std::string::npos; }));
         EXPECT_TRUE(output.empty() || output == "stale") << output.size();
       }

@@ -4,13 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/errortext.h"
@@ -21,14 +16,7 @@
 
 namespace {
 
-const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
-
 const std::vector<KeyField> kOneKey = {KeyField{1, 2, 'a', 'a'}};
-
-int RunJob(const ParameterRecord &job) {
-  ClearErrorText();
-  return SortRun(&job);
-}
 
 // A new instance of a named pipe that waits for its client.
 HANDLE ListeningPipe(const std::string &name) {
@@ -48,7 +36,7 @@ TEST(WindowsPlatform, PipesAndDevicesAreRefusedWithoutWaiting) {
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   ParameterRecord job = MakeJob(pipe, folder.File("out.dat"), 2, kOneKey);
   EXPECT_EQ(RunJob(job), 1);
-  EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Input File: " + pipe + "!\n" + kTerminated);
+  EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Input File: " + pipe + "!\n" + kSortTerminated);
   CloseHandle(server);
 
   server = ListeningPipe(pipe);
@@ -56,7 +44,7 @@ TEST(WindowsPlatform, PipesAndDevicesAreRefusedWithoutWaiting) {
   for (const std::string &output : {pipe, std::string("NUL"), folder.File("NUL.dat")}) {
     job = MakeJob(folder.File("in.dat"), output, 2, kOneKey);
     EXPECT_EQ(RunJob(job), 1) << output;
-    EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Output File: " + output + "!\n" + kTerminated);
+    EXPECT_EQ(std::string(ErrorText), "\n Could NOT Open Output File: " + output + "!\n" + kSortTerminated);
   }
   CloseHandle(server);
   EXPECT_EQ(ReadFile(folder.File("in.dat")), "bbaa");
@@ -101,42 +89,4 @@ TEST(WindowsPlatform, GuardTurnsFaultsOfMappedReadsIntoAFailedRead) {
     EXPECT_EQ(RunGuarded(ReadView, nullptr), 7);
   }
   CloseInputFile(&input);
-}
-
-namespace {
-
-std::string gCutInput;
-
-// Holds the run before it copies the records until the input's length changes.
-void WaitForTheCut(int phase, uint64_t done, uint64_t) {
-  if (phase != kPhaseWriting || done != 0) return;
-  WriteFile(gCutInput + ".ready", "");
-  const auto start = std::chrono::steady_clock::now();
-  std::error_code error;
-  while (std::filesystem::file_size(gCutInput, error) == 100u * 100000u &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
-}  // namespace
-
-// Neither Windows nor Wine lets this process shorten its mapped input, but a process
-// outside Wine can: tests/engine/cut-from-outside.sh runs this test with the folder in
-// PELMAR_OUTSIDE_CUT and cuts the input short when the run waits. The run's next read of
-// the view faults, and the run reports the changed input instead of crashing.
-TEST(WindowsPlatform, InputCutShortFromOutsideFailsTheRun) {
-  const char *folder = getenv("PELMAR_OUTSIDE_CUT");
-  if (folder == nullptr) GTEST_SKIP() << "run by cut-from-outside.sh";
-  gCutInput = std::string(folder) + "/in.dat";
-  std::mt19937_64 random(11);
-  std::string records(100u * 100000u, ' ');
-  for (char &c : records) c = static_cast<char>('a' + random() % 26);
-  WriteFile(gCutInput, records);
-  ParameterRecord job = MakeJob(gCutInput, std::string(folder) + "/out.dat", 100, kOneKey);
-  SortProgress = WaitForTheCut;
-  EXPECT_EQ(RunJob(job), 1);
-  SortProgress = nullptr;
-  EXPECT_EQ(std::string(ErrorText), "\n Input File Changed During Sort: " + gCutInput + "!\n" + kTerminated);
-  EXPECT_EQ(ReadFile(std::string(folder) + "/out.dat"), "");
 }

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/errortext.h"
 #include "engine/scanner.h"
+#include "engine/sortrun.h"
 
 namespace {
 
@@ -122,11 +124,9 @@ bool JobIsValid(const ParameterRecord &job) {
   return !variable || total + 4 <= 1024;  // a text job's key and offset fit the 1024-byte record buffer
 }
 
-const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
-
 // A refused run: before the output is opened (it stays as it was), or after (it is left empty).
 ExpectedRun Refused(const std::string &text, bool outputOpened) {
-  return ExpectedRun{1, text + kTerminated, outputOpened, "", ReferenceSortResult{}};
+  return ExpectedRun{1, text + kSortTerminated, outputOpened, "", ReferenceSortResult{}};
 }
 
 std::string Named(const char *what, const ParameterRecord &job) { return std::string(what) + job.inputName + "!\n"; }
@@ -225,6 +225,13 @@ int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines) {
   return kScanGood;
 }
 
+const char kSortTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
+
+int RunJob(const ParameterRecord &job) {
+  ClearErrorText();
+  return SortRun(&job);
+}
+
 ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,
                         const std::vector<KeyField> &keys) {
   ParameterRecord job;
@@ -320,4 +327,10 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
   ExpectedRun expected{0, messages, true, "", ReferenceSort(keys)};
   for (uint32_t i : expected.sort.order) expected.output += records[i];
   return expected;
+}
+
+std::string WithoutMemoryFigure(std::string report) {
+  const size_t at = report.find(" Allocated Memory Usage:");
+  if (at != std::string::npos) report.erase(at, report.find('\n', at) - at);
+  return report;
 }

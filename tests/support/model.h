@@ -69,6 +69,12 @@ struct TextLine {
 // kScanGood, kScanDelimiterError or kScanTooLong.
 int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines);
 
+// The error text's closing line after every failed run.
+extern const char kSortTerminated[];
+
+// Runs job with a cleared error text; returns the run's result.
+int RunJob(const ParameterRecord &job);
+
 // A job with the default key titles "Key 1:" to "Key 6:".
 ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,
                         const std::vector<KeyField> &keys);
@@ -91,5 +97,8 @@ struct ExpectedRun {
   ReferenceSortResult sort;  // the described sort of the records, when it succeeds
 };
 ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode);
+
+// A statistics report but for its memory figure, which each path defines for itself.
+std::string WithoutMemoryFigure(std::string report);
 
 #endif
