@@ -28,19 +28,22 @@ static const size_t kScanBlock = size_t{8} << 20;             // bytes per read 
 static const size_t kMergeReadSize = size_t{256} << 10;       // each merged run file's buffer, at least
 static const uint32_t kMostFanIn = 1024;                      // run files one merge takes, at most
 static const size_t kWriterBuffer = size_t{2} << 20;          // each of a writer's two buffers
-static const uint32_t kIndexBytes = 4;
-static const uint32_t kGatherAhead = 16;                      // records ahead that a run file's gathering asks for                        // a run entry's record index
+static const uint32_t kIndexBytes = 4;                        // a run entry's record index
+static const uint32_t kGatherAhead = 16;                      // records ahead that a run file's gathering asks for
 static const uint64_t kExhausted = ~uint64_t{0};              // head prefix of a run file with nothing left
 static const unsigned char kCr = 0x0D;
 static const unsigned char kLf = 0x0A;
 
-// Test seam (sortrun.h): records per part and run files per merge, 0 for the budget's.
+// Test seam (sortrun.h): records per part and run files per merge, 0 for the budget's; the
+// block scan's first block, 0 for kScanBlock.
 static uint32_t gTestPartRecords = 0;
 static uint32_t gTestFanIn = 0;
+static size_t gTestScanBlock = 0;
 
-void SetExternalLimitsForTesting(uint32_t partRecords, uint32_t fanIn) {
+void SetExternalLimitsForTesting(uint32_t partRecords, uint32_t fanIn, size_t scanBlock) {
   gTestPartRecords = partRecords;
   gTestFanIn = fanIn;
+  gTestScanBlock = scanBlock;
 }
 
 int ExternalForcedForTesting() { return gTestPartRecords != 0; }
@@ -264,7 +267,7 @@ static int GrowBuffer(unsigned char **buffer, size_t *size, size_t have) {
 }
 
 int ScanInputInBlocks(SortRunState *run) {
-  size_t blockSize = kScanBlock;
+  size_t blockSize = gTestScanBlock != 0 ? gTestScanBlock : kScanBlock;
   unsigned char *block = static_cast<unsigned char *>(malloc(blockSize));
   if (block == nullptr) return -1;
   uint64_t records = 0;

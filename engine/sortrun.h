@@ -13,6 +13,7 @@
 #ifndef PELMAR_ENGINE_SORTRUN_H
 #define PELMAR_ENGINE_SORTRUN_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/sorttypes.h"
@@ -72,9 +73,10 @@ extern char TemporaryFolder[kNameSize];
 extern int SortRanExternally;
 
 // Test seam: records per part (a multiple of 997) and run files per merge for the external
-// path, with every run taking it (0, 0: the budget decides); and the input size from which
-// offsets are 8 bytes wide (0: 4 GiB).
-void SetExternalLimitsForTesting(uint32_t partRecords, uint32_t fanIn);
+// path, with every run taking it (0, 0: the budget decides), and the first block of its
+// scan of text lines in bytes (0: 8 MiB); and the input size from which offsets are 8
+// bytes wide (0: 4 GiB).
+void SetExternalLimitsForTesting(uint32_t partRecords, uint32_t fanIn, size_t scanBlock = 0);
 void SetWideOffsetsForTesting(uint64_t fromSize);
 
 // Runs the sort that job describes. The caller has cleared the error text; every message

@@ -68,7 +68,8 @@ std::string ReportedSort(const ReferenceSortResult &sort, const ParameterRecord 
 // over inputs of every shape at the group boundaries, at a size of a few groups, and at
 // and past the most groups one merge round takes. In memory on 1, 2, 3 and 8 threads, and
 // along the external path (parts of one and two groups, merges of 2 and 3 run files, so
-// several merge passes; offsets 8 bytes wide from the first byte or not; 1 to 3 threads),
+// several merge passes; offsets 8 bytes wide from the first byte or not; text scanned in
+// blocks of 64 and 300 bytes that must grow and cut between lines; 1 to 3 threads),
 // each run leaves what the model says (result, whole error text, output) and the
 // one-thread report, and no run file; the report's figures, group lines and compares are
 // the model's.
@@ -85,9 +86,16 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
     int threads;
     uint32_t partRecords, fanIn;  // 0: in memory
     bool wide;
+    size_t scanBlock;  // the external scan's first block of text, 0: its own
   };
-  const Path paths[] = {{1, 0, 0, false}, {2, 0, 0, false}, {3, 0, 0, false}, {8, 0, 0, false},
-                        {1, 997, 2, false}, {3, 997, 2, true}, {2, 2 * 997, 3, false}, {1, 3 * 997, 3, true}};
+  const Path paths[] = {{1, 0, 0, false, 0},    {2, 0, 0, false, 0},         {3, 0, 0, false, 0},
+                        {8, 0, 0, false, 0},    {1, 997, 2, false, 64},      {3, 997, 2, true, 300},
+                        {2, 2 * 997, 3, false, 0}, {1, 3 * 997, 3, true, 0}};
+  // Progress comes at each phase's start and every 65536 items, never past the phase's total.
+  static int progressReports;
+  static bool progressPastTotal;
+  progressPastTotal = false;
+  SortProgress = [](int, uint64_t done, uint64_t total) { progressReports++, progressPastTotal |= done > total; };
   const uint32_t oneRound = kMergeBatch * kSortGroupSize;  // the most groups one merge round takes
   int sorted = 0;
   // 65537: one record past four output tasks of 16384 records on a pool.
@@ -95,7 +103,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
     for (int round = 0; round < (n < oneRound ? 12 : 3); round++) {
       uint8_t choice[2 + 4 * kMaxKeys];
       for (uint8_t &b : choice) b = static_cast<uint8_t>(random());
-      if (n > 2) choice[1] &= ~0x20;                   // raw key fields, refused, only at n = 2
+      if (n > 2) choice[1] &= ~0x20;                   // raw key fields, mostly refused, only at n = 2
       if (n >= oneRound) choice[0] = choice[0] % 12;  // records of at most 16 bytes
       ParameterRecord job;
       int mode;
@@ -127,9 +135,11 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
         WriteFile(output, "stale");
         RemoveFile(report);
         SortThreads = path.threads;
-        SetExternalLimitsForTesting(path.partRecords, path.fanIn);
+        SetExternalLimitsForTesting(path.partRecords, path.fanIn, path.scanBlock);
         SetWideOffsetsForTesting(path.wide ? 1 : 0);
+        progressReports = 0;
         EXPECT_EQ(RunJob(job), expected.result);
+        EXPECT_LE(progressReports, 16 + 2 * n / kSortGroupSize);  // a few for each part of the external path
         SetExternalLimitsForTesting(0, 0);
         SetWideOffsetsForTesting(0);
         EXPECT_EQ(std::string(ErrorText), expected.errorText);
@@ -149,10 +159,12 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
     }
   }
   SortThreads = 0;
+  SortProgress = nullptr;
   DelimiterMode = kDelimiterBoth;
   TemporaryFolder[0] = '\0';
   SetClockForTesting(nullptr, nullptr);
   EXPECT_GE(sorted, 25);
+  EXPECT_FALSE(progressPastTotal);
 }
 
 // What the model cannot know: names that lead nowhere, to the input or to something other

@@ -128,21 +128,22 @@ struct Refusal {
   Files files;          // the folder before, and after
   std::string remove;   // the identifier removed, or empty: the set of the input saved
   std::string input;
-  int persistent, kind;  // the first file operation of kind fails (-1: none), with 1 every later one
+  int failing, persistent, kind;  // the failing-th file operation of kind fails (0: none), with 1 every later one
   std::vector<std::string> reported;  // caption|text
 };
 
 TEST_F(ParameterFilesTest, RefusalsSayWhyAndLoseNothing) {
   const std::string e = Entry("x", 1);
   const Refusal rows[] = {
-      {"removing from SPT.spt", {{"SPT.spt", ParameterFileImage(2, e + e)}}, "SPT_a", "", 0, -1, {}},
-      {"a removal that cannot write", {{"t.spt", ParameterFileImage(2, e + e)}}, "t_a", "", 1, kFileWrite, {kCannotOpen}},
-      {"a removal that cannot delete", {{"t.spt", ParameterFileImage(1, e)}}, "t_a", "", 1, kFileDelete, {kCannotOpen}},
+      {"removing from SPT.spt", {{"SPT.spt", ParameterFileImage(2, e + e)}}, "SPT_a", "", 0, 0, 0, {}},
+      {"a removal that cannot write", {{"t.spt", ParameterFileImage(2, e + e)}}, "t_a", "", 1, 1, kFileWrite, {kCannotOpen}},
+      {"a removal that cannot delete", {{"t.spt", ParameterFileImage(1, e)}}, "t_a", "", 1, 1, kFileDelete, {kCannotOpen}},
       {"a save that cannot write", {{"t.spt", ParameterFileImage(1, e)}, {"spt.spt", ParameterFileImage(1, e)}}, "", "t.txt", 1,
-       kFileWrite, {kCannotOpen, kCannotOpen}},
-      {"a count the file cannot hold", {{"t.spt", ParameterFileImage(5, e)}}, "", "t.txt", 0, -1,
+       1, kFileWrite, {kCannotOpen, kCannotOpen}},
+      {"a user file whose second entry cannot be read", {{"t.spt", ParameterFileImage(2, e + e)}}, "", "t.txt", 3, 0, kFileRead, {kCannotOpen}},
+      {"a count the file cannot hold", {{"t.spt", ParameterFileImage(5, e)}}, "", "t.txt", 0, 0, 0,
        {"Internal Program Error|File Position Failure!"}},
-      {"a base of 126 characters", {}, "", std::string(126, 'b') + ".txt", 0, -1,
+      {"a base of 126 characters", {}, "", std::string(126, 'b') + ".txt", 0, 0, 0,
        {"* * Warning * *|Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n"}},
   };
   Preferences.createUserFiles = 1;
@@ -153,7 +154,7 @@ TEST_F(ParameterFilesTest, RefusalsSayWhyAndLoseNothing) {
     std::vector<std::string> listed;
     CurrentParameters = Set(row.input, 9);
     ASSERT_EQ(BuildParameterRecord(), 0);
-    SetFileFaultForTesting(row.kind < 0 ? 0 : 1, row.persistent, row.kind);
+    SetFileFaultForTesting(row.failing, row.persistent, row.kind);
     EXPECT_EQ(row.remove.empty() ? SaveLastParameters(&Outcome) : RemoveUserEntry(row.remove.c_str(), &Outcome, Collect, &listed), 1);
     SetFileFaultForTesting(0);
     EXPECT_EQ(Reported(), row.reported);

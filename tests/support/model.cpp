@@ -261,9 +261,7 @@ size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, con
   for (int k = 0; k < job->keyCount; k++) {
     const uint8_t p = byte(), l = byte(), t = byte(), s = byte();
     KeyField &key = job->keys[k];
-    if (raw) {
-      key = KeyField{p - 16, l * 8 - 16, static_cast<char>(t), static_cast<char>(s)};
-    } else if (variable) {
+    if (variable) {
       key = KeyField{1 + p % 48, 1 + l % 24, "ca"[t % 2], s & 1 ? 'd' : 'a'};
     } else {
       const int32_t position = 1 + p % span;
@@ -271,6 +269,13 @@ size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, con
       key = KeyField{position, 1 + l % room, "caiuf"[t % 5], s & 1 ? 'd' : 'a'};
       if (key.type == 'f' && room >= 4) key.length = (t & 0x80) && room >= 8 ? 8 : 4;
       if (key.type == 'f' && room < 4) key.type = 'u';
+    }
+    if (raw) {  // one field as the bytes give it, so that each of the run's checks is met alone
+      const int which = (p >> 6) % 4;
+      if (which == 0) key.position = p % 64 * 4 - 16;
+      if (which == 1) key.length = l * 8 - 16;
+      if (which == 2) key.type = static_cast<char>(t);
+      if (which == 3) key.sequence = static_cast<char>(s);
     }
   }
   if (raw && ((flags >> 6) & 1)) job->keyCount = (flags >> 7) ? 7 : 0;
