@@ -17,7 +17,8 @@ namespace {
 // scanned whole, or (ranges > 1) cut by SplitAtDelimiters and scanned range by range as
 // a pool does, pass 1 of the ranges in reverse.
 std::string Scan(const std::string &bytes, int mode, uint32_t ranges = 1) {
-  const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
+  const std::string guarded = bytes + "Z";  // a byte past the end that no scan may take
+  const unsigned char *data = reinterpret_cast<const unsigned char *>(guarded.data());
   std::vector<uint64_t> starts(ranges + 1, 0);
   starts[1] = bytes.size();
   const uint32_t cut = ranges == 1 ? 1 : SplitAtDelimiters(data, bytes.size(), mode, ranges, starts.data());
@@ -95,6 +96,7 @@ TEST(ScanRecords, CutsOfTheWorkedCases) {
       {kDelimiterBoth, "AB\rCD", "delimiter error"},
       {kDelimiterBoth, "AB\r\nCD\r", "delimiter error"},
       {kDelimiterBoth, "AB\r\nCDE", "good 0+2:AB 4+3:CDE longest 3"},
+      {kDelimiterBoth, "AB\r\nC\nD", "good 0+2:AB 4+3:CD longest 2"},
       {kDelimiterLf, "only", "good 0+4:only longest 4"},
       {kDelimiterLf, "AB\r\nCD\r\n", "good 0+2:AB 4+2:CD longest 2"},
       {kDelimiterBoth, "xA\nBC\r\nD\r\n", "good 0+5:xABC 7+1:D longest 4"},
