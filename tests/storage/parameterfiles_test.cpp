@@ -136,6 +136,7 @@ TEST_F(ParameterFilesTest, RefusalsSayWhyAndLoseNothing) {
   const std::string e = Entry("x", 1);
   const Refusal rows[] = {
       {"removing from SPT.spt", {{"SPT.spt", ParameterFileImage(2, e + e)}}, "SPT_a", "", 0, 0, 0, {}},
+      {"removing an entry past the count", {{"t.spt", ParameterFileImage(1, e + e)}}, "t_b", "", 0, 0, 0, {}},
       {"a removal that cannot write", {{"t.spt", ParameterFileImage(2, e + e)}}, "t_a", "", 1, 1, kFileWrite, {kCannotOpen}},
       {"a removal that cannot delete", {{"t.spt", ParameterFileImage(1, e)}}, "t_a", "", 1, 1, kFileDelete, {kCannotOpen}},
       {"a save that cannot write", {{"t.spt", ParameterFileImage(1, e)}, {"spt.spt", ParameterFileImage(1, e)}}, "", "t.txt", 1,

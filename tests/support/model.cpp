@@ -253,9 +253,9 @@ size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, con
   *job = MakeJob(input, output, kRecordLengths[byte() % 16], {});
   const uint8_t flags = byte();
   *mode = flags % 4 == 3 ? kDelimiterBoth : flags % 4;
-  job->keyCount = 1 + (flags >> 2) % 4 % 3;
-  job->statisticsFlag = (flags >> 4) & 1;
   const bool raw = (flags >> 5) & 1;
+  job->keyCount = 1 + (flags >> 2) % 4 % 3 + (raw ? 0 : 3 * (flags >> 6 == 3));
+  job->statisticsFlag = (flags >> 4) & 1;
   const bool variable = job->recordLength == kVariableRecords;
   const int32_t span = job->recordLength > 0 && job->recordLength <= kMaxRecordLength ? job->recordLength : 8;
   for (int k = 0; k < job->keyCount; k++) {

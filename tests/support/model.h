@@ -81,8 +81,9 @@ ParameterRecord MakeJob(const std::string &input, const std::string &output, int
 
 // Decodes a job from the front of data (past its end every byte reads 0):
 //   byte 0     record length: text lines mostly, small fixed lengths, 1024, and refused ones
-//   byte 1     bits 0-1 delimiter mode, bits 2-3 key count - 1, bit 4 statistics,
-//              bit 5 one raw field per key (mostly jobs the run refuses), bit 6 key count 0 or 7 (bit 7)
+//   byte 1     bits 0-1 delimiter mode, bits 2-3 key count - 1 (1 to 3, 4 to 6 with bits 6 and 7),
+//              bit 4 statistics, bit 5 one raw field per key (mostly jobs the run refuses) and
+//              then bit 6 key count 0 or 7 (bit 7)
 //   4 bytes    per key: position, length, type, sequence
 // Sets *mode to the delimiter mode; returns the bytes taken.
 size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, const std::string &output,
