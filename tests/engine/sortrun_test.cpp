@@ -320,7 +320,7 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
       SetExternalLimitsForTesting(row.partRecords, 0);
       const int result = RunJob(MakeJob(gChangingFile, folder.File("out"), row.recordLength, {KeyField{1, 8, 'a', 'a'}}));
 #ifdef _WIN32
-      if (row.replacement.empty()) {  // Windows refuses to shorten a file while a view of it is mapped: the run goes on
+      if (row.replacement.empty() && row.partRecords == 0) {  // Windows will not shorten a mapped file: the run goes on
         EXPECT_TRUE(result == 0 && gCutRefused) << ErrorText;
         EXPECT_EQ(ReadFile(folder.File("out")).size(), row.bytes.size());
         continue;
