@@ -280,7 +280,8 @@ void ChangeInput(int phase, uint64_t done, uint64_t) {
 
 // Cut short before the output is copied and while it is being copied; text lines
 // rewritten in place between the two scans, so that there are more than were counted,
-// fewer, or one too long; in one scan and in ranges on a pool.
+// fewer, or one too long; in one scan and in ranges on a pool; and each of these while
+// run files are written.
 TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   std::mt19937_64 random(8);
   const std::string records = Letters(random, 200000 * 50);
