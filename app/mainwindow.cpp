@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "dialogs/dialoggestures.h"
 #include "dialogs/preferences.h"
 #include "dialogs/sortdialog.h"
 #include "dialogs/validation.h"

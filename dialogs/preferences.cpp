@@ -5,16 +5,14 @@
 #include "engine/scanner.h"
 #include "engine/sorttypes.h"
 #include "resources/resource.h"
+#include "dialogs/dialoggestures.h"
 #include "dialogs/validation.h"
-#include "storage/parameterfiles.h"
 #include "storage/settings.h"
 
 static const char kOfniTooLong[] = "O F N I > 4 Characters!";
 static const char kOfniInvalid[] = "Invalid Characters in O F N I!";
 static const char kDelimiterInvalid[] = "Invalid Entry in\nVariable Length Record Delimeter Field!";
 
-constexpr int kDialogOffsetX = 4;         // pixels right of the owner's left edge
-constexpr int kDialogOffsetY = 22;        // pixels below the owner's top edge
 constexpr size_t kOfniReadSize = 6;       // the identifier field: its first 5 characters
 constexpr size_t kBrowseReadSize = 160;   // the browse folder field: its first 159 characters
 constexpr size_t kShortestBrowseFolder = 3;  // shorter folders ("D:") are ignored
@@ -36,10 +34,6 @@ static const SwitchBox kSwitchBoxes[] = {
     {IDC_PREF_KEY_TITLING, &PreferenceRecord::enableKeyTitling},
 };
 
-struct LabelText {
-  int control;
-  const char *text;
-};
 static const LabelText kLabels[] = {
     {IDC_PREF_HEADING, "  Preference Settings "},
     {IDC_PREF_BROWSE_LABEL, " Default Browse Directory:"},
@@ -110,9 +104,7 @@ static int CheckDelimiter(WindowHandle dialog) {
 }
 
 void PreferencesDialogOpen(WindowHandle dialog, WindowHandle owner) {
-  ScreenRect ownerRect;
-  GetWindowRectangle(owner, &ownerRect);
-  MoveWindowTo(dialog, ownerRect.left + kDialogOffsetX, ownerRect.top + kDialogOffsetY);
+  PlaceBesideOwner(dialog, owner);
   WriteFieldText(dialog, IDC_PREF_BROWSE_DIR, Preferences.defaultBrowseDirectory);
   WriteFieldText(dialog, IDC_PREF_OFNI, Preferences.ofni);
   for (const SwitchBox &box : kSwitchBoxes) {
@@ -151,10 +143,7 @@ int PreferencesDialogCommand(WindowHandle dialog, WindowHandle owner, int contro
 }
 
 const char *PreferencesLabelText(int control) {
-  for (const LabelText &label : kLabels) {
-    if (label.control == control) return label.text;
-  }
-  return nullptr;
+  return FindLabelText(kLabels, sizeof kLabels / sizeof kLabels[0], control);
 }
 
 // The dialog procedure's command carries a notification code: every command of this

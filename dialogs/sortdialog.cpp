@@ -6,6 +6,7 @@
 #include "engine/sortrun.h"
 #include "engine/sorttypes.h"
 #include "resources/resource.h"
+#include "dialogs/dialoggestures.h"
 
 static const char kVariableText[] = "variable";
 static const char kProgramEntry[] = "spt_a";  // names "spt.spt" itself: never removed
@@ -133,7 +134,7 @@ void CaptureDialogFields(WindowHandle dialog) {
 
 void ShowStorageMessages(WindowHandle dialog, const StorageOutcome *outcome) {
   for (int i = 0; i < outcome->messageCount; i++) {
-    ShowMessage(dialog, outcome->messages[i].text, outcome->messages[i].caption);
+    ShowMessage(dialog, outcome->messages[i].text, StorageCaptionText(outcome->messages[i].caption));
   }
 }
 

@@ -9,6 +9,7 @@
 #include "engine/sorttypes.h"
 #include "resources/resource.h"
 #include "resources/version.h"
+#include "dialogs/dialoggestures.h"
 #include "dialogs/sortdialog.h"
 #include "dialogs/validation.h"
 #include "os/directory.h"
@@ -37,16 +38,10 @@ static const char kBrowseFilters[] =
 static const char kBrowseTitle[] = "  Retrieve File Name";
 static const char kBrowseExtension[] = "*";
 
-constexpr int kDialogOffsetX = 4;   // pixels right of the main window's left edge
-constexpr int kDialogOffsetY = 22;  // pixels below its top edge
 constexpr size_t kOutputPathSize = kBrowsePathSize + kOfniSize;  // a browsed name with the OFNI
 constexpr size_t kTitleReadSize = kKeyTitleMaxLength + 1;        // the title editor: 25 characters
 constexpr size_t kCaptionSize = 128;
 
-struct LabelText {
-  int control;
-  const char *text;
-};
 static const LabelText kLabels[] = {
     {IDC_INPUT_LABEL, "  Input File Name: "},
     {IDC_OUTPUT_LABEL, " Output File Name: "},
@@ -185,9 +180,7 @@ static void SortOrValidate(WindowHandle dialog, int validateOnly) {
 
 void SortDialogOpen(WindowHandle dialog, WindowHandle owner) {
   Owner = owner;
-  ScreenRect ownerRect;
-  GetWindowRectangle(owner, &ownerRect);
-  MoveWindowTo(dialog, ownerRect.left + kDialogOffsetX, ownerRect.top + kDialogOffsetY);
+  PlaceBesideOwner(dialog, owner);
   MinimizeWindow(owner);
   TitleEditorOpen = 0;
   if (Preferences.createUserFiles == 1) {
@@ -199,9 +192,8 @@ void SortDialogOpen(WindowHandle dialog, WindowHandle owner) {
 }
 
 const char *SortDialogLabelText(int control) {
-  for (const LabelText &label : kLabels) {
-    if (label.control == control) return label.text;
-  }
+  const char *text = FindLabelText(kLabels, sizeof kLabels / sizeof kLabels[0], control);
+  if (text != nullptr) return text;
   if (control >= IDC_KEY_TITLE_LABEL(0) && control <= IDC_KEY_TITLE_LABEL(kMaxKeys - 1)) {
     return KeyTitles[control - IDC_KEY_TITLE_LABEL(0)];
   }

@@ -14,9 +14,6 @@ constexpr size_t kExtensionLength = 4;
 constexpr long kCountSize = 4;                        // the entry count at the start of a file
 constexpr size_t kFileNameSize = kNameSize + 8;       // a base of up to 255 characters, ".spt", NUL
 
-static const char kCaptionWarning[] = "* * Warning * *";
-static const char kCaptionInternal[] = "Internal Program Error";
-static const char kCaptionCannotOpen[] = "Could Not Open File!";
 static const char kMessageCannotOpen[] = "Internal Program Error:\n  Could NOT Open SPT File!\n";
 static const char kMessagePosition[] = "File Position Failure!";
 static const char kMessageTooMany[] = "Exceeded Max of 26 spt Entries!";
@@ -26,7 +23,6 @@ static const char kMessageBaseTooLong[] = "Input Base Name Exceeds 125 Character
 static const char kDefaultKeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:",
                                                                "Key 4:", "Key 5:", "Key 6:"};
 
-const char kCaptionError[] = "  * * ERROR * *";
 SortParameters CurrentParameters;
 char KeyTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
 int ParametersLoaded = 0;
@@ -63,18 +59,17 @@ static void ClearOutcome(StorageOutcome *outcome) {
   outcome->truncated = 0;
 }
 
-// Adds a message to show; returns 1 when it did not fit (and was left out).
-static int Report(StorageOutcome *outcome, const char *text, const char *caption) {
+// Adds a message to show under a caption of kind caption; one that does not fit is left
+// out and the outcome marked truncated.
+static void Report(StorageOutcome *outcome, const char *text, int caption) {
   if (outcome->messageCount == kOutcomeMessages) {
     outcome->truncated = 1;
-    return 1;
+    return;
   }
   StorageMessage *message = &outcome->messages[outcome->messageCount++];
   CopyText(message->text, sizeof message->text, text);
   message->caption = caption;
-  return 0;
 }
-
 
 // The base of an input file name: its last path component up to the component's last
 // '.', or the whole component when it has none. Returns the base's length.
@@ -163,7 +158,7 @@ static void ListFileEntries(StorageOutcome *outcome, FILE *file, const char *bas
   unsigned char magic[4];
   if (entries < 0 || length < EntryOffset(1) || ReadFileAt(file, kCountSize, magic, sizeof magic) != 0 ||
       memcmp(magic, "plm", 4) != 0) {
-    Report(outcome, kMessageCorrupted, kCaptionError);
+    Report(outcome, kMessageCorrupted, kStorageCaptionError);
     return;
   }
   // Only entries the file holds whole, and only those an identifier can name.
@@ -177,58 +172,68 @@ static void ListFileEntries(StorageOutcome *outcome, FILE *file, const char *bas
   }
 }
 
-// RemoveUserEntry without the relisting.
-static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
-  char fileName[kFileNameSize];
-  int index;
-  if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
-  if (SameNameAnyCase(fileName, kLastParametersFile)) return 1;  // the program's own file
-  if (EnterProgramDirectory() != 0) return 1;
+// What a removal needs to know of a user file, read before the file is changed.
+struct EntryRemoval {
+  int32_t newCount;                          // entries left; 0: the file goes
+  int moves;                                 // 1: the last entry moves into the removed one's place
+  unsigned char last[kParameterRecordSize];  // that last entry's bytes, when it moves
+};
+
+// Opens the user file fileName, reads what removing entry index needs and closes the file
+// again. Returns 0, or 1 when the file does not open, does not count the entry, or does
+// not hold the last entry whole where that must move.
+static int ReadRemoval(const char *fileName, int index, EntryRemoval *removal) {
   FILE *file = OpenStorageFile(fileName, "r+b");
   if (file == nullptr) return 1;
-  long length = FileLength(file);
+  const long length = FileLength(file);
   unsigned char count[kCountSize];
-  if (ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count)) {
-    CloseStorageFile(file);
-    return 1;
-  }
-  int32_t newCount = GetInt32(count) - 1;
-  if (newCount == 0) {
-    CloseStorageFile(file);
-    if (RemoveStorageFile(fileName) != 0) {
-      Report(outcome, kMessageCannotOpen, kCaptionWarning);
-      return 1;
-    }
-    return 0;
-  }
-  // The last entry moves into the removed one's place; it must be there whole.
-  unsigned char last[kParameterRecordSize];
-  int moves = index != newCount;
-  long long lastAt = EntryOffset(newCount);
-  if (moves && (lastAt + static_cast<long long>(kParameterRecordSize) > length ||
-                ReadFileAt(file, static_cast<long>(lastAt), last, sizeof last) != 0)) {
-    CloseStorageFile(file);
-    return 1;
+  int unreadable = ReadFileAt(file, 0, count, sizeof count) != 0 || index >= GetInt32(count);
+  if (!unreadable) {
+    removal->newCount = GetInt32(count) - 1;
+    removal->moves = index != removal->newCount;
+    const long long lastAt = EntryOffset(removal->newCount);
+    unreadable = removal->moves && (lastAt + static_cast<long long>(kParameterRecordSize) > length ||
+                                    ReadFileAt(file, static_cast<long>(lastAt), removal->last, sizeof removal->last) != 0);
   }
   CloseStorageFile(file);
-  PutInt32(count, newCount);
-  FilePatch patches[2] = {{0, count, sizeof count},
-                          {static_cast<long>(EntryOffset(index)), last, sizeof last}};
-  if (RewriteFile(fileName, 1, patches, moves ? 2 : 1) != 0) {
-    Report(outcome, kMessageCannotOpen, kCaptionWarning);
-    return 1;
-  }
-  return 0;
+  return unreadable;
 }
 
-// A save that left the user file as it was: the message to show and its caption.
+// Deletes the file when its only entry goes; otherwise lowers the count and lays the last
+// entry over entry index, keeping the file's length. Returns 0, or 1 when the file is as
+// it was.
+static int WriteRemoval(const char *fileName, int index, const EntryRemoval *removal) {
+  if (removal->newCount == 0) return RemoveStorageFile(fileName);
+  unsigned char count[kCountSize];
+  PutInt32(count, removal->newCount);
+  FilePatch patches[2] = {{0, count, sizeof count},
+                          {static_cast<long>(EntryOffset(index)), removal->last, sizeof removal->last}};
+  return RewriteFile(fileName, 1, patches, removal->moves ? 2 : 1);
+}
+
+// RemoveUserEntry without the relisting. An identifier that names no entry of a user
+// file is refused silently (as is "spt.spt", the program's own file); only a write that
+// failed is reported.
+static int RemoveEntry(const char *identifier, StorageOutcome *outcome) {
+  char fileName[kFileNameSize];
+  int index = 0;
+  EntryRemoval removal;
+  const int refused = ParseIdentifier(identifier, fileName, &index) != 0 ||
+                      SameNameAnyCase(fileName, kLastParametersFile) || EnterProgramDirectory() != 0 ||
+                      ReadRemoval(fileName, index, &removal) != 0;
+  const int failed = refused || WriteRemoval(fileName, index, &removal) != 0;
+  if (failed && !refused) Report(outcome, kMessageCannotOpen, kStorageCaptionWarning);
+  return failed;
+}
+
+// A save that left the user file as it was: the message to show and its caption's kind.
 struct SaveFailure {
   const char *text;
-  const char *caption;
+  int caption;
 };
-static const SaveFailure kCannotWrite = {kMessageCannotOpen, kCaptionWarning};
-static const SaveFailure kBadPosition = {kMessagePosition, kCaptionInternal};
-static const SaveFailure kBaseTooLong = {kMessageBaseTooLong, kCaptionWarning};
+static const SaveFailure kCannotWrite = {kMessageCannotOpen, kStorageCaptionWarning};
+static const SaveFailure kBadPosition = {kMessagePosition, kStorageCaptionInternal};
+static const SaveFailure kBaseTooLong = {kMessageBaseTooLong, kStorageCaptionWarning};
 
 // What a save needs to know of an opened user file.
 struct UserFileState {
@@ -325,7 +330,7 @@ static int StoreUserEntry(StorageOutcome *outcome) {
     return 1;
   }
   if (appended >= kEntryWarningCount) {
-    Report(outcome, kMessageTooMany, kCaptionWarning);
+    Report(outcome, kMessageTooMany, kStorageCaptionWarning);
   } else if (appended >= 0) {
     MakeIdentifier(base, baseLength, appended, outcome->identifiers[0]);
     outcome->identifierCount = 1;
@@ -398,7 +403,7 @@ int SaveLastParameters(StorageOutcome *outcome) {
   unsigned char record[kParameterRecordSize];
   EncodeParameterRecord(&JobRecord, record);
   if (EnterProgramDirectory() != 0 || WriteSingleEntryFile(kLastParametersFile, record) != 0) {
-    Report(outcome, kMessageCannotOpen, kCaptionWarning);
+    Report(outcome, kMessageCannotOpen, kStorageCaptionWarning);
     return 1;
   }
   return userFailed;
@@ -416,7 +421,7 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
   if (ParseIdentifier(identifier, fileName, &index) != 0) return 1;
   FILE *file = EnterProgramDirectory() == 0 ? OpenStorageFile(fileName, "rb") : nullptr;
   if (file == nullptr) {
-    Report(outcome, fileName, kCaptionCannotOpen);
+    Report(outcome, fileName, kStorageCaptionCannotOpen);
     return 1;
   }
   // An entry behind the count, cut short or without the magic is corrupted; nothing of
@@ -430,7 +435,7 @@ int LoadUserEntry(const char *identifier, StorageOutcome *outcome) {
                   DecodeParameterRecord(bytes, &record) != 0;
   CloseStorageFile(file);
   if (corrupted) {
-    Report(outcome, kMessageCorruptedEntry, kCaptionError);
+    Report(outcome, kMessageCorruptedEntry, kStorageCaptionError);
     return 1;
   }
   TakeParameters(&record);

@@ -31,13 +31,17 @@ constexpr int kAddressableEntries = 30;   // entries with an identifier: 'a' to 
 constexpr int kOutcomeMessages = 16;      // messages one operation reports; more are left out
 constexpr size_t kOutcomeTextSize = kNameSize + 8;  // a message: one of ours, or a file name
 
-// The caption of every error message, storage's and those of the floors above it.
-extern const char kCaptionError[];  // "  * * ERROR * *"
+// The kind of caption a message goes under; the dialogs give each kind its text.
+constexpr int kStorageCaptionError = 0;       // a damaged parameter file
+constexpr int kStorageCaptionWarning = 1;     // a file left as it was, a base too long, a 27th entry
+constexpr int kStorageCaptionInternal = 2;    // a count that the file cannot hold
+constexpr int kStorageCaptionCannotOpen = 3;  // an entry's file that would not open; the text is its name
+constexpr int kStorageCaptionKinds = 4;       // the kinds above, numbered from 0
 
 // One message to show.
 struct StorageMessage {
   char text[kOutcomeTextSize];  // NUL-terminated
-  const char *caption;          // one of this module's captions
+  int caption;                  // kStorageCaptionError to kStorageCaptionCannotOpen
 };
 
 // What one operation did, for the caller to show. Each operation empties it first.
@@ -103,7 +107,7 @@ void ListUserEntries(StorageOutcome *outcome, IdentifierFound found, void *conte
 // Makes the entry named by identifier the current parameters and key titles. Returns 0;
 // the caller then shows them (fills the dialog's fields, repaints the key labels and
 // returns the focus to the saved list). Returns 1 with the current parameters untouched
-// when the file does not open (its name reported, captioned "Could Not Open File!"), when
+// when the file does not open (its name reported, kStorageCaptionCannotOpen), when
 // the entry is missing, short or without the magic ("(b) Corrupted SPT File!"), or,
 // silently, when identifier is not one.
 int LoadUserEntry(const char *identifier, StorageOutcome *outcome);

@@ -1,10 +1,10 @@
 // File access shared by the settings file and the parameter files. Every operation goes
-// through the engine's platform layer, where the fault simulation can make it fail. Reads
-// are checked for length; writes never change a file in place: its new content goes
-// whole into a new temporary file beside it, created under a name of its own that no
-// other file or link has, which takes the file's place only after every byte was written
-// and it was closed. A failure at any point leaves the file exactly as it was and removes
-// the temporary file.
+// through os/platform.h, the one door to the operating system, where the fault simulation
+// can make it fail. Reads are checked for length; writes never change a file in place: its
+// new content goes whole into a new temporary file beside it, created under a name of its
+// own that no other file or link has, which takes the file's place only after every byte
+// was written and it was closed. A failure at any point leaves the file exactly as it was
+// and removes the temporary file.
 #ifndef PELMAR_STORAGE_STORAGEFILE_H
 #define PELMAR_STORAGE_STORAGEFILE_H
 

@@ -73,8 +73,10 @@ void CheckLoad(const std::string &identifier) {
   FUZZ_CHECK(Current() == (whole ? LoadedRecord(bytes.substr(EntryAt(index), kParameterRecordSize)) : before),
              "a load takes the entry as it is stored, a refused one nothing");
   FUZZ_CHECK(!CurrentParameters.inputName[kNameSize - 1] && !CurrentParameters.outputName[kNameSize - 1], "names ended");
-  const std::string why = outcome.messageCount == 0 ? "" : std::string(outcome.messages[0].caption) + "|" + outcome.messages[0].text;
-  FUZZ_CHECK(why == (whole || !named ? "" : !found ? "Could Not Open File!|" + file : "  * * ERROR * *|(b) Corrupted SPT File!"),
+  const std::string why = outcome.messageCount == 0 ? "" : std::to_string(outcome.messages[0].caption) + "|" + outcome.messages[0].text;
+  FUZZ_CHECK(why == (whole || !named ? ""
+                     : !found ? std::to_string(kStorageCaptionCannotOpen) + "|" + file
+                              : std::to_string(kStorageCaptionError) + "|(b) Corrupted SPT File!"),
              "a refused load says why");
 }
 

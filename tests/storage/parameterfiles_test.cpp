@@ -11,8 +11,11 @@ using ParameterFilesTest = StorageTest;
 using Files = std::vector<std::pair<std::string, std::string>>;  // names and bytes
 
 static const char kTitles[kMaxKeys][kKeyTitleSize] = {"Key 1:", "Key 2:", "Key 3:", "Key 4:", "Key 5:", "Key 6:"};
-static const char kCannotOpen[] = "* * Warning * *|Internal Program Error:\n  Could NOT Open SPT File!\n";
 static StorageOutcome Outcome;  // what the operation run last reported
+
+// A message as kind|text: its caption's kind (the dialogs give the caption text) and text.
+static std::string Shown(int caption, const std::string &text) { return std::to_string(caption) + "|" + text; }
+static const std::string kCannotOpen = Shown(kStorageCaptionWarning, "Internal Program Error:\n  Could NOT Open SPT File!\n");
 
 // A parameter set of 80-byte records with one ascending 5-byte key at position.
 static SortParameters Set(const std::string &input, int32_t position) {
@@ -35,10 +38,10 @@ static int Save(const std::string &input, int32_t position) {
   return SaveLastParameters(&Outcome);
 }
 
-// The messages the last operation reported, as caption|text.
+// The messages the last operation reported, as kind|text.
 static std::vector<std::string> Reported() {
   std::vector<std::string> shown;
-  for (int i = 0; i < Outcome.messageCount; i++) shown.push_back(std::string(Outcome.messages[i].caption) + "|" + Outcome.messages[i].text);
+  for (int i = 0; i < Outcome.messageCount; i++) shown.push_back(Shown(Outcome.messages[i].caption, Outcome.messages[i].text));
   return shown;
 }
 
@@ -77,7 +80,7 @@ TEST_F(ParameterFilesTest, EntriesPastTwentySixWarnAndPastThirtyAreKeptUnlisted)
   const std::string base(125, 'b');
   for (int32_t i = 1; i <= 32; i++) {
     ASSERT_EQ(Save(base + ".txt", i), 0);
-    EXPECT_EQ(Reported(), i <= 26 ? std::vector<std::string>{} : std::vector<std::string>{"* * Warning * *|Exceeded Max of 26 spt Entries!"});
+    EXPECT_EQ(Reported(), i <= 26 ? std::vector<std::string>{} : std::vector<std::string>{Shown(kStorageCaptionWarning, "Exceeded Max of 26 spt Entries!")});
     EXPECT_EQ(Outcome.identifierCount == 1 ? std::string(Outcome.identifiers[0]) : "", i <= 26 ? base + "_" + char('a' + i - 1) : "");
   }
   EXPECT_EQ(ReadFile(base + ".spt").substr(0, 4), std::string("\x20\0\0\0", 4));
@@ -101,7 +104,7 @@ TEST_F(ParameterFilesTest, ListingTakesEveryUserFileAndGoesOnPastDamagedOnes) {
                        {"bad.spt", ParameterFileImage(1, std::string(766, 'q'))}, {"negative.spt", ParameterFileImage(-1, e)}};
   for (const auto &file : files) WriteFile(file.first, file.second);
   EXPECT_EQ(List(), (std::vector<std::string>{"ORDERS_a", "ORDERS_b", std::string(125, 'b') + "_a", "mixed_a", "short_a"}));
-  EXPECT_EQ(Reported(), std::vector<std::string>(2, "  * * ERROR * *|Corrupted SPT File!"));
+  EXPECT_EQ(Reported(), std::vector<std::string>(2, Shown(kStorageCaptionError, "Corrupted SPT File!")));
   EXPECT_EQ(FakeMessageCount(), 0);
 }
 
@@ -129,7 +132,7 @@ struct Refusal {
   std::string remove;   // the identifier removed, or empty: the set of the input saved
   std::string input;
   int failing, persistent, kind;  // the failing-th file operation of kind fails (0: none), with 1 every later one
-  std::vector<std::string> reported;  // caption|text
+  std::vector<std::string> reported;  // kind|text
 };
 
 TEST_F(ParameterFilesTest, RefusalsSayWhyAndLoseNothing) {
@@ -143,9 +146,9 @@ TEST_F(ParameterFilesTest, RefusalsSayWhyAndLoseNothing) {
        1, kFileWrite, {kCannotOpen, kCannotOpen}},
       {"a user file whose second entry cannot be read", {{"t.spt", ParameterFileImage(2, e + e)}}, "", "t.txt", 3, 0, kFileRead, {kCannotOpen}},
       {"a count the file cannot hold", {{"t.spt", ParameterFileImage(5, e)}}, "", "t.txt", 0, 0, 0,
-       {"Internal Program Error|File Position Failure!"}},
+       {Shown(kStorageCaptionInternal, "File Position Failure!")}},
       {"a base of 126 characters", {}, "", std::string(126, 'b') + ".txt", 0, 0, 0,
-       {"* * Warning * *|Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n"}},
+       {Shown(kStorageCaptionWarning, "Input Base Name Exceeds 125 Characters:\n  spt Entry NOT Saved!\n")}},
   };
   Preferences.createUserFiles = 1;
   for (const Refusal &row : rows) {
