@@ -26,14 +26,17 @@ int main(int argc, char **argv) {
   job.keys[0].type = type;
   job.keys[0].sequence = sequence;
   if (argc > 5) DelimiterMode = strcmp(argv[5], "lf") == 0 ? kDelimiterLf : strcmp(argv[5], "cr") == 0 ? kDelimiterCr : kDelimiterBoth;
-  if (argc > 6) SortThreads = atoi(argv[6]);
-  if (argc > 7) SortMemoryBudget = strtoull(argv[7], nullptr, 10);
-  if (argc > 8) CopyText(TemporaryFolder, sizeof TemporaryFolder, argv[8]);
+  RunOptions options;
+  memset(&options, 0, sizeof options);
+  if (argc > 6) options.threads = atoi(argv[6]);
+  if (argc > 7) options.memoryBudget = strtoull(argv[7], nullptr, 10);
+  if (argc > 8) CopyText(options.temporaryFolder, sizeof options.temporaryFolder, argv[8]);
   ClearErrorText();
-  if (SortRun(&job) != 0) {
+  RunOutcome outcome;
+  if (SortRun(&job, &options, &outcome) != 0) {
     fprintf(stderr, "%s\n", ErrorText);
     return 1;
   }
-  if (getenv("ENGINESORT_SAY_PATH") != nullptr) fprintf(stderr, "%s\n", SortRanExternally ? "external" : "in memory");
+  if (getenv("ENGINESORT_SAY_PATH") != nullptr) fprintf(stderr, "%s\n", outcome.ranExternally ? "external" : "in memory");
   return 0;
 }

@@ -12,11 +12,12 @@
 static void Ignore(int, uint64_t, uint64_t) {}
 
 static double TimeRun(const ParameterRecord *job, SortProgressFunction progress) {
-  SortProgress = progress;
+  RunOptions options;
+  memset(&options, 0, sizeof options);
+  options.progress = progress;
   ClearErrorText();
   auto start = std::chrono::steady_clock::now();
-  if (SortRun(job) != 0) fprintf(stderr, "%s\n", ErrorText);
-  SortProgress = nullptr;
+  if (SortRun(job, &options) != 0) fprintf(stderr, "%s\n", ErrorText);
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 

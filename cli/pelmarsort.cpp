@@ -113,8 +113,7 @@ static void PrintErrorText() {
 
 // The run's result on the terminal: "Sort Is Done!" and the report's name on standard
 // output, or the error text on standard error. The progress line is gone first.
-static void PrintSortResult(WindowHandle, int result) {
-  SortProgress = nullptr;
+static void PrintSortResult(WindowHandle, int result, const RunOutcome *outcome) {
   EndProgress();
   if (result != 0) {
     PrintErrorText();
@@ -122,7 +121,7 @@ static void PrintSortResult(WindowHandle, int result) {
   }
   printf("%s\n", kMessageSortDone);
   const bool statistics = CurrentParameters.statisticsFlag == 1;
-  if (statistics && StatisticsWritten) {
+  if (statistics && outcome->statisticsWritten) {
     printf("%s%s\n", StatisticsDirectory, kStatisticsFileName);
   } else if (statistics) {
     fprintf(stderr, "Could NOT Open Statistics File: %s%s\n", StatisticsDirectory, kStatisticsFileName);
@@ -130,10 +129,10 @@ static void PrintSortResult(WindowHandle, int result) {
 }
 
 // A progress line while the sort runs, on a terminal only.
+static bool ShowsProgress() { return isatty(fileno(stderr)) != 0; }
+
 static void StartSortProgress() {
-  if (!isatty(fileno(stderr))) return;
-  StartProgress(stderr);
-  SortProgress = ShowProgress;
+  if (ShowsProgress()) StartProgress(stderr);
 }
 
 // Alphabetical order, as the Sort dialog's list keeps its items: letters compared
@@ -297,8 +296,9 @@ static void FillTypedFields(const CommandLine *line) {
   }
 }
 
-// What the Sort dialog's SORT does with its fields. Returns the exit status.
-static int ValidateAndSort(int save) {
+// What the Sort dialog's SORT does with its fields, the sort run with run. Returns the exit
+// status.
+static int ValidateAndSort(int save, const RunOptions *run) {
   if (ValidateParameters(nullptr) != 0) {
     PrintErrorText();
     return 1;
@@ -306,7 +306,7 @@ static int ValidateAndSort(int save) {
   // The dialog's action, with pelmar-sort's differences: a set is saved only when asked,
   // a bare input name puts the report in the current directory, and the result goes to
   // the terminal.
-  SortActionOptions options = {save, ".", StartSortProgress, PrintSortResult};
+  SortActionOptions options = {save, ".", run, StartSortProgress, PrintSortResult};
   const int result = RunSortAction(nullptr, 0, &options);
   return result != 0 || ParametersSaveFailed ? 1 : 0;
 }
@@ -331,9 +331,11 @@ int main(int argc, char **argv) {
   ResetParameterState();
   LoadSettings();
   if (line.delimiter >= 0) DelimiterMode = line.delimiter;
-  SortThreads = line.threads;
-  SortMemoryBudget = line.memory;
-  if (line.temporaryFolder != nullptr) CopyText(TemporaryFolder, sizeof TemporaryFolder, line.temporaryFolder);
+  static RunOptions run;
+  run.threads = line.threads;
+  run.memoryBudget = line.memory;
+  if (line.temporaryFolder != nullptr) CopyText(run.temporaryFolder, sizeof run.temporaryFolder, line.temporaryFolder);
+  run.progress = ShowsProgress() ? ShowProgress : nullptr;
 
   switch (line.action) {
     case kActionList:
@@ -356,5 +358,5 @@ int main(int argc, char **argv) {
     if (line.titles[k] != nullptr) CopyText(KeyTitles[k], kKeyTitleSize, line.titles[k]);
   }
   if (line.statistics) WriteCheckBox(nullptr, IDC_STATISTICS, 1);
-  return ValidateAndSort(line.save);
+  return ValidateAndSort(line.save, &run);
 }

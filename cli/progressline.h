@@ -9,7 +9,7 @@
 
 #include "engine/progressthrottle.h"
 
-// Starts showing progress on terminal (the engine's SortProgress calls back here).
+// Starts showing progress on terminal (ShowProgress is the run's reporter, runprogress.h).
 void StartProgress(FILE *terminal);
 
 // The engine's callback: writes "\rpelmar-sort: keying   42%" when the throttle says the

@@ -24,7 +24,6 @@ static const char kMessageRemovalCanceled[] = "File Removal Canceled!";
 
 const char kMessageSortDone[] = "Sort Is Done!";
 const char kCaptionStatus[] = "Status";
-const SortActionOptions kDialogSortAction = {1, "", nullptr, nullptr};
 
 static StorageOutcome Outcome;  // what the storage operation running now reported
 int ParametersSaveFailed = 0;
@@ -208,12 +207,9 @@ int RunSortAction(WindowHandle dialog, int validateOnly, const SortActionOptions
   if (p->statisticsFlag == 1) SetStatisticsDirectory(p->inputName, options->bareNameFolder);
   ClearErrorText();
   if (options->sortStarts != nullptr) options->sortStarts();
-  int result = SortRun(&JobRecord);
-  if (options->showResult != nullptr) {
-    options->showResult(dialog, result);
-  } else {
-    ShowSortResult(dialog, result);
-  }
+  RunOutcome outcome;
+  const int result = SortRun(&JobRecord, options->run, &outcome);
+  options->showResult(dialog, result, &outcome);
   // A variable-length set proves itself only by a sort that succeeded.
   if (result == 0 && options->saveParameters && p->recordLength == kVariableRecords) SaveParameters(dialog);
   return result == 0 ? 0 : 1;

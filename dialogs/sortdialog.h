@@ -10,6 +10,7 @@
 #ifndef PELMAR_DIALOGS_SORTDIALOG_H
 #define PELMAR_DIALOGS_SORTDIALOG_H
 
+#include "engine/runoptions.h"
 #include "windowing/winsys.h"
 #include "storage/parameterfiles.h"
 
@@ -54,16 +55,17 @@ void RemoveSelectedEntry(WindowHandle dialog);
 // reasons were shown); 0 after a save that stored it, and before any.
 extern int ParametersSaveFailed;
 
-// How RunSortAction differs between its callers. The dialog's is kDialogSortAction.
+// How RunSortAction differs between its callers: the Sort dialog's (sortdialogevents.cpp)
+// and pelmar-sort's.
 struct SortActionOptions {
   int saveParameters;         // 1: save the set (fixed-length before the sort and for
                               // Validate, variable-length after a successful sort); 0: never
   const char *bareNameFolder; // StatisticsDirectory for an input name without a separator
+  const RunOptions *run;      // how the sort runs (threads, memory, run files, progress); null: every default
   void (*sortStarts)();       // called right before the sort runs; may be null
-  // Shows the sort's result (SortRun's, its messages in the ErrorText); null: ShowSortResult.
-  void (*showResult)(WindowHandle dialog, int result);
+  // Shows the sort's result (SortRun's, its messages in the ErrorText, and its outcome).
+  void (*showResult)(WindowHandle dialog, int result, const RunOutcome *outcome);
 };
-extern const SortActionOptions kDialogSortAction;  // save; bare names give an empty folder
 
 // The sort's result in a message box: the ErrorText captioned "  * * ERROR * *" after a
 // failed sort, else "Sort Is Done!" captioned "Status".

@@ -147,20 +147,18 @@ static void ShowSortProgress(int phase, uint64_t done, uint64_t total) {
   PaintWaitingWindows(SortingDialog);
 }
 
-static void SortStarts() {
-  StartProgressThrottle(&CaptionShown);
-  SortProgress = ShowSortProgress;
-}
+static void SortStarts() { StartProgressThrottle(&CaptionShown); }
 
 // The sort has ended: the dialog's own caption back, then the result.
-static void SortEnds(WindowHandle dialog, int result) {
-  SortProgress = nullptr;
+static void SortEnds(WindowHandle dialog, int result, const RunOutcome *) {
   if (CaptionShown.shownPhase >= 0) WriteWindowTitle(dialog, PELMAR_SORT_DIALOG_CAPTION);
   CaptionShown.shownPhase = -1;
   ShowSortResult(dialog, result);
 }
 
-static const SortActionOptions kSortDialogAction = {1, "", SortStarts, SortEnds};
+// The dialog's sorts: the default threads, memory and run-file folder; progress in the caption.
+static const RunOptions kSortDialogRun = {0, 0, "", ShowSortProgress};
+static const SortActionOptions kSortDialogAction = {1, "", &kSortDialogRun, SortStarts, SortEnds};
 
 // SORT (validateOnly 0) and Validate (1).
 static void SortOrValidate(WindowHandle dialog, int validateOnly) {

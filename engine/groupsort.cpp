@@ -6,7 +6,6 @@
 #include "engine/keys.h"
 #include "engine/merge.h"
 #include "os/platform.h"
-#include "engine/sortrun.h"
 #include "engine/statreport.h"
 
 uint64_t SortCompares = 0;
@@ -183,7 +182,8 @@ static uint64_t SortGroupTask(void *context, uint32_t index, int worker) {
 
 // Sorts every group on the pool and writes the lines. Returns 0, or 1 when the scratch
 // could not be had (nothing done then). *last receives the last group's counters.
-static int SortGroupsOnPool(SortWorkspace *ws, FILE *statistics, WorkPool *pool, GroupCounters *last) {
+static int SortGroupsOnPool(SortWorkspace *ws, FILE *statistics, WorkPool *pool, SortProgressFunction reporter,
+                            GroupCounters *last) {
   const int threads = WorkPoolThreads(pool);
   ParallelGroups job;
   job.ws = ws;
@@ -192,7 +192,7 @@ static int SortGroupsOnPool(SortWorkspace *ws, FILE *statistics, WorkPool *pool,
   job.counters = static_cast<GroupCounters *>(calloc(ws->groupCount, sizeof(GroupCounters)));
   int result = 1;
   if (job.work != nullptr && job.compares != nullptr && job.counters != nullptr) {
-    const PoolProgress progress = {kPhaseSorting, 0, ws->groupCount, kGroupsPerReport};
+    const PoolProgress progress = {reporter, kPhaseSorting, 0, ws->groupCount, kGroupsPerReport};
     RunPoolTasks(pool, SortGroupTask, &job, (ws->groupCount + kGroupsPerTask - 1) / kGroupsPerTask, &progress);
     for (int w = 0; w < threads; w++) SortCompares += job.compares[w];
     if (statistics != nullptr) {
@@ -207,16 +207,17 @@ static int SortGroupsOnPool(SortWorkspace *ws, FILE *statistics, WorkPool *pool,
   return result;
 }
 
-int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart, WorkPool *pool) {
+int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart, WorkPool *pool,
+               SortProgressFunction progress) {
   GroupCounters counters;
   memset(&counters, 0, sizeof counters);
-  ReportProgress(kPhaseSorting, 0, ws->groupCount);
-  if (pool == nullptr || SortGroupsOnPool(ws, statistics, pool, &counters) != 0) {
+  ReportProgress(progress, kPhaseSorting, 0, ws->groupCount);
+  if (pool == nullptr || SortGroupsOnPool(ws, statistics, pool, progress, &counters) != 0) {
     GroupWork work;
     for (uint32_t g = 0; g < ws->groupCount; g++) {
       SortCompares += SortOneGroup(ws, &work, g, &counters);
       if (statistics != nullptr) WriteGroupStatistics(statistics, &counters);
-      if (g % kGroupsPerReport == kGroupsPerReport - 1) ReportProgress(kPhaseSorting, g + 1, ws->groupCount);
+      if (g % kGroupsPerReport == kGroupsPerReport - 1) ReportProgress(progress, kPhaseSorting, g + 1, ws->groupCount);
     }
   }
   // A correct partition makes exactly one invocation per reference; more means the sort went wrong.
@@ -231,7 +232,7 @@ int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart, WorkPo
   if (ws->groupCount == 1) {
     memcpy(ws->outputOrder, ws->keyPointers, sizeof(uint32_t) * ws->recordCount);
   } else {
-    MergeGroups(ws, pool);
+    MergeGroups(ws, pool, progress);
   }
   return 0;
 }

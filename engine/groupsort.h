@@ -1,6 +1,7 @@
 // Group quicksort: the keys of a run are sorted in sort groups of at most 997 references,
 // each by a recursive quicksort that counts what it does, and the sorted groups are then
-// merged (merge.h). Call order: SortGroups once per run, after every key is built.
+// merged (merge.h). Call order: SortGroups once per run after every key is built, or, in an
+// external run, once per part.
 //
 // The quicksort takes the first slot of a range as pivot and partitions with a hole: the
 // pivot's slot is filled from the right, the slot this empties from the left, and so on
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/runprogress.h"
 #include "engine/workpool.h"
 #include "engine/workspace.h"
 
@@ -62,7 +64,9 @@ void SortGroup(const unsigned char *keyArray, uint32_t keyLength, uint32_t *refe
 // *mergeStart receives the clock reading taken just before the merge.
 // With a pool, the groups are sorted and merged on its workers, each group with the same
 // result as alone; the counters are added up and the lines written in group order here.
+// Progress (kPhaseSorting in groups, then the merge's) goes to progress, unless it is null.
 // Returns 0, or 1 on a sequence error (SequenceErrorFlag set, nothing merged).
-int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart, WorkPool *pool);
+int SortGroups(SortWorkspace *ws, FILE *statistics, uint32_t *mergeStart, WorkPool *pool,
+               SortProgressFunction progress);
 
 #endif

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-#include "engine/sortrun.h"
+#include "engine/mergecount.h"
 
 uint64_t MergeCompares = 0;
 
@@ -45,9 +46,11 @@ static bool TieBefore(const RunSet *runs, uint32_t a, uint32_t b) {
 // Merges count references of the runs into outRefs (and outPrefixes, unless null) with a
 // loser tree: leaves are nodes R to 2R-1 (run r at R + r), node i's children are 2i and
 // 2i+1, each inner node keeps the loser of its match and the winner is kept apart.
-// tree holds R nodes, winners R entries. progressTotal 0: no progress reports.
+// tree holds R nodes, winners R entries. progress (null: none) is reported as a pool job
+// reports it, this merge being one task of it that follows before references merged:
+// base + before + k at every k that is a multiple of the interval.
 static void MergeRuns(RunSet *runs, MergeNode *tree, uint64_t *winners, uint32_t *outRefs, uint64_t *outPrefixes,
-                      uint64_t count, uint64_t progressBase, uint64_t progressTotal) {
+                      uint64_t count, const PoolProgress *progress, uint64_t before) {
   const uint32_t runCount = runs->runCount;
   auto entrant = [&](uint32_t node) { return node >= runCount ? node - runCount : static_cast<uint32_t>(winners[node]); };
   for (uint32_t node = runCount - 1; node >= 1; node--) {
@@ -83,8 +86,8 @@ static void MergeRuns(RunSet *runs, MergeNode *tree, uint64_t *winners, uint32_t
       winnerPrefix = (challengerPrefix & mask) | (winnerPrefix & ~mask);
       winner = (challenger & runMask) | (winner & ~runMask);
     }
-    if (k % kProgressInterval == kProgressInterval - 1 && progressTotal != 0) {
-      ReportProgress(kPhaseMerging, progressBase + k + 1, progressTotal);
+    if (progress != nullptr && (before + k + 1) % progress->interval == 0) {
+      ReportProgress(progress->reporter, progress->phase, progress->base + before + k + 1, progress->total);
     }
   }
 }
@@ -94,7 +97,7 @@ static void CutRuns(RunSet *runs, uint64_t first, uint64_t last, uint64_t runLen
   runs->runCount = 0;
   for (uint64_t start = first; start < last; start += runLength) {
     runs->cursor[runs->runCount] = start;
-    runs->end[runs->runCount] = start + runLength < last ? start + runLength : last;
+    runs->end[runs->runCount] = std::min(start + runLength, last);
     runs->runCount++;
   }
 }
@@ -141,7 +144,7 @@ static int ConcatenateGroups(SortWorkspace *ws) {
   return 1;
 }
 
-static void MergeGroupsHere(SortWorkspace *ws) {
+static void MergeGroupsHere(SortWorkspace *ws, SortProgressFunction reporter) {
   const uint64_t n = ws->recordCount;
   const uint32_t groupCount = ws->groupCount;
   RunSet runs;
@@ -154,26 +157,27 @@ static void MergeGroupsHere(SortWorkspace *ws) {
     runs.refs = ws->keyPointers;
     runs.prefixes = ws->keyPrefixes;
     CutRuns(&runs, 0, n, kSortGroupSize);
-    MergeRuns(&runs, ws->mergeTree, winners, ws->outputOrder, nullptr, n, 0, n);
+    const PoolProgress progress = {reporter, kPhaseMerging, 0, n, kProgressInterval};
+    MergeRuns(&runs, ws->mergeTree, winners, ws->outputOrder, nullptr, n, &progress, 0);
   } else {
     // First round: each batch of 64 groups into one run, in outputOrder and mergePrefixes.
     const uint64_t batchLength = uint64_t{kMergeBatch} * kSortGroupSize;
     runs.refs = ws->keyPointers;
     runs.prefixes = ws->keyPrefixes;
+    const PoolProgress first = {reporter, kPhaseMerging, 0, 2 * n, kProgressInterval};
     for (uint64_t start = 0; start < n; start += batchLength) {
-      const uint64_t last = start + batchLength < n ? start + batchLength : n;
+      const uint64_t last = std::min(start + batchLength, n);
       CutRuns(&runs, start, last, kSortGroupSize);
       MergeRuns(&runs, ws->mergeTree, winners, ws->outputOrder + start, ws->mergePrefixes + start, last - start,
-                start, 2 * n);
+                &first, start);
     }
     // Second round: the batches into keyPointers, which then becomes the output order.
     runs.refs = ws->outputOrder;
     runs.prefixes = ws->mergePrefixes;
     CutRuns(&runs, 0, n, batchLength);
-    MergeRuns(&runs, ws->mergeTree, winners, ws->keyPointers, nullptr, n, n, 2 * n);
-    uint32_t *merged = ws->keyPointers;
-    ws->keyPointers = ws->outputOrder;
-    ws->outputOrder = merged;
+    const PoolProgress second = {reporter, kPhaseMerging, n, 2 * n, kProgressInterval};
+    MergeRuns(&runs, ws->mergeTree, winners, ws->keyPointers, nullptr, n, &second, 0);
+    std::swap(ws->keyPointers, ws->outputOrder);
   }
 }
 
@@ -238,7 +242,7 @@ static void MergeRange(const ParallelMerge *job, int worker, RunSet *runs, uint3
                        uint64_t count) {
   const uint64_t limit = job->runLimit;
   MergeRuns(runs, job->trees + worker * limit, job->scratch + worker * 3 * limit + 2 * limit, outRefs, outPrefixes,
-            count, 0, 0);
+            count, nullptr, 0);
 }
 
 // Sets up run r of a range over the groups' cuts: group g's references between row j and j + 1.
@@ -315,19 +319,32 @@ static uint64_t MergeBatchesTask(void *context, uint32_t index, int worker) {
   return at - start;
 }
 
+// Splitters from samples evenly spread over the groups' slices, then each group's cuts at
+// them and where each range starts in the output order.
+static void CutIntoRanges(ParallelMerge *job, WorkPool *pool, uint64_t sampleCount) {
+  SortWorkspace *ws = job->ws;
+  const uint64_t n = ws->recordCount;
+  for (uint64_t s = 0; s < sampleCount; s++) job->splitters[s] = s * n / sampleCount;
+  std::sort(job->splitters, job->splitters + sampleCount, [ws](uint64_t a, uint64_t b) { return SlotBefore(ws, a, b); });
+  for (uint32_t j = 1; j < job->rangeCount; j++) job->splitters[j - 1] = job->splitters[j * sampleCount / job->rangeCount];
+  uint16_t *lastRow = job->cuts + uint64_t{job->rangeCount} * ws->groupCount;
+  for (uint64_t g = 0; g < ws->groupCount; g++) lastRow[g] = ws->groupSizes[g];
+  job->rangeStart[job->rangeCount] = n;
+  RunPoolTasks(pool, CutTask, job, job->rangeCount - 1, nullptr);
+}
+
 // Returns 0, or 1 when the scratch could not be had (nothing done then).
-static int MergeGroupsOnPool(SortWorkspace *ws, WorkPool *pool) {
+static int MergeGroupsOnPool(SortWorkspace *ws, WorkPool *pool, SortProgressFunction reporter) {
   const uint64_t n = ws->recordCount;
   const uint64_t groupCount = ws->groupCount;
   const int threads = WorkPoolThreads(pool);
   ParallelMerge job;
   job.ws = ws;
-  job.rangeCount = static_cast<uint32_t>(threads) * kRangesPerThread;
-  if (job.rangeCount > n) job.rangeCount = static_cast<uint32_t>(n);
+  job.rangeCount = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{kRangesPerThread} * threads, n));
   job.twoRounds = groupCount > kMergeBatch;
   job.runLimit = groupCount;
   if (job.twoRounds) job.runLimit = std::max<uint64_t>(kMergeBatch, (groupCount + kMergeBatch - 1) / kMergeBatch);
-  const uint64_t sampleCount = uint64_t{job.rangeCount} * kSamplesPerRange < n ? uint64_t{job.rangeCount} * kSamplesPerRange : n;
+  const uint64_t sampleCount = std::min(uint64_t{job.rangeCount} * kSamplesPerRange, n);
   job.splitters = static_cast<uint64_t *>(malloc(sizeof(uint64_t) * sampleCount));
   job.cuts = static_cast<uint16_t *>(calloc((job.rangeCount + 1) * groupCount, sizeof(uint16_t)));
   job.rangeStart = static_cast<uint64_t *>(calloc(job.rangeCount + 1, sizeof(uint64_t)));
@@ -336,23 +353,14 @@ static int MergeGroupsOnPool(SortWorkspace *ws, WorkPool *pool) {
   int result = 1;
   if (job.splitters != nullptr && job.cuts != nullptr && job.rangeStart != nullptr && job.scratch != nullptr &&
       job.trees != nullptr) {
-    // Samples evenly spread over the groups' slices, then the splitters among them.
-    for (uint64_t s = 0; s < sampleCount; s++) job.splitters[s] = s * n / sampleCount;
-    std::sort(job.splitters, job.splitters + sampleCount, [ws](uint64_t a, uint64_t b) { return SlotBefore(ws, a, b); });
-    for (uint32_t j = 1; j < job.rangeCount; j++) job.splitters[j - 1] = job.splitters[j * sampleCount / job.rangeCount];
-    uint16_t *lastRow = job.cuts + uint64_t{job.rangeCount} * groupCount;
-    for (uint64_t g = 0; g < groupCount; g++) lastRow[g] = ws->groupSizes[g];
-    job.rangeStart[job.rangeCount] = n;
-    RunPoolTasks(pool, CutTask, &job, job.rangeCount - 1, nullptr);
+    CutIntoRanges(&job, pool, sampleCount);
     const uint64_t total = job.twoRounds ? 2 * n : n;
-    const PoolProgress first = {kPhaseMerging, 0, total, kProgressInterval};
+    const PoolProgress first = {reporter, kPhaseMerging, 0, total, kProgressInterval};
     RunPoolTasks(pool, MergeRangeTask, &job, job.rangeCount, &first);
     if (job.twoRounds) {
-      const PoolProgress second = {kPhaseMerging, n, total, kProgressInterval};
+      const PoolProgress second = {reporter, kPhaseMerging, n, total, kProgressInterval};
       RunPoolTasks(pool, MergeBatchesTask, &job, job.rangeCount, &second);
-      uint32_t *merged = ws->keyPointers;
-      ws->keyPointers = ws->outputOrder;
-      ws->outputOrder = merged;
+      std::swap(ws->keyPointers, ws->outputOrder);
     }
     result = 0;
   }
@@ -364,15 +372,15 @@ static int MergeGroupsOnPool(SortWorkspace *ws, WorkPool *pool) {
   return result;
 }
 
-void MergeGroups(SortWorkspace *ws, WorkPool *pool) {
-  ReportProgress(kPhaseMerging, 0, ws->recordCount);
+void MergeGroups(SortWorkspace *ws, WorkPool *pool, SortProgressFunction progress) {
+  const uint64_t n = ws->recordCount;
+  ReportProgress(progress, kPhaseMerging, 0, ws->groupCount > kMergeBatch ? 2 * n : n);
   if (ConcatenateGroups(ws)) {
     // Already in order: nothing to merge.
-  } else if (pool == nullptr || MergeGroupsOnPool(ws, pool) != 0) {
-    MergeGroupsHere(ws);
+  } else if (pool == nullptr || MergeGroupsOnPool(ws, pool, progress) != 0) {
+    MergeGroupsHere(ws, progress);
   }
   if (!ws->uncountedMerge) {
     MergeCompares = CountMergeCompares(ws->outputOrder, ws->recordCount, ws->groupCount, ws->mergeScratch, pool);
   }
 }
-

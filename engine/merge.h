@@ -10,19 +10,16 @@
 // A tournament (loser) tree over the group heads gives that order in O(n log G).
 // MergeCompares is the count the selection merge would make: in each step it starts with
 // the head of the lowest group that has references left and counts every strictly smaller
-// head of a later group that replaces the best so far. CountMergeCompares recovers exactly
-// that count from the emitted order in O(n).
+// head of a later group that replaces the best so far. CountMergeCompares (mergecount.h)
+// recovers exactly that count from the emitted order in O(n).
 #ifndef PELMAR_ENGINE_MERGE_H
 #define PELMAR_ENGINE_MERGE_H
 
 #include <cstdint>
 
+#include "engine/runprogress.h"
 #include "engine/workpool.h"
 #include "engine/workspace.h"
-
-// With more groups than this, the merge takes two rounds: batches of this many groups
-// first, then the batches, so that each round's tree stays small enough to be fast.
-constexpr uint32_t kMergeBatch = 64;
 
 extern uint64_t MergeCompares;  // replacements of the best head, as the selection merge counts them
 
@@ -31,14 +28,8 @@ extern uint64_t MergeCompares;  // replacements of the best head, as the selecti
 // with two rounds, keyPointers and outputOrder trade places. Without a pool it allocates
 // nothing; with one, the output is cut into key ranges merged on the workers (each worker
 // takes a tree and cursors for G runs, and the cuts take 2 bytes a group a range), giving
-// exactly the order of the merge on one thread.
-void MergeGroups(SortWorkspace *ws, WorkPool *pool);
-
-// The selection merge's compare count for an emitted order of n references over G groups
-// (a reference's group is its record index / 997). scratch holds 3 * G entries. With a pool
-// the order is counted in slices on the workers (4 bytes a group for every slice, and
-// 8 bytes a group for each worker), with the same count.
-uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount, uint64_t *scratch,
-                            WorkPool *pool);
+// exactly the order of the merge on one thread. Progress goes to progress (kPhaseMerging,
+// in references merged: n, or 2n with two rounds), the same on any pool.
+void MergeGroups(SortWorkspace *ws, WorkPool *pool, SortProgressFunction progress);
 
 #endif

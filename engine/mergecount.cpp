@@ -1,19 +1,18 @@
-// The selection merge's compare count, recovered from the order the merge emitted
-// (merge.h): one pass with a stack of positions, or slices of the order on the pool.
+// The selection merge's compare count from the emitted order (mergecount.h): over a whole
+// order in one pass with a stack of positions, in slices of it on the pool, or streamed.
+#include "engine/mergecount.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/merge.h"
+#include "engine/workspace.h"
+#include "os/platform.h"
 
-// For the reference emitted at position r from group g, the selection merge counts one
-// replacement in every step s with max(prevSame, prevLower) < s <= r, provided a lower group
-// still has references then (s <= lastLower):
-//   prevSame  = the last position before r emitted from g,
-//   prevLower = the last position before r emitted from any group below g,
-//   lastLower = the last position emitted from any group below g, over the whole merge.
-// In those steps the reference is g's head and no lower group's head is smaller or equal,
-// since all of them come out after it. A stack of positions with increasing groups gives
-// prevLower for every r in one pass. Positions are stored plus one, so 0 means "none".
+// Over a whole order, "a lower group still has references" is s <= lastLower: the last
+// position emitted from any group below g, over the whole merge. A stack of positions with
+// increasing groups gives prevLower for every r in one pass. Positions are stored plus one,
+// so 0 means "none".
 static uint64_t CountMergeComparesHere(const uint32_t *outputOrder, uint32_t n, uint32_t groupCount,
                                        uint64_t *scratch) {
   uint64_t *lastLower = scratch;                 // per group, then reused as prevSame
@@ -34,8 +33,8 @@ static uint64_t CountMergeComparesHere(const uint32_t *outputOrder, uint32_t n, 
     while (depth > 0 && outputOrder[stack[depth - 1] - 1] / kSortGroupSize >= g) depth--;
     const uint64_t prevLower = depth > 0 ? stack[depth - 1] : 0;
     stack[depth++] = uint64_t{r} + 1;
-    const uint64_t from = prevSame[g] > prevLower ? prevSame[g] : prevLower;
-    const uint64_t to = uint64_t{r} + 1 < lastLower[g] ? uint64_t{r} + 1 : lastLower[g];
+    const uint64_t from = std::max(prevSame[g], prevLower);
+    const uint64_t to = std::min(uint64_t{r} + 1, lastLower[g]);
     if (to > from) total += to - from;
     prevSame[g] = uint64_t{r} + 1;
   }
@@ -91,8 +90,8 @@ static uint64_t CountSliceTask(void *context, uint32_t slice, int worker) {
     while (depth > 0 && order[stack[depth - 1] - 1] / kSortGroupSize >= g) depth--;
     const uint32_t prevLower = depth > 0 ? stack[depth - 1] : lowerCarry[g];
     stack[depth++] = r + 1;
-    const uint32_t from = prevSame[g] > prevLower ? prevSame[g] : prevLower;
-    const uint32_t to = r + 1 < job->lastLower[g] ? r + 1 : job->lastLower[g];
+    const uint32_t from = std::max(prevSame[g], prevLower);
+    const uint32_t to = std::min(r + 1, job->lastLower[g]);
     if (to > from) total += to - from;
     prevSame[g] = r + 1;
   }
@@ -108,7 +107,7 @@ static int CountMergeComparesOnPool(const uint32_t *outputOrder, uint32_t n, uin
   job.order = outputOrder;
   job.n = n;
   job.groupCount = groupCount;
-  job.sliceCount = static_cast<uint32_t>(threads) * 2 < n ? static_cast<uint32_t>(threads) * 2 : n;
+  job.sliceCount = std::min(static_cast<uint32_t>(threads) * 2, n);
   job.last = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * groupCount * job.sliceCount));
   job.lastLower = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * groupCount));
   job.scratch = static_cast<uint32_t *>(malloc(sizeof(uint32_t) * 2 * groupCount * threads));
@@ -150,4 +149,44 @@ uint64_t CountMergeCompares(const uint32_t *outputOrder, uint32_t n, uint32_t gr
   uint64_t total = 0;
   if (pool != nullptr && CountMergeComparesOnPool(outputOrder, n, groupCount, pool, &total) == 0) return total;
   return CountMergeComparesHere(outputOrder, n, groupCount, scratch);
+}
+
+int StartStreamedCount(StreamedMergeCount *count, uint32_t n) {
+  memset(count, 0, sizeof *count);
+  const uint32_t groupCount = (n + kSortGroupSize - 1) / kSortGroupSize;
+  count->groupCount = groupCount;
+  count->prevSame = static_cast<uint64_t *>(AllocateZeroed(groupCount, sizeof(uint64_t)));
+  count->stackPosition = static_cast<uint64_t *>(AllocateZeroed(groupCount, sizeof(uint64_t)));
+  count->stackGroup = static_cast<uint32_t *>(AllocateZeroed(groupCount, sizeof(uint32_t)));
+  count->remaining = static_cast<uint16_t *>(AllocateZeroed(groupCount, sizeof(uint16_t)));
+  if (count->prevSame == nullptr || count->stackPosition == nullptr || count->stackGroup == nullptr ||
+      count->remaining == nullptr) {
+    return 2;
+  }
+  for (uint32_t g = 0; g < groupCount; g++) count->remaining[g] = kSortGroupSize;
+  if (n % kSortGroupSize != 0) count->remaining[groupCount - 1] = n % kSortGroupSize;
+  return 0;
+}
+
+// Streamed, "a lower group still has references" is firstUnfinished < g: nothing of the
+// future is needed beyond it.
+void CountEmitted(StreamedMergeCount *c, uint32_t g) {
+  const uint64_t p = ++c->position;
+  while (c->depth > 0 && c->stackGroup[c->depth - 1] >= g) c->depth--;
+  const uint64_t prevLower = c->depth > 0 ? c->stackPosition[c->depth - 1] : 0;
+  c->stackPosition[c->depth] = p;
+  c->stackGroup[c->depth] = g;
+  c->depth++;
+  if (c->firstUnfinished < g) c->total += p - std::max(c->prevSame[g], prevLower);
+  c->prevSame[g] = p;
+  c->remaining[g]--;
+  while (c->firstUnfinished < c->groupCount && c->remaining[c->firstUnfinished] == 0) c->firstUnfinished++;
+}
+
+void ReleaseStreamedCount(StreamedMergeCount *count) {
+  free(count->prevSame);
+  free(count->stackPosition);
+  free(count->stackGroup);
+  free(count->remaining);
+  memset(count, 0, sizeof *count);
 }

@@ -1,6 +1,6 @@
 #include "engine/progressthrottle.h"
 
-#include "engine/sortrun.h"
+#include "engine/runprogress.h"
 #include "os/platform.h"
 
 static const PhaseNames kPhaseNames[] = {

@@ -1,5 +1,5 @@
 // How often a run's progress is shown, and under what names: the one throttle of every
-// display of the progress hook (sortrun.h), pelmar-sort's line on a terminal and the Sort
+// display of the progress a run reports (runprogress.h), pelmar-sort's line on a terminal and the Sort
 // dialog's caption alike. Nothing is shown for a run shorter than kProgressDelay; after
 // it, a display is redrawn only when the phase or the whole percentage changed.
 // Call order: StartProgressThrottle when the run starts, then ThrottleProgress with each
@@ -13,7 +13,7 @@ constexpr uint32_t kProgressDelay = 500;  // milliseconds before anything is sho
 
 // The names of the phases, as each display shows them. A new phase is one more row.
 struct PhaseNames {
-  int phase;            // kPhaseKeying and the others of sortrun.h
+  int phase;            // kPhaseKeying and the others of runprogress.h
   const char *caption;  // in the Sort dialog's caption: "merging groups"
   const char *line;     // on pelmar-sort's line, at most 12 characters: "merging", "merging runs"
 };

@@ -1,8 +1,7 @@
 #include "engine/scanner.h"
 
+#include <cstdlib>
 #include <cstring>
-
-#include "engine/sortrun.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -76,7 +75,7 @@ static int EndRecord(int pass, const unsigned char *bytes, OpenRecord *open, Sca
     BuildVariableKey(keying->plan, keying->record, keying->base + open->first,
                      ws->keyArray + static_cast<uint64_t>(r) * ws->keyLength);
     memset(keying->record, 0, copied);
-    if (index->report && r % kProgressInterval == 0) ReportProgress(kPhaseKeying, r, ws->recordCount);
+    if (index->report && r % kProgressInterval == 0) ReportProgress(keying->progress, kPhaseKeying, r, ws->recordCount);
   }
   tally->recordCount++;
   open->stored = 0;
@@ -144,17 +143,31 @@ uint64_t EndOfRecords(const unsigned char *bytes, uint64_t begin, uint64_t end, 
   return stoppedAt;
 }
 
+// 1 when the byte at pos is the last byte of a delimiter: CR in mode 1, LF in mode 2, and in
+// mode 0 an LF right after a CR. The whole-file scan always takes such a CR as a delimiter,
+// since a CR can never be the second byte of a pair; so a cut after this byte is a cut
+// where the whole scan has no record open.
+static bool EndsDelimiter(const unsigned char *bytes, uint64_t pos, int mode) {
+  if (mode == kDelimiterCr) return bytes[pos] == kCr;
+  return bytes[pos] == kLf && (mode == kDelimiterLf || (pos > 0 && bytes[pos - 1] == kCr));
+}
+
 // The position just after the first delimiter that ends in [from, to), or to when none does.
-// In mode 0 that is an LF right after a CR: the whole-file scan always takes such a CR as a
-// delimiter, since a CR can never be the second byte of a pair.
 static uint64_t AfterNextDelimiter(const unsigned char *bytes, uint64_t from, uint64_t to, int mode) {
-  const unsigned char last = mode == kDelimiterCr ? kCr : kLf;
   for (uint64_t pos = from; pos < to; pos++) {
     pos = FindLineBreak(bytes, pos, to);
     if (pos == to) break;
-    if (bytes[pos] == last && (mode != kDelimiterBoth || (pos > 0 && bytes[pos - 1] == kCr))) return pos + 1;
+    if (EndsDelimiter(bytes, pos, mode)) return pos + 1;
   }
   return to;
+}
+
+// The position just after the last delimiter that ends in [0, size), or 0 when none does.
+static size_t AfterLastDelimiter(const unsigned char *bytes, size_t size, int mode) {
+  for (size_t pos = size; pos > 0; pos--) {
+    if (EndsDelimiter(bytes, pos - 1, mode)) return pos;
+  }
+  return 0;
 }
 
 uint32_t SplitAtDelimiters(const unsigned char *bytes, uint64_t size, int mode, uint32_t maxRanges, uint64_t *starts) {
@@ -171,4 +184,47 @@ uint32_t SplitAtDelimiters(const unsigned char *bytes, uint64_t size, int mode, 
   }
   starts[++count] = size;
   return count;
+}
+
+// 1 when bytes[0, size) are all CR or LF: line breaks that are not delimiters, after which
+// no record is open.
+static bool HoldsOnlyLineBreaks(const unsigned char *bytes, size_t size) {
+  for (size_t i = 0; i < size; i++) {
+    if (bytes[i] != kCr && bytes[i] != kLf) return false;
+  }
+  return true;
+}
+
+int GrowTextBlock(TextBlock *block) {
+  unsigned char *larger = static_cast<unsigned char *>(AllocateZeroed(2 * block->capacity, 1));
+  if (larger == nullptr) return 1;
+  memcpy(larger, block->bytes, block->have);
+  free(block->bytes);
+  block->bytes = larger;
+  block->capacity *= 2;
+  return 0;
+}
+
+int RefillTextBlock(TextBlock *block, const InputFile *input, int mode) {
+  for (;;) {
+    while (block->have < block->capacity && block->base + block->have < input->size) {
+      const int64_t got = ReadInputAt(input, block->bytes + block->have, block->capacity - block->have,
+                                      block->base + block->have);
+      if (got <= 0) return kBlockReadFailed;
+      block->have += static_cast<size_t>(got);
+    }
+    block->atEnd = block->base + block->have >= input->size;
+    if (block->have == 0) return kBlockEnded;
+    block->cut = block->atEnd ? block->have : AfterLastDelimiter(block->bytes, block->have, mode);
+    if (block->cut == 0 && HoldsOnlyLineBreaks(block->bytes, block->have)) block->cut = block->have;
+    if (block->cut > 0) return kBlockCut;
+    if (GrowTextBlock(block) != 0) return kBlockNoMemory;
+  }
+}
+
+void TakeFromTextBlock(TextBlock *block, size_t count) {
+  memmove(block->bytes, block->bytes + count, block->have - count);
+  block->base += count;
+  block->have -= count;
+  block->cut = 0;
 }

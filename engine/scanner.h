@@ -8,13 +8,20 @@
 // in the bytes that are copied to the output, but not in the stored bytes that its key is
 // built from; such bytes at either end of a record are dropped like delimiters.
 // Example, mode 0: 41 42 0D 0A 43 44 0D 0A gives records at offsets 0 and 4, each 2 bytes.
+//
+// A text input too large to map is read in sequence a block at a time (TextBlock): each
+// refill cuts the block just after its last delimiter, so that the scans of the blocks one
+// after the other give what the scan of the whole file gives.
 #ifndef PELMAR_ENGINE_SCANNER_H
 #define PELMAR_ENGINE_SCANNER_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/keys.h"
+#include "engine/runprogress.h"
 #include "engine/workspace.h"
+#include "os/platform.h"
 
 constexpr int kDelimiterBoth = 0;  // CR followed by LF ("both cr/lf")
 constexpr int kDelimiterCr = 1;    // CR ("cr only")
@@ -42,6 +49,7 @@ struct ScanKeying {
   const KeyPlan *plan;       // variable-length key plan
   unsigned char *record;     // zero-filled scratch of at least plan->reach bytes
   uint64_t base = 0;         // the file offset of bytes[0]: keys carry base + offset, the workspace the offset
+  SortProgressFunction progress = nullptr;  // ScanRecords' reports of keying (kPhaseKeying); null for none
 };
 
 // Scans bytes[0, size) in the given mode. Pass 0: keying is null; fills tally.
@@ -69,5 +77,35 @@ uint64_t EndOfRecords(const unsigned char *bytes, uint64_t begin, uint64_t end, 
 // just after a delimiter: CR LF in mode 0, so a pair is never cut. Fills starts[0] = 0 up to
 // starts[count] = size, increasing, and returns count.
 uint32_t SplitAtDelimiters(const unsigned char *bytes, uint64_t size, int mode, uint32_t maxRanges, uint64_t *starts);
+
+// ---- A text input read in sequence, a block at a time.
+
+struct TextBlock {
+  unsigned char *bytes;  // capacity bytes
+  size_t capacity;
+  uint64_t base;         // the input's offset of bytes[0]
+  size_t have;           // bytes read into the block
+  size_t cut;            // after a refill that cut it: bytes[0, cut) are whole lines
+  bool atEnd;            // the block holds the input's last byte (or the input has none left)
+};
+
+constexpr int kBlockCut = 0;         // bytes[0, cut) may be scanned, cut > 0
+constexpr int kBlockEnded = 1;       // nothing of the input is left
+constexpr int kBlockReadFailed = 2;  // a read failed, or the input ended before its size
+constexpr int kBlockNoMemory = 3;    // the block had to grow and could not
+
+// Reads into the block until it is full or holds the input's last byte, then cuts it: at
+// the end of the input, after everything; else just after the last delimiter, where a scan
+// of the rest begins with no record open. A block without a delimiter is cut after
+// everything when it holds only CR and LF bytes (no record is open after them), and
+// otherwise grows (doubles) and reads on, since only later bytes decide its record.
+// Returns kBlockCut, kBlockEnded, kBlockReadFailed or kBlockNoMemory.
+int RefillTextBlock(TextBlock *block, const InputFile *input, int mode);
+
+// Doubles the block, keeping what it holds. Returns 0, or 1 when the memory cannot be had.
+int GrowTextBlock(TextBlock *block);
+
+// The first count bytes (at most have) are done with: the rest moves to the block's front.
+void TakeFromTextBlock(TextBlock *block, size_t count);
 
 #endif

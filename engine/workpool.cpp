@@ -5,7 +5,6 @@
 #include <new>
 #include <thread>
 
-#include "engine/sortrun.h"
 
 struct WorkPool {
   std::mutex lock;                   // guards every field below but threads
@@ -62,11 +61,12 @@ void RunPoolTasks(WorkPool *pool, PoolTask task, void *context, uint32_t count, 
   uint64_t reported = 0;
   for (;;) {
     const uint64_t units = pool->units;
-    if (progress != nullptr && progress->interval != 0 && reported + progress->interval <= units) {
+    if (progress != nullptr && progress->reporter != nullptr && progress->interval != 0 &&
+        reported + progress->interval <= units) {
       hold.unlock();  // a report may take its time; the workers go on meanwhile
       while (reported + progress->interval <= units) {
         reported += progress->interval;
-        ReportProgress(progress->phase, progress->base + reported, progress->total);
+        ReportProgress(progress->reporter, progress->phase, progress->base + reported, progress->total);
       }
       hold.lock();
       continue;  // more may have finished during the reports

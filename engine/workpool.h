@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "engine/runprogress.h"
+
 constexpr int kMaxSortThreads = 64;  // most workers a pool has
 
 struct WorkPool;
@@ -19,9 +21,10 @@ struct WorkPool;
 // Returns the progress units it completed.
 typedef uint64_t (*PoolTask)(void *context, uint32_t index, int worker);
 
-// The progress a job reports: phase, total, and base + the units done at every multiple of
-// interval that they pass. interval 0: no reports.
+// The progress a job reports to reporter: phase, total, and base + the units done at every
+// multiple of interval that they pass. A null reporter or interval 0: no reports.
 struct PoolProgress {
+  SortProgressFunction reporter;  // the run's, or null
   int phase;          // kPhaseKeying ...
   uint64_t base;      // units already done before this job
   uint64_t total;     // units of the whole phase

@@ -1,12 +1,22 @@
-// The arrays of one sort run. AllocateWorkspace (sortrun.h) fills this record; the
-// scanner, the group sort and the merge work on it; the run releases it before it returns.
-// A reference is a record index: record i's key is keyArray + i * keyLength.
+// The arrays of one sort run, or of one part of an external run: the keys, the references
+// the group sort orders, the output order the merge fills, the offsets and lengths of text
+// lines, and the merge's own arrays. A reference is a record index: record i's key is
+// keyArray + i * keyLength.
+// Call order: AllocateWorkspace; then the scanner, the group sort and the merge work on it
+// (an external run's part: ResetGroups before each part); ReleaseWorkspace at the end.
+// WorkspaceBytes gives what AllocateWorkspace takes, for the memory budget's plans.
 #ifndef PELMAR_ENGINE_WORKSPACE_H
 #define PELMAR_ENGINE_WORKSPACE_H
 
 #include <cstdint>
 
+#include "engine/sorttypes.h"
+
 constexpr uint32_t kSortGroupSize = 997;  // references per sort group; the last group takes the rest
+
+// With more groups than this, the merge takes two rounds: batches of this many groups
+// first, then the batches, so that each round's tree stays small enough to be fast.
+constexpr uint32_t kMergeBatch = 64;
 
 // A node of the merge's loser tree: the group that lost the match there, with its head key's
 // first eight bytes, so that most matches need no look-up.
@@ -30,7 +40,7 @@ struct SortWorkspace {
   // The merge's own arrays, allocated with the rest so that the merge allocates nothing.
   uint64_t *mergeScratch;        // 3 * G entries: the runs' cursors, ends and the tree's set-up
   MergeNode *mergeTree;          // G entries: the loser tree's nodes
-  uint64_t *mergePrefixes;       // n entries when G > 64: the key prefixes of the merge's first round
+  uint64_t *mergePrefixes;       // n entries when G > kMergeBatch: the key prefixes of the merge's first round
   uint64_t allocatedMemoryUsage; // the figure the statistics report gives, bytes
   bool uncountedMerge;           // a part of an external run: the merge of all its groups is counted instead
 };
@@ -39,5 +49,27 @@ struct SortWorkspace {
 inline uint64_t RecordOffset(const SortWorkspace *ws, uint32_t i) {
   return ws->wideOffsets != nullptr ? ws->wideOffsets[i] : ws->recordOffsets[i];
 }
+
+// T: the job's key lengths, plus the offset every text line's key ends in (8 bytes with
+// wide offsets, for inputs of 4 GiB or more; else 4).
+uint64_t JobKeyLength(const ParameterRecord *job, bool wideOffsets);
+
+// The bytes AllocateWorkspace allocates for n records of job: every array, as allocated.
+uint64_t WorkspaceBytes(uint64_t n, const ParameterRecord *job, bool wideOffsets);
+
+// Sizes the workspace for n records and the job's keys, and allocates every array
+// zero-filled, the groups set up as ResetGroups sets them. Returns 0; 1 when the keys of
+// fixed-length records add up to more than the record length (nothing allocated); 2 when
+// an allocation failed. Fills ws->allocatedMemoryUsage with the report's figure,
+// 12n + 4G + nT (+ 2n for variable-length records; with wide offsets, whose 8 bytes it
+// counts, 4n more); the caller adds the record buffers.
+int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job, bool wideOffsets);
+
+// Sets the workspace up for its first n records (at most the count it was allocated for):
+// groups of 997 and the remainder, each reference its own index.
+void ResetGroups(SortWorkspace *ws, uint32_t n);
+
+// Frees every array of the workspace (those allocated) and clears it.
+void ReleaseWorkspace(SortWorkspace *ws);
 
 #endif

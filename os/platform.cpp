@@ -1,5 +1,5 @@
-// The portable part of the engine's platform layer: the output buffer, the clock and the
-// test hooks. The system calls are in platform_posix.cpp or platform_win32.cpp.
+// The portable part of the os door: the output buffer, writes at offsets, the clock and
+// the test hooks. The system calls are in platform_posix.cpp or platform_win32.cpp.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -57,16 +57,25 @@ int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count) {
   return 0;
 }
 
-int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset) {
+// Writes count bytes at offset through WriteSomeBytesAt. Returns 0, or 1 when a write failed.
+static int WriteAllBytesAt(intptr_t handle, const void *bytes, size_t count, uint64_t offset) {
   const unsigned char *next = static_cast<const unsigned char *>(bytes);
   while (count > 0) {
-    const int64_t done = WriteSomeBytesAt(file->handle, next, count, offset);
+    const int64_t done = WriteSomeBytesAt(handle, next, count, offset);
     if (done <= 0) return 1;
     next += done;
     offset += static_cast<uint64_t>(done);
     count -= static_cast<size_t>(done);
   }
   return 0;
+}
+
+int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset) {
+  return WriteAllBytesAt(file->handle, bytes, count, offset);
+}
+
+int WriteRunFileAt(const RunFile *file, const void *bytes, size_t count, uint64_t offset) {
+  return WriteAllBytesAt(file->handle, bytes, count, offset);
 }
 
 int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count) {

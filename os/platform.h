@@ -1,7 +1,9 @@
-// The sort engine's only contact with the operating system: the input file mapped into
-// memory, the buffered output file, the guard around reads of the mapping, the
-// millisecond clock and the local time. One implementation per platform; the rest of
-// the engine is portable. Call order in a run: OpenInputFile, MapInputFile, reads of
+// The one door to the operating system for the engine and the storage: the input file
+// mapped into memory or read in sequence, the buffered output file, the external sort's run
+// files, the guard around reads of the mapping, interrupts, the millisecond clock and the
+// local time, exclusive create and replace, and the fault hook over every file operation.
+// One implementation per platform (platform_posix.cpp, platform_win32.cpp) and the portable
+// part (platform.cpp). Call order in a run: OpenInputFile, MapInputFile, reads of
 // file->bytes inside RunGuarded, OpenOutputFile, WriteOutputFile..., CloseOutputFile,
 // CloseInputFile.
 #ifndef PELMAR_OS_PLATFORM_H
@@ -34,7 +36,8 @@ int InputHasUnsizedContent(const InputFile *file);
 // Maps the whole file read-only (nothing for an empty file). Returns 0, or 1 on failure.
 int MapInputFile(InputFile *file);
 
-// 1 when the file's length on disk is no longer the length it had when opened.
+// 1 when the file's length on disk is no longer the length it had when opened; 0 when it
+// is; -1 when it cannot be told (the system refused to say).
 int InputFileChanged(const InputFile *file);
 
 void CloseInputFile(InputFile *file);
@@ -56,12 +59,13 @@ constexpr size_t kOutputBufferSize = size_t{4} << 20;  // bytes per write
 constexpr int kOutputOpened = 0;
 constexpr int kOutputCannotOpen = 1;
 constexpr int kOutputIsInput = 2;
+constexpr int kOutputNoMemory = 3;
 
 // Opens the output without truncating it and without waiting, compares its identity with
 // the input's and only then empties it. Returns kOutputOpened; kOutputCannotOpen, also for
-// anything but a regular file and for a file whose identity cannot be told; or
-// kOutputIsInput (the output names the input file, under whatever spelling or link: it is
-// closed untouched).
+// anything but a regular file and for a file whose identity cannot be told; kOutputIsInput
+// (the output names the input file, under whatever spelling or link: it is closed
+// untouched); or kOutputNoMemory (its buffer could not be had: it is closed untouched).
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file);
 
 // Opens the statistics report for writing the way the output is opened: without
@@ -83,14 +87,9 @@ inline int WriteOutputFile(OutputFile *file, const void *bytes, size_t count) {
   return WriteOutputBuffered(file, bytes, count);
 }
 
-// 1 when the output takes writes at chosen offsets (a regular file), so that several
-// threads may write their parts of it at once through WriteOutputAt.
-int OutputTakesOffsets(const OutputFile *file);
-
 // Writes count bytes at the given offset, beside the buffered writes (the file's buffer and
-// counters are not touched, so threads may call it at once for parts that do not overlap).
-// Returns 0, or 1 when a write failed. The test hook's byte limit fails any write that
-// would reach past it.
+// counters are not touched, so threads may call it at once for parts that do not overlap:
+// an output is always a regular file). Returns 0, or 1 when a write failed.
 int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset);
 
 // keep 1: writes what is buffered and closes; returns 0, or 1 if any write or the close
@@ -106,23 +105,34 @@ int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t o
 // Gives back a mapping made by MapInputFile (the file stays open); nothing when unmapped.
 void UnmapInputFile(InputFile *file);
 
-// Creates a new run file in folder: a unique name (the process number and a counter),
-// created exclusively (never an existing file or link), open for reading and writing, and
-// buffered for writing like the output. The name is gone from the folder at once on POSIX,
-// and when the file is closed on Windows, so the file disappears with the process on every
-// way out. A file operation of the fault simulation (kFileOpen). Returns 0, or 1 when it
-// cannot be created (no such folder, no room, no permission).
-int CreateRunFile(const char *folder, OutputFile *file);
-
 // Writes what is buffered (kFileWrite). Returns 0, or 1 once any write has failed.
 int FlushOutputFile(OutputFile *file);
 
+// A run file of the external sort: written and read at chosen offsets, with no buffer of
+// its own (the writer brings its own).
+struct RunFile {
+  intptr_t handle;   // -1 when closed
+  uint64_t written;  // bytes written to it
+  char name[256];    // the name it was created under, for messages (gone from the folder on POSIX)
+};
+
+// Creates a new run file in folder: a unique name (the process number and a counter),
+// created exclusively (never an existing file or link), open for reading and writing. The
+// name is gone from the folder at once on POSIX, and when the file is closed on Windows, so
+// the file disappears with the process on every way out. A file operation of the fault
+// simulation (kFileOpen). Returns 0, or 1 when it cannot be created (no such folder, no
+// room, no permission).
+int CreateRunFile(const char *folder, RunFile *file);
+
+// Writes count bytes at offset (kFileWrite). Returns 0, or 1 when a write failed.
+int WriteRunFileAt(const RunFile *file, const void *bytes, size_t count, uint64_t offset);
+
 // Reads up to count bytes of a run file at offset (kFileRead). Returns the bytes read, 0
 // at its end, or -1.
-int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset);
+int64_t ReadRunFile(const RunFile *file, void *bytes, size_t count, uint64_t offset);
 
 // Closes a run file, which takes it away; nothing for one that is not open.
-void RemoveRunFile(OutputFile *file);
+void RemoveRunFile(RunFile *file);
 
 // The system's temporary folder (TMPDIR, else /tmp; GetTempPath on Windows), without a
 // separator at its end, cut to capacity - 1 characters.

@@ -1,6 +1,6 @@
 // What each platform file (platform_posix.cpp, platform_win32.cpp) gives the portable part
-// of the platform layer (platform.cpp), and what that part gives them back. Nothing
-// outside the platform layer includes this header.
+// of the os door (platform.cpp), and what that part gives them back. Nothing outside os/
+// includes this header.
 #ifndef PELMAR_OS_PLATFORM_OS_H
 #define PELMAR_OS_PLATFORM_OS_H
 

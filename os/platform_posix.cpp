@@ -1,4 +1,4 @@
-// POSIX implementation of the engine's platform layer.
+// POSIX implementation of the os door (platform.h).
 #include <fcntl.h>
 #include <setjmp.h>
 #include <signal.h>
@@ -57,8 +57,8 @@ int MapInputFile(InputFile *file) {
 
 int InputFileChanged(const InputFile *file) {
   struct stat status;
-  if (FileOperationFails(kFileRead) || fstat(static_cast<int>(file->handle), &status) != 0) return 1;
-  return static_cast<uint64_t>(status.st_size) != file->size;
+  if (FileOperationFails(kFileRead) || fstat(static_cast<int>(file->handle), &status) != 0) return -1;
+  return static_cast<uint64_t>(status.st_size) != file->size ? 1 : 0;
 }
 
 void CloseInputFile(InputFile *file) {
@@ -104,11 +104,6 @@ int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t cou
   return done > 0 ? done : -1;
 }
 
-int OutputTakesOffsets(const OutputFile *file) {
-  struct stat status;
-  return fstat(static_cast<int>(file->handle), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
@@ -120,7 +115,11 @@ int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
     return kOutputIsInput;
   }
   file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
-  if (ftruncate(fd, 0) != 0 || file->buffer == nullptr) {
+  if (file->buffer == nullptr) {
+    close(fd);
+    return kOutputNoMemory;
+  }
+  if (ftruncate(fd, 0) != 0) {
     free(file->buffer);
     file->buffer = nullptr;
     close(fd);
@@ -254,12 +253,10 @@ void UnmapInputFile(InputFile *file) {
 
 static std::atomic<uint32_t> gRunFileCounter{0};  // names this process has tried
 
-int CreateRunFile(const char *folder, OutputFile *file) {
+int CreateRunFile(const char *folder, RunFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   if (FileOperationFails(kFileOpen)) return 1;
-  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
-  if (file->buffer == nullptr) return 1;
   // No interrupt between the create and the unlink: the name never outlives the process.
   sigset_t interrupts, previous;
   sigemptyset(&interrupts);
@@ -276,23 +273,17 @@ int CreateRunFile(const char *folder, OutputFile *file) {
   }
   if (fd >= 0) unlink(file->name);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (fd < 0) {
-    free(file->buffer);
-    file->buffer = nullptr;
-    return 1;
-  }
+  if (fd < 0) return 1;
   file->handle = fd;
   return 0;
 }
 
-int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset) {
+int64_t ReadRunFile(const RunFile *file, void *bytes, size_t count, uint64_t offset) {
   return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
-void RemoveRunFile(OutputFile *file) {
+void RemoveRunFile(RunFile *file) {
   if (file->handle >= 0) close(static_cast<int>(file->handle));
-  free(file->buffer);
-  file->buffer = nullptr;
   file->handle = -1;
 }
 

@@ -1,4 +1,4 @@
-// Win32 implementation of the engine's platform layer.
+// Win32 implementation of the os door (platform.h).
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -67,8 +67,8 @@ int MapInputFile(InputFile *file) {
 
 int InputFileChanged(const InputFile *file) {
   LARGE_INTEGER size;
-  if (FileOperationFails(kFileRead) || !GetFileSizeEx(Handle(file->handle), &size)) return 1;
-  return static_cast<uint64_t>(size.QuadPart) != file->size;
+  if (FileOperationFails(kFileRead) || !GetFileSizeEx(Handle(file->handle), &size)) return -1;
+  return static_cast<uint64_t>(size.QuadPart) != file->size ? 1 : 0;
 }
 
 void CloseInputFile(InputFile *file) {
@@ -104,8 +104,6 @@ int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t cou
   if (!written || done == 0) return -1;
   return done;
 }
-
-int OutputTakesOffsets(const OutputFile *file) { return GetFileType(Handle(file->handle)) == FILE_TYPE_DISK; }
 
 // Empties an open file.
 static void EmptyFile(HANDLE h) {
@@ -144,7 +142,7 @@ int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
   file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
   if (file->buffer == nullptr) {
     CloseHandle(h);
-    return kOutputCannotOpen;
+    return kOutputNoMemory;
   }
   EmptyFile(h);
   file->handle = reinterpret_cast<intptr_t>(h);
@@ -321,12 +319,10 @@ void UnmapInputFile(InputFile *file) {
 
 static volatile LONG gRunFileCounter = 0;  // names this process has tried
 
-int CreateRunFile(const char *folder, OutputFile *file) {
+int CreateRunFile(const char *folder, RunFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   if (FileOperationFails(kFileOpen)) return 1;
-  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
-  if (file->buffer == nullptr) return 1;
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; attempt++) {
     snprintf(file->name, sizeof file->name, "%s\\pelmar-%lu-%ld.run", folder, GetCurrentProcessId(),
@@ -337,23 +333,17 @@ int CreateRunFile(const char *folder, OutputFile *file) {
                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (h == INVALID_HANDLE_VALUE) {
-    free(file->buffer);
-    file->buffer = nullptr;
-    return 1;
-  }
+  if (h == INVALID_HANDLE_VALUE) return 1;
   file->handle = reinterpret_cast<intptr_t>(h);
   return 0;
 }
 
-int64_t ReadRunFile(const OutputFile *file, void *bytes, size_t count, uint64_t offset) {
+int64_t ReadRunFile(const RunFile *file, void *bytes, size_t count, uint64_t offset) {
   return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
-void RemoveRunFile(OutputFile *file) {
+void RemoveRunFile(RunFile *file) {
   if (file->handle != -1) CloseHandle(Handle(file->handle));
-  free(file->buffer);
-  file->buffer = nullptr;
   file->handle = -1;
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/errortext.h"
+#include "engine/runpath.h"
 #include "os/platform.h"
 #include "tests/support/model.h"
 #include "tests/support/testfiles.h"
@@ -45,22 +46,19 @@ TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
   ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 80, {KeyField{1, 6, 'a', 'a'}});
   job.statisticsFlag = 1;
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-  CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp").c_str());
-  SortThreads = 2;
+  RunOptions options = {2, 0, "", nullptr};
+  CopyText(options.temporaryFolder, sizeof options.temporaryFolder, folder.File("tmp").c_str());
   SetClockForTesting([]() -> uint32_t { return 0; }, [](LocalTime *time) { *time = LocalTime{2026, 12, 7, 4, 0}; });
   std::string outputs[2], reports[2];
   for (int external = 0; external < 2; external++) {
-    SortMemoryBudget = external ? kMinimumMemoryBudget : 0;
-    ClearErrorText();
-    ASSERT_EQ(SortRun(&job), 0) << ErrorText;
-    EXPECT_EQ(SortRanExternally, external);
+    options.memoryBudget = external ? kMinimumMemoryBudget : 0;
+    RunOutcome outcome;
+    ASSERT_EQ(RunJob(job, &options, &outcome), 0) << ErrorText;
+    EXPECT_EQ(outcome.ranExternally, external);
     outputs[external] = ReadFile(job.outputName);
     reports[external] = WithoutMemoryFigure(ReadFile(folder.File("SortStat.txt")));
   }
   SetClockForTesting(nullptr, nullptr);
-  SortThreads = 0;
-  SortMemoryBudget = 0;
-  TemporaryFolder[0] = '\0';
   EXPECT_TRUE(outputs[0] == outputs[1]);
   EXPECT_EQ(reports[0], reports[1]);
 }
@@ -86,14 +84,13 @@ TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
       interruptSignal = signalNumber;
       const pid_t child = fork();
       if (child == 0) {
-        CopyText(TemporaryFolder, sizeof TemporaryFolder, folder.File("tmp").c_str());
-        SetExternalLimitsForTesting(997, 0);
-        SortProgress = [](int at, uint64_t done, uint64_t) {
+        RunOptions options = {0, 0, "", [](int at, uint64_t done, uint64_t) {
           if (at == kPhaseWritingRuns && done == 0) close(0);  // the first run file gets descriptor 0
           if (at == interruptPhase && done > 0) raise(interruptSignal);
-        };
-        ClearErrorText();
-        SortRun(&job);
+        }};
+        CopyText(options.temporaryFolder, sizeof options.temporaryFolder, folder.File("tmp").c_str());
+        SetExternalLimitsForTesting(997, 0);
+        RunJob(job, &options);
         _exit(0);
       }
       int status = 0;

@@ -41,7 +41,7 @@ std::string Scan(const std::string &bytes, int mode, uint32_t ranges = 1) {
     SortWorkspace ws;
     KeyPlan plan;
     const ParameterRecord job = MakeJob("", "", kVariableRecords, {KeyField{1, 4, 'a', 'a'}});
-    EXPECT_EQ(AllocateWorkspace(&ws, n, &job), 0);
+    EXPECT_EQ(AllocateWorkspace(&ws, n, &job, false), 0);
     PrepareKeyPlan(job.keys, 1, true, &plan);
     std::vector<unsigned char> scratch(1024, 0);
     const ScanKeying keying = {&ws, &plan, scratch.data()};

@@ -18,6 +18,7 @@
 
 #include "engine/errortext.h"
 #include "engine/merge.h"
+#include "engine/runpath.h"
 #include "engine/scanner.h"
 #include "engine/statreport.h"
 #include "os/platform.h"
@@ -80,7 +81,6 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
   const std::string temporary = folder.File("tmp");
   std::filesystem::create_directory(temporary);
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-  CopyText(TemporaryFolder, sizeof TemporaryFolder, temporary.c_str());
   SetClockForTesting(ZeroClock, FixedLocalTime);
   struct Path {
     int threads;
@@ -97,10 +97,11 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
   static bool progressPastTotal;
   static uint64_t mergeTotal;
   progressPastTotal = false;
-  SortProgress = [](int phase, uint64_t done, uint64_t total) {
+  RunOptions options = {0, 0, "", [](int phase, uint64_t done, uint64_t total) {
     progressReports++, progressPastTotal |= done > total;
     if (phase == kPhaseMergingRuns) mergeTotal = total;
-  };
+  }};
+  CopyText(options.temporaryFolder, sizeof options.temporaryFolder, temporary.c_str());
   const uint32_t oneRound = kMergeBatch * kSortGroupSize;  // the most groups one merge round takes
   int sorted = 0;
   // 65537: one record past four output tasks of 16384 records on a pool.
@@ -142,11 +143,12 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
                                         << path.fanIn << (path.wide ? ", wide" : ""));
         WriteFile(output, "stale");
         RemoveFile(report);
-        SortThreads = path.threads;
+        options.threads = path.threads;
         SetExternalLimitsForTesting(path.partRecords, path.fanIn, path.scanBlock);
         SetWideOffsetsForTesting(path.wide ? 1 : 0);
         progressReports = 0, mergeTotal = 0;
-        EXPECT_EQ(RunJob(job), expected.result);
+        RunOutcome outcome;
+        EXPECT_EQ(RunJob(job, &options, &outcome), expected.result);
         EXPECT_LE(progressReports, 16 + 2 * n / kSortGroupSize);  // a few for each part of the external path
         SetExternalLimitsForTesting(0, 0);
         SetWideOffsetsForTesting(0);
@@ -155,7 +157,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
         if (path.partRecords == 0 && path.threads == 1) oneThread = ReadFile(report);
         EXPECT_EQ(path.partRecords == 0 ? ReadFile(report) : WithoutMemoryFigure(ReadFile(report)),
                   path.partRecords == 0 ? oneThread : WithoutMemoryFigure(oneThread));
-        EXPECT_TRUE(expected.result == 1 || SortRanExternally == (path.partRecords > 0));
+        EXPECT_TRUE(expected.result == 1 || outcome.ranExternally == (path.partRecords > 0));
         if (expected.result == 0 && path.partRecords > 0 && job.recordLength != kVariableRecords) {
           const uint64_t records = expected.sort.order.size(), runs = (records + path.partRecords - 1) / path.partRecords;
           uint64_t passes = 1;
@@ -172,10 +174,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
       if (HasFailure()) break;
     }
   }
-  SortThreads = 0;
-  SortProgress = nullptr;
   DelimiterMode = kDelimiterBoth;
-  TemporaryFolder[0] = '\0';
   SetClockForTesting(nullptr, nullptr);
   EXPECT_GE(sorted, 25);
   EXPECT_FALSE(progressPastTotal);
@@ -308,18 +307,19 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
                       {kVariableRecords, kPhaseWritingRuns, 0, lines, overlong, longest, 997}};
   TempFolder folder;
   gChangingFile = folder.File("in.dat");
-  SortProgress = ChangeInput;
+  RunOptions options = {0, 0, "", ChangeInput};
   DelimiterMode = kDelimiterLf;
   for (int threads : {1, 3}) {
     for (const Row &row : rows) {
       SCOPED_TRACE(std::to_string(threads) + " threads, length " + std::to_string(row.recordLength));
-      SortThreads = threads;
+      options.threads = threads;
       WriteFile(gChangingFile, row.bytes);
       gReplacement = row.replacement;
       gChangeAtPhase = row.phase;
       gChangeAtDone = row.done;
       SetExternalLimitsForTesting(row.partRecords, 0);
-      const int result = RunJob(MakeJob(gChangingFile, folder.File("out"), row.recordLength, {KeyField{1, 8, 'a', 'a'}}));
+      const int result = RunJob(MakeJob(gChangingFile, folder.File("out"), row.recordLength, {KeyField{1, 8, 'a', 'a'}}),
+                                &options);
 #ifdef _WIN32
       if (row.replacement.empty() && row.partRecords == 0) {  // Windows will not shorten a mapped file: the run goes on
         EXPECT_TRUE(result == 0 && gCutRefused) << ErrorText;
@@ -332,8 +332,6 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
       EXPECT_EQ(ReadFile(folder.File("out")), "");
     }
   }
-  SortProgress = nullptr;
-  SortThreads = 0;
   DelimiterMode = kDelimiterBoth;
   SetExternalLimitsForTesting(0, 0);
 }
@@ -354,18 +352,19 @@ TEST(ErrorText, AppendsAreCutAtTheCapacity) {
 // message that names what failed and the closing one, an empty output, the input
 // untouched, no run file left. A report that could not be opened is the only failure a
 // run may take in its stride. Returns the number of failure points tried.
-int FailEachOperationInTurn(const ParameterRecord &job, const std::string &inputBytes, const std::string &temporary) {
+int FailEachOperationInTurn(const ParameterRecord &job, const RunOptions &options, const std::string &inputBytes,
+                            const std::string &temporary) {
   const char *named[] = {"Could NOT Create Temporary File", "Could NOT Write Temporary File",
                          "Could NOT Read Temporary File", "Error Reading Input File", "Memory Allocation Error",
                          "Error Writing Output File", "Could NOT Open", "Input File Changed"};
-  EXPECT_EQ(RunJob(job), 0) << ErrorText;
+  EXPECT_EQ(RunJob(job, &options), 0) << ErrorText;
   const std::string expected = ReadFile(job.outputName);
   int points = 0;
   for (int kind = 0; kind < 2; kind++) {
     for (uint64_t n = 1;; n++) {
       if (kind == 0) SetFileFaultForTesting(n); else SetAllocationFaultForTesting(n);
       WriteFile(job.outputName, "stale");
-      const int result = RunJob(job);
+      const int result = RunJob(job, &options);
       const uint64_t counted = kind == 0 ? FileOperationsCounted() : AllocationsCounted();
       SetFileFaultForTesting(0);
       SetAllocationFaultForTesting(0);
@@ -409,7 +408,8 @@ TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
   const std::string temporary = folder.File("tmp");
   std::filesystem::create_directory(temporary);
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-  CopyText(TemporaryFolder, sizeof TemporaryFolder, temporary.c_str());
+  RunOptions options = {0, 0, "", nullptr};
+  CopyText(options.temporaryFolder, sizeof options.temporaryFolder, temporary.c_str());
   // 997 long lines first: the external path's part buffer, made for the average line,
   // must grow to hold them.
   std::string lines;
@@ -433,13 +433,13 @@ TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
   for (int threads : {1, 3}) {
     for (const auto &row : rows) {
       SCOPED_TRACE(testing::Message() << threads << " threads, length " << row.job.recordLength << ", parts of " << row.partRecords);
-      SortThreads = threads;
+      options.threads = threads;
       SetExternalLimitsForTesting(row.partRecords, row.partRecords > 0 ? 2 : 0);
-      EXPECT_GE(FailEachOperationInTurn(row.job, row.bytes, temporary), row.partRecords > 0 ? 60 : 15);
-      EXPECT_EQ(SortRanExternally, row.partRecords > 0);  // as the last run, which nothing failed, went
+      EXPECT_GE(FailEachOperationInTurn(row.job, options, row.bytes, temporary), row.partRecords > 0 ? 60 : 15);
+      RunOutcome outcome;
+      EXPECT_EQ(RunJob(row.job, &options, &outcome), 0);
+      EXPECT_EQ(outcome.ranExternally, row.partRecords > 0);
     }
   }
-  SortThreads = 0;
   SetExternalLimitsForTesting(0, 0);
-  TemporaryFolder[0] = '\0';
 }

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, PrivateFolder().c_str());
   ClearErrorText();
-  const int result = SortRun(&job);
+  RunOutcome outcome;
+  const int result = SortRun(&job, nullptr, &outcome);
 
   FUZZ_CHECK(ReadWholeFile("in.dat") == input, "the input is untouched");
   FUZZ_CHECK(result == expected.result, "the run succeeds exactly when the model says");
@@ -31,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bool opened = false;
   FUZZ_CHECK(ReadWholeFile("out.dat", &opened) == expected.output, "the output is what the reference sort gives");
   FUZZ_CHECK(opened == expected.outputOpened, "the output is made only by a run that gets to open it");
-  FUZZ_CHECK(StatisticsWritten == (result == 0 && job.statisticsFlag == 1), "a report after a sort that asked for one");
+  FUZZ_CHECK(outcome.statisticsWritten == (result == 0 && job.statisticsFlag == 1), "a report after a sort that asked for one");
   return 0;
 }

@@ -227,9 +227,9 @@ int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines) {
 
 const char kSortTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
 
-int RunJob(const ParameterRecord &job) {
+int RunJob(const ParameterRecord &job, const RunOptions *options, RunOutcome *outcome) {
   ClearErrorText();
-  return SortRun(&job);
+  return SortRun(&job, options, outcome);
 }
 
 ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/groupsort.h"
+#include "engine/runoptions.h"
 #include "engine/sorttypes.h"
 
 // Keys of T bytes, key i at i * T.
@@ -72,8 +73,9 @@ int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines);
 // The error text's closing line after every failed run.
 extern const char kSortTerminated[];
 
-// Runs job with a cleared error text; returns the run's result.
-int RunJob(const ParameterRecord &job);
+// Runs job with a cleared error text, with options (null: every default), its outcome into
+// outcome (unless null); returns the run's result.
+int RunJob(const ParameterRecord &job, const RunOptions *options = nullptr, RunOutcome *outcome = nullptr);
 
 // A job with the default key titles "Key 1:" to "Key 6:".
 ParameterRecord MakeJob(const std::string &input, const std::string &output, int32_t recordLength,

@@ -1,0 +1,244 @@
+#include "engine/runmerge.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/seqwriter.h"
+
+static const char kCannotCreateTemporary[] = "\n Could NOT Create Temporary File in: %s!\n";
+static const char kCannotWriteTemporary[] = "\n Could NOT Write Temporary File: %s!\n";
+static const char kCannotReadTemporary[] = "\n Could NOT Read Temporary File: %s!\n";
+
+static const uint32_t kIndexBytes = 4;           // a run entry's record index
+static const uint64_t kExhausted = ~uint64_t{0};  // head prefix of a run file with nothing left
+static const unsigned char kCrLf[2] = {0x0D, 0x0A};
+
+// One merge of run files: their readers and the loser tree over them.
+struct TreeMerge {
+  SortRunState *run;
+  ExternalSort *ext;
+  uint32_t count;        // run files merged
+  uint32_t winner;       // the reader whose head comes next
+  uint64_t keyLength;    // T
+};
+
+uint64_t RunMergeBytes(uint32_t fanIn, size_t readSize, uint64_t groupCount) {
+  const uint64_t perReader = readSize + sizeof(RunReader) + 2 * sizeof(uint32_t);  // window, reader, tree
+  const uint64_t perGroup = 2 * sizeof(uint64_t) + sizeof(uint32_t) + sizeof(uint16_t);  // the streamed count
+  return uint64_t{fanIn} * perReader + groupCount * perGroup;
+}
+
+// Makes the head entry of the reader whole in its window, or marks it done. Returns 0, or 1
+// when the file could not be read or ends inside an entry.
+static int LoadHead(const TreeMerge *m, RunReader *reader) {
+  const SortRunState *run = m->run;
+  if (reader->start == reader->end && reader->offset == reader->file->written) {
+    reader->done = true;
+    reader->prefix = kExhausted;
+    return 0;
+  }
+  // A fixed-length entry is its head and the record; a text entry's length follows its head.
+  size_t need = m->ext->entryHead + (run->variable ? 2 : static_cast<size_t>(run->job.recordLength));
+  for (int round = 0; round < 2; round++) {
+    if (reader->end - reader->start < need) {
+      memmove(reader->buffer, reader->buffer + reader->start, reader->end - reader->start);
+      reader->end -= reader->start;
+      reader->start = 0;
+      while (reader->end < need && reader->offset < reader->file->written) {
+        const int64_t got = ReadRunFile(reader->file, reader->buffer + reader->end, reader->capacity - reader->end,
+                                        reader->offset);
+        if (got <= 0) return 1;
+        reader->end += static_cast<size_t>(got);
+        reader->offset += static_cast<uint64_t>(got);
+      }
+      if (reader->end < need) return 1;
+    }
+    if (!run->variable) break;
+    uint16_t length;
+    memcpy(&length, reader->buffer + reader->start + m->ext->entryHead, sizeof length);
+    need = m->ext->entryHead + 2 + length;
+  }
+  reader->headLength = need;
+  reader->prefix = KeyPrefix(reader->buffer + reader->start, static_cast<uint32_t>(m->keyLength));
+  return 0;
+}
+
+static inline bool HeadBefore(const TreeMerge *m, uint32_t a, uint32_t b) {
+  const RunReader *ra = &m->ext->readers[a];
+  const RunReader *rb = &m->ext->readers[b];
+  if (ra->done || rb->done) return !ra->done || (rb->done && a < b);
+  if (ra->prefix != rb->prefix) return ra->prefix < rb->prefix;
+  if (m->keyLength > 8) {
+    const int order = memcmp(ra->buffer + ra->start + 8, rb->buffer + rb->start + 8, m->keyLength - 8);
+    if (order != 0) return order < 0;
+  }
+  return a < b;  // equal keys: the earlier run file
+}
+
+// Sets up the merge of runs[0, count): every reader's head loaded, then the loser tree,
+// leaves count + r, inner nodes 1 to count - 1, each keeping its match's loser. Returns 0,
+// or 1 after failing the run.
+static int StartTree(TreeMerge *m, SortRunState *run, const RunFile *runs, uint32_t count) {
+  ExternalSort *ext = run->externalSort;
+  *m = TreeMerge{run, ext, count, 0, JobKeyLength(&run->job, run->wideOffsets)};
+  for (uint32_t r = 0; r < count; r++) {
+    RunReader *reader = &ext->readers[r];
+    reader->file = &runs[r];
+    reader->offset = 0;
+    reader->start = reader->end = 0;
+    reader->done = false;
+    if (LoadHead(m, reader) != 0) {
+      FailWithName(run, kCannotReadTemporary, runs[r].name);
+      return 1;
+    }
+  }
+  auto entrant = [&](uint32_t node) { return node >= count ? node - count : ext->winners[node]; };
+  for (uint32_t node = count - 1; node >= 1; node--) {
+    const uint32_t left = entrant(2 * node), right = entrant(2 * node + 1);
+    const bool rightWins = HeadBefore(m, right, left);
+    ext->winners[node] = rightWins ? right : left;
+    ext->losers[node] = rightWins ? left : right;
+  }
+  m->winner = entrant(1);
+  return 0;
+}
+
+// The step every merge shares: past the winner's head entry, its next one loaded, and the
+// tree replayed from its leaf for the new winner. Returns 0, or 1 when the winner's file
+// could not be read (the winner stays, for the message).
+static int NextWinner(TreeMerge *m) {
+  RunReader *reader = &m->ext->readers[m->winner];
+  reader->start += reader->headLength;
+  if (LoadHead(m, reader) != 0) return 1;
+  uint32_t winner = m->winner;
+  for (uint32_t node = (winner + m->count) >> 1; node >= 1; node >>= 1) {
+    if (HeadBefore(m, m->ext->losers[node], winner)) std::swap(m->ext->losers[node], winner);
+  }
+  m->winner = winner;
+  return 0;
+}
+
+// One more record emitted by a merge: the pass's progress.
+static void CountProgress(SortRunState *run) {
+  ExternalSort *ext = run->externalSort;
+  if (++ext->mergeDone % kProgressInterval == 0) {
+    ReportProgress(run->options.progress, kPhaseMergingRuns, ext->mergeDone, ext->mergeTotal);
+  }
+}
+
+// Merges runs[0, count) into target, entries whole. Returns 0, or 1 after failing the run.
+static int MergeIntoRunFile(SortRunState *run, const RunFile *runs, uint32_t count, RunFile *target) {
+  TreeMerge m;
+  if (StartTree(&m, run, runs, count) != 0) return 1;
+  SequentialWriter writer;
+  StartRunFileWriter(&writer, target, run->externalSort->writerBuffers);
+  int readFailed = 0;
+  while (!m.ext->readers[m.winner].done && writer.failed == 0 && readFailed == 0) {
+    const RunReader *head = &m.ext->readers[m.winner];
+    Put(&writer, head->buffer + head->start, head->headLength);
+    readFailed = NextWinner(&m);
+    CountProgress(run);
+  }
+  target->written = FinishWriter(&writer);
+  if (readFailed) {
+    FailWithName(run, kCannotReadTemporary, m.ext->readers[m.winner].file->name);
+  } else if (target->written == UINT64_MAX) {
+    FailWithName(run, kCannotWriteTemporary, target->name);
+  }
+  return run->failed;
+}
+
+int MergeIntoOutput(SortRunState *run) {
+  ExternalSort *ext = run->externalSort;
+  TreeMerge m;
+  if (StartTree(&m, run, ext->runs, ext->runCount) != 0) return 1;
+  SequentialWriter writer;
+  StartOutputWriter(&writer, &run->output, ext->writerBuffers);
+  int readFailed = 0;
+  while (!ext->readers[m.winner].done && writer.failed == 0 && readFailed == 0) {
+    const RunReader *head = &ext->readers[m.winner];
+    const unsigned char *entry = head->buffer + head->start;
+    uint32_t index;
+    memcpy(&index, entry + m.keyLength, kIndexBytes);
+    CountEmitted(&ext->count, index / kSortGroupSize);
+    const unsigned char *record = entry + ext->entryHead;
+    if (run->variable) {
+      Put(&writer, record + 2, head->headLength - ext->entryHead - 2);
+      Put(&writer, kCrLf, sizeof kCrLf);
+    } else {
+      Put(&writer, record, static_cast<size_t>(run->job.recordLength));
+    }
+    readFailed = NextWinner(&m);
+    CountProgress(run);
+  }
+  if (FinishWriter(&writer) == UINT64_MAX && !readFailed) {
+    run->output.failed = 1;
+    FailWithName(run, kWriteError, run->job.outputName);
+  }
+  if (readFailed) FailWithName(run, kCannotReadTemporary, ext->readers[m.winner].file->name);
+  return run->failed;
+}
+
+// One pass: each fanIn consecutive run files into one, so that the earlier run files still
+// hold the earlier groups. Returns 0, or 1 after failing the run.
+static int MergePass(SortRunState *run) {
+  ExternalSort *ext = run->externalSort;
+  const uint32_t fanIn = run->externalPlan.fanIn;
+  const uint32_t count = (ext->runCount + fanIn - 1) / fanIn;
+  ext->merged = static_cast<RunFile *>(AllocateZeroed(count, sizeof(RunFile)));
+  if (ext->merged == nullptr) {
+    Fail(run, kMemoryError);
+    return 1;
+  }
+  for (uint32_t j = 0; j < count; j++) ext->merged[j].handle = -1;
+  for (uint32_t j = 0; j < count; j++) {
+    if (CreateRunFile(run->options.temporaryFolder, &ext->merged[j]) != 0) {
+      FailWithName(run, kCannotCreateTemporary, run->options.temporaryFolder);
+      return 1;
+    }
+    ext->mergedCount = j + 1;
+    const uint32_t first = j * fanIn;
+    const uint32_t last = std::min(first + fanIn, ext->runCount);
+    if (MergeIntoRunFile(run, ext->runs + first, last - first, &ext->merged[j]) != 0) return 1;
+    for (uint32_t r = first; r < last; r++) RemoveRunFile(&ext->runs[r]);  // their room goes back at once
+  }
+  free(ext->runs);
+  ext->runs = ext->merged;
+  ext->runCount = count;
+  ext->merged = nullptr;
+  ext->mergedCount = 0;
+  return 0;
+}
+
+int MergeDown(SortRunState *run) {
+  while (run->externalSort->runCount > run->externalPlan.fanIn) {
+    if (MergePass(run) != 0) return 1;
+  }
+  return 0;
+}
+
+int StartRunMerge(SortRunState *run) {
+  ExternalSort *ext = run->externalSort;
+  const ExternalPlan *plan = &run->externalPlan;
+  ext->readers = static_cast<RunReader *>(AllocateZeroed(plan->fanIn, sizeof(RunReader)));
+  ext->losers = static_cast<uint32_t *>(AllocateZeroed(plan->fanIn, sizeof(uint32_t)));
+  ext->winners = static_cast<uint32_t *>(AllocateZeroed(plan->fanIn, sizeof(uint32_t)));
+  bool allocated = ext->readers != nullptr && ext->losers != nullptr && ext->winners != nullptr &&
+                   StartStreamedCount(&ext->count, run->recordCount) == 0;
+  for (uint32_t r = 0; allocated && r < plan->fanIn; r++) {
+    ext->readers[r].capacity = plan->readSize;
+    ext->readers[r].buffer = static_cast<unsigned char *>(AllocateZeroed(plan->readSize, 1));
+    allocated = ext->readers[r].buffer != nullptr;
+  }
+  if (!allocated) {
+    Fail(run, kMemoryError);
+    return 1;
+  }
+  uint32_t passes = 1;
+  for (uint64_t files = ext->runCount; files > plan->fanIn; files = (files + plan->fanIn - 1) / plan->fanIn) passes++;
+  ext->mergeDone = 0;
+  ext->mergeTotal = uint64_t{passes} * run->recordCount;
+  ReportProgress(run->options.progress, kPhaseMergingRuns, 0, ext->mergeTotal);
+  return 0;
+}
