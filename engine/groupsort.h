@@ -17,16 +17,9 @@
 #include <cstdio>
 
 #include "engine/runprogress.h"
+#include "engine/statreport.h"
 #include "engine/workpool.h"
 #include "engine/workspace.h"
-
-// What one group's quicksort did.
-struct GroupCounters {
-  uint32_t invocations;  // quicksort invocations
-  uint32_t returns;      // invocations whose range held one reference
-  uint32_t loBranches;   // recursions into the part left of a pivot
-  uint32_t hiBranches;   // recursions into the part right of a pivot
-};
 
 // A work slot: the reference and its key's first eight bytes as a big-endian number,
 // so that most comparisons are one integer comparison.

@@ -1,5 +1,6 @@
 #include "engine/sorttypes.h"
 
+#include <algorithm>
 #include <cstring>
 
 static const unsigned char kMagic[4] = {'p', 'l', 'm', 0};
@@ -31,8 +32,7 @@ static void PutText(unsigned char *slot, size_t slotSize, const char *text) {
 
 // Copies a stored slot into a text buffer, bounded to maxLength characters and terminated.
 static void GetText(char *text, size_t capacity, const unsigned char *slot, size_t maxLength) {
-  size_t length = strnlen(reinterpret_cast<const char *>(slot), maxLength);
-  if (length > capacity - 1) length = capacity - 1;
+  const size_t length = std::min(strnlen(reinterpret_cast<const char *>(slot), maxLength), capacity - 1);
   memcpy(text, slot, length);
   memset(text + length, 0, capacity - length);
 }

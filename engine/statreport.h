@@ -8,9 +8,16 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "engine/groupsort.h"
 #include "os/platform.h"
 #include "engine/sorttypes.h"
+
+// What one group's quicksort did (groupsort.h), as its report line tells it.
+struct GroupCounters {
+  uint32_t invocations;  // quicksort invocations
+  uint32_t returns;      // invocations whose range held one reference
+  uint32_t loBranches;   // recursions into the part left of a pivot
+  uint32_t hiBranches;   // recursions into the part right of a pivot
+};
 
 constexpr size_t kCountFieldSize = 32;  // number field: 11 characters, wider for 10 digits or more
 // (the footer widens a whole column to its widest number, so that it stays aligned)

@@ -116,3 +116,23 @@ TEST(ScanRecords, CutsOfTheWorkedCases) {
     EXPECT_EQ(CutByModel(std::get<1>(row), std::get<0>(row)), std::get<2>(row));
   }
 }
+
+// Each cut falls just after the first delimiter past its share of the bytes, never inside a
+// CR LF pair; a share without a delimiter makes no cut.
+TEST(SplitAtDelimiters, CutsJustAfterTheFirstDelimiterPastEachShare) {
+  std::string lf, crlf;
+  for (int i = 0; i < 8; i++) lf += "a\n", crlf += "a\r\n";
+  const std::tuple<int, std::string, std::vector<uint64_t>> rows[] = {
+      {kDelimiterLf, lf, {0, 6, 10, 14, 16}},
+      {kDelimiterBoth, crlf, {0, 9, 15, 21, 24}},
+      {kDelimiterLf, "abcdefghijklmno\n", {0, 16}},
+  };
+  for (const auto &row : rows) {
+    const std::string &bytes = std::get<1>(row);
+    std::vector<uint64_t> starts(5, 99);
+    const uint32_t count = SplitAtDelimiters(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                             std::get<0>(row), 4, starts.data());
+    starts.resize(count + 1);
+    EXPECT_EQ(starts, std::get<2>(row));
+  }
+}

@@ -105,7 +105,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
   const uint32_t oneRound = kMergeBatch * kSortGroupSize;  // the most groups one merge round takes
   int sorted = 0;
   // 65537: one record past four output tasks of 16384 records on a pool.
-  for (uint32_t n : {2u, 997u, 998u, 2500u, oneRound, oneRound + 1, 65537u}) {
+  for (uint32_t n : {0u, 2u, 997u, 998u, 2500u, oneRound, oneRound + 1, 65537u}) {
     for (int round = 0; round < (n < oneRound ? 12 : 3); round++) {
       uint8_t choice[2 + 4 * kMaxKeys];
       for (uint8_t &b : choice) b = static_cast<uint8_t>(random());
@@ -121,8 +121,8 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
       const int shape = static_cast<int>(random() % kShapeCount);
       std::string bytes = "abcd";
       if (job.recordLength == kVariableRecords) {
-        bytes = MakeLines(shape, n - 1, 70, mode, random, round % 4 == 2 ? 100 : 0);  // and the unended line
-        if (round % 4 == 3) {  // a bad CR or an overlong line at a line start
+        bytes = n == 0 ? "" : MakeLines(shape, n - 1, 70, mode, random, round % 4 == 2 ? 100 : 0);  // and the unended line
+        if (round % 4 == 3 && n > 0) {  // a bad CR or an overlong line at a line start
           const std::string bad = mode == kDelimiterBoth && random() % 2 ? "ab\rcd\r\n" : std::string(261, 'x') + "\n";
           bytes.insert(bytes.rfind(mode == kDelimiterCr ? '\r' : '\n', random() % bytes.size()) + 1, bad);
         }
@@ -334,6 +334,49 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   }
   DelimiterMode = kDelimiterBoth;
   SetExternalLimitsForTesting(0, 0);
+}
+
+// Progress on one thread and on two: the same reports in the same order. Keying and
+// writing report at 0 and every 65536 records; a merge of more than 64 groups in two
+// rounds, each counted from its own start, the first round too.
+TEST(SortRun, ProgressIsTheSameOnEveryThreadCount) {
+  TempFolder folder;
+  std::mt19937_64 random(13);
+  const uint64_t n = 3 * kProgressInterval + 5;
+  const ReferenceKeys records = MakeKeys(kRandomBytes, static_cast<uint32_t>(n), 8, random);
+  WriteFile(folder.File("in.dat"), std::string(records.bytes.begin(), records.bytes.end()));
+  const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 8, {KeyField{1, 8, 'a', 'a'}});
+  static std::vector<std::vector<uint64_t>> reports;
+  std::vector<std::vector<uint64_t>> byThreads[2];
+  for (int threads : {1, 2}) {
+    reports.clear();
+    const RunOptions options = {threads, 0, "", [](int phase, uint64_t done, uint64_t total) {
+      reports.push_back({static_cast<uint64_t>(phase), done, total});
+    }};
+    ASSERT_EQ(RunJob(job, &options), 0) << ErrorText;
+    byThreads[threads - 1] = reports;
+  }
+  EXPECT_EQ(byThreads[0], byThreads[1]);
+  bool firstRound = false;
+  for (const std::vector<uint64_t> &report : byThreads[0]) {
+    const uint64_t phase = report[0], done = report[1];
+    firstRound |= phase == kPhaseMerging && done > 0 && done <= n;
+    const uint64_t inRound = phase == kPhaseMerging && done > n ? done - n : done;
+    EXPECT_TRUE(phase == kPhaseSorting || inRound % kProgressInterval == 0) << phase << " " << done;
+  }
+  EXPECT_TRUE(firstRound);
+}
+
+// Text lines on 64 threads are cut into 256 scan ranges, the most the run holds.
+TEST(SortRun, TextOnSixtyFourThreadsFillsEveryScanRange) {
+  TempFolder folder;
+  std::mt19937_64 random(14);
+  const std::string lines = MakeLines(kRandomBytes, 400, 12, kDelimiterBoth, random);
+  WriteFile(folder.File("in.txt"), lines);
+  const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'c', 'a'}});
+  const RunOptions options = {64, 0, "", nullptr};
+  ASSERT_EQ(RunJob(job, &options), 0) << ErrorText;
+  EXPECT_EQ(ReadFile(folder.File("out.txt")), ExpectRun(lines, job, kDelimiterBoth).output);
 }
 
 TEST(ErrorText, AppendsAreCutAtTheCapacity) {

@@ -1,4 +1,4 @@
-// Where the engine's platform layer meets what only Windows has: named pipes and devices,
+// Where the os door meets what only Windows has: named pipes and devices,
 // and reads of the mapped input that fault.
 #include <windows.h>
 
