@@ -75,8 +75,8 @@ wine_tests() {
 # first target that crashes or breaks an invariant; its input is kept and named. (To
 # measure what the seeds reach, configure with -DPELMAR_FUZZ_COVERAGE=ON as well.)
 fuzz() {
-  local targets=(sortrun parameterfiles settings validation) work corpus runs target
-  declare -A maxLength=([sortrun]=4200 [parameterfiles]=8000 [settings]=1100 [validation]=4096)
+  local targets=(sortrun keys parameterfiles settings validation) work corpus runs target
+  declare -A maxLength=([sortrun]=4200 [keys]=600 [parameterfiles]=8000 [settings]=1100 [validation]=4096)
   CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DPELMAR_FUZZ=ON -DPELMAR_TESTS=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
   ninja -C "$top/build-fuzz" "${targets[@]/%/_fuzz}" >/dev/null

@@ -32,7 +32,7 @@ int main(int argc, char **argv) {
   CopyText(job.outputName, sizeof job.outputName, argv[2]);
   job.recordLength = 100;
   job.keyCount = 1;
-  job.keys[0] = KeyField{1, 10, 'a', 'a'};
+  job.keys[0] = KeyField{1, 10, 'a', 'a', 0};
   double without = 1e30, with = 1e30;
   for (int round = 0; round < 5; round++) {
     double a = TimeRun(&job, nullptr);

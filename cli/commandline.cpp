@@ -1,9 +1,11 @@
 #include "cli/commandline.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/keylanguage.h"
 #include "engine/scanner.h"
 #include "engine/sortrun.h"
 #include "engine/workpool.h"
@@ -11,7 +13,7 @@
 // The options, each with its long and short name.
 enum OptionName {
   kInput, kOutput, kSize, kKey, kTitle, kStats, kDelimiter, kSave, kSaved, kLast, kList,
-  kPreferences, kSet, kThreads, kMemory, kTemporaryFolder, kHelp, kVersion
+  kPreferences, kSet, kThreads, kMemory, kTemporaryFolder, kHelp, kVersion, kStable, kFieldSeparator, kCsv
 };
 
 struct OptionSpec {
@@ -29,6 +31,7 @@ static const OptionSpec kOptions[] = {
     {kSet, "set", 0, true},              {kThreads, "threads", 0, true},   {kHelp, "help", 'h', false},
     {kVersion, "version", 0, false},     {kMemory, "memory", 'S', true},
     {kTemporaryFolder, "temporary-directory", 'T', true},
+    {kStable, "stable", 0, false},       {kFieldSeparator, "field-separator", 0, true}, {kCsv, "csv", 0, false},
 };
 
 // The option an argument names and the value written into it, if any: "--input=x" gives
@@ -142,6 +145,18 @@ static int ReadMemory(const char *value, CommandLine *line, char *error, size_t 
   return 0;
 }
 
+// --field-separator C: one byte, or \t for a tab. Returns 0, or 1 for anything else.
+static int ReadFieldSeparator(const char *value, CommandLine *line, char *error, size_t errorSize) {
+  const bool tab = strcmp(value, "\\t") == 0;
+  if (!tab && strlen(value) != 1) {
+    snprintf(error, errorSize, "--field-separator takes one character (or \\t for a tab), not '%s'", value);
+    return 1;
+  }
+  line->keySettings.fieldMode = kFieldsSeparated;
+  line->keySettings.separator = static_cast<unsigned char>(tab ? '\t' : value[0]);
+  return 0;
+}
+
 // Takes one option and its value. Returns 0, or 2 with the reason in error.
 static int TakeOption(const OptionSpec *option, const char *value, CommandLine *line, int *actions,
                       bool *fieldGiven, char *error, size_t errorSize) {
@@ -180,8 +195,43 @@ static int TakeOption(const OptionSpec *option, const char *value, CommandLine *
       }
       line->temporaryFolder = value;
       break;
+    case kStable: line->keySettings.stable = 1; break;
+    case kFieldSeparator: return ReadFieldSeparator(value, line, error, errorSize) != 0 ? 2 : 0;
+    case kCsv: line->keySettings.fieldMode = kFieldsCsv; line->keySettings.separator = ','; break;
     case kHelp: line->action = kActionHelp; break;
     case kVersion: line->action = kActionVersion; break;
+  }
+  return 0;
+}
+
+int NamesTextLines(const char *size) {
+  static const char kVariable[] = "variable";
+  const size_t length = strlen(size);
+  if (length < 3 || length > strlen(kVariable)) return 0;
+  for (size_t i = 0; i < length; i++) {
+    if (tolower(static_cast<unsigned char>(size[i])) != kVariable[i]) return 0;
+  }
+  return 1;
+}
+
+// The wider key language: every key readable, kept only where a parameter file can hold it.
+// Returns 0, or 2 with the reason in error.
+static int CheckKeyLanguage(const CommandLine *line, int fieldOptions, char *error, size_t errorSize) {
+  if (fieldOptions > 1) {
+    snprintf(error, errorSize, "--field-separator and --csv do not go together");
+    return 2;
+  }
+  if (!UsesWideKeys(line)) return 0;
+  for (int k = 0; k < line->keyCount; k++) {
+    KeyField key;
+    if (ReadWideKey(line, k, &key, error, errorSize) != 0) return 2;
+    if (line->save && (key.field != 0 || strchr("caiuf", key.type) == nullptr)) {
+      char text[kPartSize];
+      DescribeKey(line, k, text, sizeof text);
+      snprintf(error, errorSize, "--save cannot keep key %d (%s): a parameter file holds keys at a byte position of "
+               "types c, a, i, u and f only", k + 1, text);
+      return 2;
+    }
   }
   return 0;
 }
@@ -192,6 +242,7 @@ int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size
   bool fieldGiven = false;  // --input, --output, --size or --key
   int actions = 0;          // --saved, --last, --list, --preferences, --set
   bool optionsEnded = false;
+  int fieldOptions = 0;     // --field-separator and --csv given
   for (int i = 1; i < argc; i++) {
     if (!optionsEnded && strcmp(argv[i], "--") == 0) {
       optionsEnded = true;
@@ -216,6 +267,7 @@ int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size
       return 2;
     }
     if (TakeOption(option, value, line, &actions, &fieldGiven, error, errorSize) != 0) return 2;
+    fieldOptions += option->name == kFieldSeparator || option->name == kCsv;
     if (line->action == kActionHelp || line->action == kActionVersion) return 0;
   }
   if (actions > 1) {
@@ -230,5 +282,5 @@ int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size
     snprintf(error, errorSize, "nothing to sort: give --input, --output, --size and --key, or --saved or --last");
     return 2;
   }
-  return 0;
+  return CheckKeyLanguage(line, fieldOptions, error, errorSize);
 }

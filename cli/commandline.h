@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/keys.h"
 #include "engine/sorttypes.h"
 
 constexpr int kActionSort = 0;         // sort the typed parameters
@@ -39,13 +40,19 @@ struct CommandLine {
   int save;                                 // --save
   const char *identifier;                   // --saved ID
   const char *setting;                      // --set NAME=VALUE, as typed
+  KeySettings keySettings;                  // --stable, --field-separator C and --csv
 };
+
+// 1 when a --size text names text lines: "var" up to "variable", in any letter case.
+int NamesTextLines(const char *size);
 
 // Reads argv. Returns 0, or 2 with a one-line reason in error (without the program name)
 // for an unknown option, a missing value, more than six keys, a key of more than four
 // parts, a title for a key outside 1 to 6 or longer than 25 characters, a memory size
 // that is not one or is below the least budget, a temporary folder name too long for its
-// run files' names, or options that do not go together.
+// run files' names, a field separator of more than one character, a key of the wider
+// language that cannot be read (cli/keylanguage.h) or that --save cannot keep, or options
+// that do not go together.
 int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size_t errorSize);
 
 #endif

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/commandline.h"
+#include "cli/keylanguage.h"
 #include "cli/progressline.h"
 #include "engine/errortext.h"
 #include "engine/scanner.h"
@@ -111,14 +112,31 @@ static void PrintErrorText() {
   if (length == 0 || ErrorText[length - 1] != '\n') fputc('\n', stderr);
 }
 
+static const CommandLine *gLine;  // the command line being run
+
+// One line on standard error for every key with fields that were not valid numbers.
+static void PrintInvalidFields(const RunOutcome *outcome) {
+  for (int k = 0; k < gLine->keyCount; k++) {
+    const uint64_t count = outcome->invalidFields[k];
+    if (count == 0) continue;
+    char text[kPartSize];
+    DescribeKey(gLine, k, text, sizeof text);
+    fprintf(stderr, "pelmar-sort: key %d (%s): %llu field%s not a valid number, sorted %s every number\n", k + 1, text,
+            static_cast<unsigned long long>(count), count == 1 ? " is" : "s are",
+            CurrentParameters.keys[k].sequence == 'd' ? "after" : "before");
+  }
+}
+
 // The run's result on the terminal: "Sort Is Done!" and the report's name on standard
-// output, or the error text on standard error. The progress line is gone first.
+// output, or the error text on standard error; the fields that were not valid numbers. The
+// progress line is gone first.
 static void PrintSortResult(WindowHandle, int result, const RunOutcome *outcome) {
   EndProgress();
   if (result != 0) {
     PrintErrorText();
     return;
   }
+  PrintInvalidFields(outcome);
   printf("%s\n", kMessageSortDone);
   const bool statistics = CurrentParameters.statisticsFlag == 1;
   if (statistics && outcome->statisticsWritten) {
@@ -283,12 +301,12 @@ static int LoadNamedEntry(const CommandLine *line) {
   return 1;
 }
 
-// Puts the typed options into the fields.
+// Puts the typed options into the fields; keys of the wider language are read here instead.
 static void FillTypedFields(const CommandLine *line) {
   if (line->input != nullptr) WriteFieldText(nullptr, IDC_INPUT_NAME, line->input);
   if (line->output != nullptr) WriteFieldText(nullptr, IDC_OUTPUT_NAME, line->output);
   if (line->size != nullptr) WriteFieldText(nullptr, IDC_RECORD_SIZE, line->size);
-  for (int k = 0; k < line->keyCount; k++) {
+  for (int k = 0; k < line->keyCount && !UsesWideKeys(line); k++) {
     WriteFieldText(nullptr, IDC_KEY_POSITION(k), line->keys[k][0]);
     WriteFieldText(nullptr, IDC_KEY_LENGTH(k), line->keys[k][1]);
     WriteFieldText(nullptr, IDC_KEY_TYPE(k), line->keys[k][2]);
@@ -296,13 +314,37 @@ static void FillTypedFields(const CommandLine *line) {
   }
 }
 
-// What the Sort dialog's SORT does with its fields, the sort run with run. Returns the exit
-// status.
-static int ValidateAndSort(int save, const RunOptions *run) {
-  if (ValidateParameters(nullptr) != 0) {
+// Keys of the wider language: the dialog's checks of everything else, then the keys', and
+// the keys into the current parameters. Returns 0, or the exit status.
+static int ValidateWideKeys(const CommandLine *line) {
+  if (ValidateParameters(nullptr, 0) != 0) {
     PrintErrorText();
     return 1;
   }
+  SortParameters *p = &CurrentParameters;
+  for (int k = 0; k < line->keyCount; k++) {
+    char error[kPartSize + 64];
+    if (ReadWideKey(line, k, &p->keys[k], error, sizeof error) != 0) return 2;  // read when parsed
+  }
+  p->keyCount = line->keyCount;
+  char error[kPartSize + 128];
+  if (CheckWideKeys(line, p->keys, p->recordLength, error, sizeof error) != 0) {
+    fprintf(stderr, "pelmar-sort: %s\n", error);
+    return 1;
+  }
+  return 0;
+}
+
+// What the Sort dialog's SORT does with its fields, the sort run with run. Returns the exit
+// status.
+static int ValidateAndSort(const CommandLine *line, const RunOptions *run) {
+  if (UsesWideKeys(line)) {
+    if (int status = ValidateWideKeys(line)) return status;
+  } else if (ValidateParameters(nullptr) != 0) {
+    PrintErrorText();
+    return 1;
+  }
+  const int save = line->save;
   // The dialog's action, with pelmar-sort's differences: a set is saved only when asked,
   // a bare input name puts the report in the current directory, and the result goes to
   // the terminal.
@@ -336,6 +378,8 @@ int main(int argc, char **argv) {
   run.memoryBudget = line.memory;
   if (line.temporaryFolder != nullptr) CopyText(run.temporaryFolder, sizeof run.temporaryFolder, line.temporaryFolder);
   run.progress = ShowsProgress() ? ShowProgress : nullptr;
+  run.keySettings = line.keySettings;
+  gLine = &line;
 
   switch (line.action) {
     case kActionList:
@@ -358,5 +402,5 @@ int main(int argc, char **argv) {
     if (line.titles[k] != nullptr) CopyText(KeyTitles[k], kKeyTitleSize, line.titles[k]);
   }
   if (line.statistics) WriteCheckBox(nullptr, IDC_STATISTICS, 1);
-  return ValidateAndSort(line.save, &run);
+  return ValidateAndSort(&line, &run);
 }

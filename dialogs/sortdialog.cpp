@@ -104,7 +104,7 @@ void FillDialogFields(WindowHandle dialog) {
 
 void CaptureDialogFields(WindowHandle dialog) {
   SortParameters *p = &CurrentParameters;
-  for (int k = 0; k < kMaxKeys; k++) p->keys[k] = KeyField{0, 0, '\0', '\0'};
+  for (int k = 0; k < kMaxKeys; k++) p->keys[k] = KeyField{0, 0, '\0', '\0', 0};
   memset(p->inputName, 0, sizeof p->inputName);
   memset(p->outputName, 0, sizeof p->outputName);
   ReadFieldText(dialog, IDC_INPUT_NAME, p->inputName, kNameReadSize);

@@ -292,7 +292,7 @@ static void EndMessageGroup(int reportsBefore) {
   if (gReportCount > reportsBefore) AppendErrorText("\n");
 }
 
-int ValidateParameters(WindowHandle dialog) {
+int ValidateParameters(WindowHandle dialog, int checkKeys) {
   SortParameters *p = &CurrentParameters;
   gFailed = 0;
   gReportCount = 0;
@@ -318,6 +318,10 @@ int ValidateParameters(WindowHandle dialog) {
     Report("Input or Output File Name\\Path too LONG!\n");
   }
   if (gFailed) return gFailed;
+  if (checkKeys == 0) {
+    CheckInputFile();
+    return gFailed;
+  }
 
   int reportsBefore = gReportCount;
   CheckKeyPositions(dialog);

@@ -47,7 +47,9 @@ extern int BrowsedInput;
 // message per problem to the ErrorText (which it clears first) and writes the repaired
 // record size and output name back into the fields. Returns 0 when valid, 1 when at least
 // one message was reported. Reads the key titles and the working OFNI.
-int ValidateParameters(WindowHandle dialog);
+// checkKeys 0 leaves out stages 6 to 11 (and so their "\n"): pelmar-sort, whose keys go
+// beyond what the key fields take, reads and checks its keys itself and sets them after.
+int ValidateParameters(WindowHandle dialog, int checkKeys = 1);
 
 // Stage 4, the record size field: digits give that record length and clear the
 // variable-length flag; "var" up to "variable" (any letter case) give -1 and set it;

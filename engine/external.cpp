@@ -16,7 +16,7 @@ int AllocateExternalSort(SortRunState *run, uint64_t *figure) {
   ExternalSort *ext = static_cast<ExternalSort *>(AllocateZeroed(1, sizeof(ExternalSort)));
   if (ext == nullptr) return 2;
   run->externalSort = ext;
-  const int allocated = AllocateWorkspace(&ext->partWorkspace, plan->partRecords, &run->job, run->wideOffsets);
+  const int allocated = AllocateWorkspace(&ext->partWorkspace, plan->partRecords, &run->plan);
   if (allocated != 0) return allocated;
   ext->block.capacity = plan->partBuffer;
   ext->block.bytes = static_cast<unsigned char *>(AllocateZeroed(plan->partBuffer, 1));

@@ -81,7 +81,7 @@ static inline bool HeadBefore(const TreeMerge *m, uint32_t a, uint32_t b) {
 // or 1 after failing the run.
 static int StartTree(TreeMerge *m, SortRunState *run, const RunFile *runs, uint32_t count) {
   ExternalSort *ext = run->externalSort;
-  *m = TreeMerge{run, ext, count, 0, JobKeyLength(&run->job, run->wideOffsets)};
+  *m = TreeMerge{run, ext, count, 0, run->plan.keyLength};
   for (uint32_t r = 0; r < count; r++) {
     RunReader *reader = &ext->readers[r];
     reader->file = &runs[r];

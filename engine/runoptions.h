@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "engine/keys.h"
 #include "engine/runprogress.h"
 #include "engine/sorttypes.h"
 
@@ -21,11 +22,13 @@ struct RunOptions {
                                     // minimum counts as the minimum
   char temporaryFolder[kNameSize];  // folder of the run files; empty for the system's temporary folder
   SortProgressFunction progress;    // receives the run's progress; null for none
+  KeySettings keySettings;          // pelmar-sort's: stable order, and how keys on a field find it
 };
 
 struct RunOutcome {
   int statisticsWritten;  // 1 after a run that wrote its statistics report whole
   int ranExternally;      // 1 after a run that took the external path (external.h)
+  uint64_t invalidFields[kMaxKeys];  // per key: fields that were not valid numbers (pd, zd, za)
 };
 
 // Half the physical memory, at least the minimum (1 GiB when the system does not tell).

@@ -39,7 +39,7 @@ bool OffsetsAreWide(uint64_t inputSize) { return inputSize >= gWideFrom; }
 size_t FirstScanBlock() { return gTestScanBlock != 0 ? gTestScanBlock : kScanBlock; }
 
 uint64_t InMemoryBytes(const SortRunState *run, uint64_t n) {
-  return WorkspaceBytes(n, &run->job, run->wideOffsets) + 2 * uint64_t{run->bufferSize} + kOutputBufferSize +
+  return WorkspaceBytes(n, &run->plan) + 2 * uint64_t{run->bufferSize} + kOutputBufferSize +
          kPoolScratch + run->input.size;
 }
 
@@ -55,7 +55,7 @@ static uint64_t RoundUp(uint64_t value, uint64_t unit) { return (value + unit - 
 static uint64_t PartRecords(const SortRunState *run, uint64_t available, uint64_t *buffer) {
   const uint64_t n = run->recordCount;
   const uint64_t recordLength = run->variable ? 0 : static_cast<uint64_t>(run->job.recordLength);
-  const uint64_t perRecord = (WorkspaceBytes(kSizingSample, &run->job, run->wideOffsets) + kSizingSample - 1) / kSizingSample;
+  const uint64_t perRecord = (WorkspaceBytes(kSizingSample, &run->plan) + kSizingSample - 1) / kSizingSample;
   const uint64_t average = std::max<uint64_t>(run->input.size / n, 2);  // a text line's bytes
   uint64_t records = available / (recordLength + perRecord);
   if (run->variable) records = available / (average + perRecord);
@@ -86,7 +86,7 @@ void ChooseRunPath(SortRunState *run) {
   const uint64_t records = PartRecords(run, available, &buffer);
   plan->partRecords = static_cast<uint32_t>(records);
   plan->partBuffer = static_cast<size_t>(buffer);
-  const uint64_t entryHead = JobKeyLength(&run->job, run->wideOffsets) + kEntryIndexBytes;
+  const uint64_t entryHead = uint64_t{run->plan.keyLength} + kEntryIndexBytes;
   const uint64_t longestEntry = entryHead + (run->variable ? 2 + kLongestRecordSpan : run->job.recordLength);
   plan->readSize = static_cast<size_t>(std::max<uint64_t>(kMergeReadSize, 2 * longestEntry));
   const uint64_t fanIn = gTestFanIn != 0 ? gTestFanIn : available / plan->readSize;

@@ -124,8 +124,9 @@ static int BuildFixedKeys(void *context) {
   const uint64_t recordLength = static_cast<uint64_t>(phase->recordLength);
   const unsigned char *record = phase->bytes + arguments->first * recordLength;
   unsigned char *key = phase->ws->keyArray + uint64_t{arguments->first} * phase->ws->keyLength;
+  const uint32_t firstIndex = static_cast<uint32_t>(phase->base / recordLength) + arguments->first;
   for (uint32_t i = 0; i < arguments->count; i++) {
-    BuildFixedKey(phase->plan, record, key);
+    BuildFixedKey(phase->plan, record, firstIndex + i, key);
     record += recordLength;
     key += phase->ws->keyLength;
   }
@@ -172,8 +173,9 @@ static int BuildKeysHere(PhaseInput *phase) {
   const uint64_t recordLength = static_cast<uint64_t>(phase->recordLength);
   const unsigned char *record = phase->bytes;
   unsigned char *key = ws->keyArray;
+  const uint32_t firstIndex = static_cast<uint32_t>(phase->base / recordLength);
   for (uint32_t i = 0; i < ws->recordCount; i++) {
-    BuildFixedKey(phase->plan, record, key);
+    BuildFixedKey(phase->plan, record, firstIndex + i, key);
     record += recordLength;
     key += ws->keyLength;
     if ((i + 1) % kProgressInterval == 0) ReportProgress(phase->progress, kPhaseKeying, i + 1, ws->recordCount);

@@ -67,6 +67,7 @@ struct SortRunState {
   FILE *statistics;              // open while the report is being written
   SortWorkspace ws;              // in memory: the arrays
   KeyPlan plan;
+  uint64_t invalidFields[kMaxKeys];  // per key: fields that were not valid numbers, counted as keys are built
   PhaseInput phase;              // the phases over the input: its mapping in memory; pass 0's tally either way
   uint32_t t[5];                 // clock readings t0 to t4, milliseconds
   int failed;                    // 1 once a failing message was written

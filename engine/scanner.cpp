@@ -72,7 +72,7 @@ static int EndRecord(int pass, const unsigned char *bytes, OpenRecord *open, Sca
       ws->recordOffsets[r] = static_cast<uint32_t>(open->first);
     }
     ws->recordLengths[r] = static_cast<uint16_t>(span);
-    BuildVariableKey(keying->plan, keying->record, keying->base + open->first,
+    BuildVariableKey(keying->plan, keying->record, copied, keying->base + open->first,
                      ws->keyArray + static_cast<uint64_t>(r) * ws->keyLength);
     memset(keying->record, 0, copied);
     if (index->report && r % kProgressInterval == 0) ReportProgress(keying->progress, kPhaseKeying, r, ws->recordCount);

@@ -49,22 +49,31 @@ static uint32_t RecordBufferSize(int32_t recordLength) {
   return length / kRecordBufferAlignment * kRecordBufferAlignment + kRecordBufferSlack;
 }
 
+// One key of a job: a type its records take, with a length it takes, inside a fixed-length
+// record, or on a field that the settings say how to find.
+static bool KeyIsSafe(const KeyField *key, int32_t recordLength, const KeySettings *settings) {
+  const bool variable = recordLength == kVariableRecords;
+  const KeyTypeRule *rule = FindKeyType(key->type);
+  if (rule == nullptr || (variable && !rule->text)) return false;
+  if (key->position < 1 || key->length < 1 || key->field < 0) return false;
+  if (key->sequence != 'a' && key->sequence != 'd') return false;
+  if (rule->realLength && key->length != 4 && key->length != 8) return false;
+  if (rule->mostLength > 0 && key->length > rule->mostLength) return false;
+  if (key->field > 0) return rule->text && settings->fieldMode != kFieldsNone && key->length <= kMaxRecordLength;
+  return variable || int64_t{key->position} + key->length - 1 <= recordLength;
+}
+
 // A job that any caller could hand over, a damaged parameter file included, is checked
 // before anything is sized or opened: nothing below may read or write outside its buffers.
 // Keys that add up to more than a fixed record are left to AllocateWorkspace.
-static bool JobIsSafe(const ParameterRecord *job) {
+static bool JobIsSafe(const ParameterRecord *job, const KeySettings *settings) {
   const bool variable = job->recordLength == kVariableRecords;
   if (!variable && (job->recordLength < 1 || job->recordLength > kMaxRecordLength)) return false;
   if (job->keyCount < 1 || job->keyCount > kMaxKeys) return false;
   int64_t total = variable ? kOffsetSuffixLength : 0;
   for (int k = 0; k < job->keyCount; k++) {
-    const KeyField *key = &job->keys[k];
-    if (key->position < 1 || key->length < 1) return false;
-    if (strchr(variable ? "ca" : "caiuf", key->type) == nullptr || key->type == '\0') return false;
-    if (key->sequence != 'a' && key->sequence != 'd') return false;
-    if (key->type == 'f' && key->length != 4 && key->length != 8) return false;
-    if (!variable && int64_t{key->position} + key->length - 1 > job->recordLength) return false;
-    total += key->length;
+    if (!KeyIsSafe(&job->keys[k], job->recordLength, settings)) return false;
+    total += job->keys[k].length;
   }
   return !variable || total <= static_cast<int64_t>(kSmallRecordBuffer);
 }
@@ -91,7 +100,7 @@ static void StartRun(SortRunState *run, const ParameterRecord *jobRecord, const 
 
 // Refuses a job that is not safe to run and allocates the record buffer.
 static int CheckJob(SortRunState *run) {
-  if (JobIsSafe(&run->job)) run->bufferSize = RecordBufferSize(run->job.recordLength);
+  if (JobIsSafe(&run->job, &run->options.keySettings)) run->bufferSize = RecordBufferSize(run->job.recordLength);
   if (run->bufferSize == 0) {
     Fail(run, kInvalidJob);
   } else if ((run->recordBuffer = static_cast<unsigned char *>(AllocateZeroed(run->bufferSize, 1))) == nullptr) {
@@ -135,6 +144,8 @@ static int OpenInput(SortRunState *run) {
     return 1;
   }
   run->wideOffsets = OffsetsAreWide(run->input.size);
+  PrepareKeyPlan(run->job.keys, run->job.keyCount, run->job.recordLength, &run->options.keySettings, run->wideOffsets,
+                 run->invalidFields, &run->plan);
   if (InputHasUnsizedContent(&run->input)) {
     FailWithName(run, kReadError, inputName);
     return 1;
@@ -146,6 +157,7 @@ static int OpenInput(SortRunState *run) {
   AppendErrorFormat(kLongestRecord, longest);
   for (int k = 0; k < run->job.keyCount; k++) {
     const KeyField *key = &run->job.keys[k];
+    if (key->field > 0) continue;  // a key on a field reads what its field holds
     if (key->position > longest) FailWithName(run, kPositionPastRecord, run->job.keyTitles[k]);
     if (int64_t{key->position} + key->length > int64_t{longest} + 8) {
       FailWithName(run, kFieldPastRecord, run->job.keyTitles[k]);
@@ -228,13 +240,12 @@ static void SetUpPhases(SortRunState *run) {
 // Allocates the workspace (or the external sort's parts and merges) and writes the
 // report's header, which tells what it takes.
 static int Allocate(SortRunState *run) {
-  PrepareKeyPlan(run->job.keys, run->job.keyCount, run->variable, &run->plan, run->wideOffsets);
   uint64_t figure = 0;
   int allocated = 0;
   if (run->external) {
     allocated = AllocateExternalSort(run, &figure);
   } else {
-    allocated = AllocateWorkspace(&run->ws, run->recordCount, &run->job, run->wideOffsets);
+    allocated = AllocateWorkspace(&run->ws, run->recordCount, &run->plan);
     figure = 2 * uint64_t{run->bufferSize} + run->ws.allocatedMemoryUsage;
     SetUpPhases(run);
   }
@@ -311,7 +322,10 @@ static int Finish(SortRunState *run, RunOutcome *outcome) {
     if (fclose(run->statistics) != 0) statisticsWritten = 0;
   }
   if (run->failed) AppendErrorText(kTerminated);
-  if (outcome != nullptr) *outcome = RunOutcome{statisticsWritten, ranExternally};
+  if (outcome != nullptr) {
+    *outcome = RunOutcome{statisticsWritten, ranExternally, {}};
+    memcpy(outcome->invalidFields, run->invalidFields, sizeof outcome->invalidFields);
+  }
   return run->failed;
 }
 

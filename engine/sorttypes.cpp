@@ -69,6 +69,7 @@ int DecodeParameterRecord(const unsigned char bytes[kParameterRecordSize], Param
     record->keys[k].length = GetInt32(slot + 4);
     record->keys[k].type = static_cast<char>(slot[8]);
     record->keys[k].sequence = static_cast<char>(slot[9]);
+    record->keys[k].field = 0;
   }
   for (int k = 0; k < kMaxKeys; k++) {
     GetText(record->keyTitles[k], kKeyTitleSize, bytes + kRecordTitlesOffset + kKeyTitleSize * k,

@@ -44,7 +44,10 @@ struct KeyField {
   int32_t position;  // 1-based byte position of the field's first byte; 0 when the key is unused
   int32_t length;    // field length in bytes; 0 when unused
   char type;         // 'c' case-blind characters, 'a' bytes, 'i' signed, 'u' unsigned, 'f' real; ' ' unused
+                     // (pelmar-sort's further types have letters of their own: engine/keys.h)
   char sequence;     // 'a' ascending, 'd' descending; ' ' unused
+  int32_t field;     // pelmar-sort's, never stored: 0 for a byte position; N for a key in field N of
+                     // the record, position then counting from the field's first byte
 };
 
 // The current sort parameter set.

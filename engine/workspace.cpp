@@ -16,23 +16,17 @@ struct ArraySize {
 
 static uint64_t GroupCount(uint64_t n) { return (n + kSortGroupSize - 1) / kSortGroupSize; }
 
-uint64_t JobKeyLength(const ParameterRecord *job, bool wideOffsets) {
-  uint64_t keyLength = 0;
-  for (int k = 0; k < job->keyCount; k++) keyLength += static_cast<uint64_t>(job->keys[k].length);
-  if (job->recordLength == kVariableRecords) keyLength += wideOffsets ? kWideOffsetSuffixLength : kOffsetSuffixLength;
-  return keyLength;
-}
-
 // The arrays in the order of the workspace record's fields.
 enum WorkspaceArray {
   kKeyArray, kKeyPointers, kKeyPrefixes, kOutputOrder, kRecordOffsets, kWideOffsets, kRecordLengths, kGroupSizes,
   kMergeScratch, kMergeTree, kMergePrefixes, kArrayCount
 };
 
-static void SizeArrays(uint64_t n, const ParameterRecord *job, bool wideOffsets, ArraySize sizes[kArrayCount]) {
-  const bool variable = job->recordLength == kVariableRecords;
+static void SizeArrays(uint64_t n, const KeyPlan *plan, ArraySize sizes[kArrayCount]) {
+  const bool variable = plan->variable;
+  const bool wideOffsets = plan->offsetLength == kWideOffsetSuffixLength;
   const uint64_t groups = GroupCount(n);
-  sizes[kKeyArray] = {n, JobKeyLength(job, wideOffsets)};
+  sizes[kKeyArray] = {n, plan->keyLength};
   sizes[kKeyPointers] = {n, sizeof(uint32_t)};
   sizes[kKeyPrefixes] = {n, sizeof(uint64_t)};
   sizes[kOutputOrder] = {n, sizeof(uint32_t)};
@@ -46,22 +40,22 @@ static void SizeArrays(uint64_t n, const ParameterRecord *job, bool wideOffsets,
   sizes[kMergePrefixes] = {groups > kMergeBatch ? n : 0, sizeof(uint64_t)};
 }
 
-uint64_t WorkspaceBytes(uint64_t n, const ParameterRecord *job, bool wideOffsets) {
+uint64_t WorkspaceBytes(uint64_t n, const KeyPlan *plan) {
   ArraySize sizes[kArrayCount];
-  SizeArrays(n, job, wideOffsets, sizes);
+  SizeArrays(n, plan, sizes);
   uint64_t bytes = 0;
   for (const ArraySize &array : sizes) bytes += array.count * array.size;
   return bytes;
 }
 
-int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job, bool wideOffsets) {
+int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const KeyPlan *plan) {
   memset(ws, 0, sizeof *ws);
   const uint64_t n = recordCount;
-  const uint64_t keyLength = JobKeyLength(job, wideOffsets);
-  const bool variable = job->recordLength == kVariableRecords;
-  if (!variable && keyLength > static_cast<uint64_t>(job->recordLength)) return 1;
+  const uint64_t keyLength = plan->keyLength;
+  const bool variable = plan->variable;
+  if (!variable && plan->recordBytes > plan->recordLength) return 1;
   ArraySize sizes[kArrayCount];
-  SizeArrays(n, job, wideOffsets, sizes);
+  SizeArrays(n, plan, sizes);
   void *blocks[kArrayCount] = {};
   int result = 0;
   for (int a = 0; a < kArrayCount && result == 0; a++) {

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "engine/sorttypes.h"
+#include "engine/keys.h"
 
 constexpr uint32_t kSortGroupSize = 997;  // references per sort group; the last group takes the rest
 
@@ -50,20 +50,16 @@ inline uint64_t RecordOffset(const SortWorkspace *ws, uint32_t i) {
   return ws->wideOffsets != nullptr ? ws->wideOffsets[i] : ws->recordOffsets[i];
 }
 
-// T: the job's key lengths, plus the offset every text line's key ends in (8 bytes with
-// wide offsets, for inputs of 4 GiB or more; else 4).
-uint64_t JobKeyLength(const ParameterRecord *job, bool wideOffsets);
+// The bytes AllocateWorkspace allocates for n records keyed by plan: every array, as allocated.
+uint64_t WorkspaceBytes(uint64_t n, const KeyPlan *plan);
 
-// The bytes AllocateWorkspace allocates for n records of job: every array, as allocated.
-uint64_t WorkspaceBytes(uint64_t n, const ParameterRecord *job, bool wideOffsets);
-
-// Sizes the workspace for n records and the job's keys, and allocates every array
-// zero-filled, the groups set up as ResetGroups sets them. Returns 0; 1 when the keys of
-// fixed-length records add up to more than the record length (nothing allocated); 2 when
-// an allocation failed. Fills ws->allocatedMemoryUsage with the report's figure,
-// 12n + 4G + nT (+ 2n for variable-length records; with wide offsets, whose 8 bytes it
-// counts, 4n more); the caller adds the record buffers.
-int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const ParameterRecord *job, bool wideOffsets);
+// Sizes the workspace for n records and the plan's keys (T = plan->keyLength), and
+// allocates every array zero-filled, the groups set up as ResetGroups sets them. Returns 0;
+// 1 when the keys of fixed-length records take more bytes of the record than it has
+// (nothing allocated); 2 when an allocation failed. Fills ws->allocatedMemoryUsage with the
+// report's figure, 12n + 4G + nT (+ 2n for variable-length records; with wide offsets,
+// whose 8 bytes it counts, 4n more); the caller adds the record buffers.
+int AllocateWorkspace(SortWorkspace *ws, uint32_t recordCount, const KeyPlan *plan);
 
 // Sets the workspace up for its first n records (at most the count it was allocated for):
 // groups of 997 and the remainder, each reference its own index.

@@ -370,7 +370,7 @@ void ClearParameters() {
   memset(CurrentParameters.inputName, 0, sizeof CurrentParameters.inputName);
   memset(CurrentParameters.outputName, 0, sizeof CurrentParameters.outputName);
   CurrentParameters.recordLength = 0;
-  for (int k = 0; k < kMaxKeys; k++) CurrentParameters.keys[k] = KeyField{0, 0, ' ', ' '};
+  for (int k = 0; k < kMaxKeys; k++) CurrentParameters.keys[k] = KeyField{0, 0, ' ', ' ', 0};
 }
 
 void SetDefaultKeyTitles() {

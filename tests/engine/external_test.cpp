@@ -43,11 +43,10 @@ TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
   std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(7);
   WriteFile(folder.File("in.dat"), FixedInput(random, 300000, 80, 26));
-  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 80, {KeyField{1, 6, 'a', 'a'}});
+  ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 80, {KeyField{1, 6, 'a', 'a', 0}});
   job.statisticsFlag = 1;
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-  RunOptions options = {2, 0, "", nullptr};
-  CopyText(options.temporaryFolder, sizeof options.temporaryFolder, folder.File("tmp").c_str());
+  RunOptions options = MakeOptions(2, nullptr, folder.File("tmp"));
   SetClockForTesting([]() -> uint32_t { return 0; }, [](LocalTime *time) { *time = LocalTime{2026, 12, 7, 4, 0}; });
   std::string outputs[2], reports[2];
   for (int external = 0; external < 2; external++) {
@@ -73,7 +72,7 @@ TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
   // 70 runs of 997 records of 100 bytes: the output has had 4 MiB written when the merge
   // reports its first progress.
   WriteFile(folder.File("in.dat"), FixedInput(random, 70 * 997, 100, 26));
-  const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 4, 'a', 'a'}});
+  const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 4, 'a', 'a', 0}});
   static int interruptPhase;
   for (int phase : {kPhaseWritingRuns, kPhaseMergingRuns}) {
     for (int signalNumber : {SIGINT, SIGTERM}) {
@@ -84,11 +83,10 @@ TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
       interruptSignal = signalNumber;
       const pid_t child = fork();
       if (child == 0) {
-        RunOptions options = {0, 0, "", [](int at, uint64_t done, uint64_t) {
+        const RunOptions options = MakeOptions(0, [](int at, uint64_t done, uint64_t) {
           if (at == kPhaseWritingRuns && done == 0) close(0);  // the first run file gets descriptor 0
           if (at == interruptPhase && done > 0) raise(interruptSignal);
-        }};
-        CopyText(options.temporaryFolder, sizeof options.temporaryFolder, folder.File("tmp").c_str());
+        }, folder.File("tmp"));
         SetExternalLimitsForTesting(997, 0);
         RunJob(job, &options);
         _exit(0);
@@ -121,7 +119,7 @@ TEST(SortRunLarge, AnInputPastFourGigabytesSortsExactly) {
     fwrite(key, 1, 2, file);
   }
   fclose(file);
-  const ParameterRecord job = MakeJob(input, folder.File("out.dat"), 4300, {KeyField{1, 2, 'a', 'd'}});
+  const ParameterRecord job = MakeJob(input, folder.File("out.dat"), 4300, {KeyField{1, 2, 'a', 'd', 0}});
   ClearErrorText();
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
   ASSERT_EQ(SortRun(&job), 0) << ErrorText;

@@ -40,9 +40,9 @@ std::string Scan(const std::string &bytes, int mode, uint32_t ranges = 1) {
   if (n > 0) {
     SortWorkspace ws;
     KeyPlan plan;
-    const ParameterRecord job = MakeJob("", "", kVariableRecords, {KeyField{1, 4, 'a', 'a'}});
-    EXPECT_EQ(AllocateWorkspace(&ws, n, &job, false), 0);
-    PrepareKeyPlan(job.keys, 1, true, &plan);
+    const ParameterRecord job = MakeJob("", "", kVariableRecords, {KeyField{1, 4, 'a', 'a', 0}});
+    PrepareKeyPlan(job.keys, 1, kVariableRecords, nullptr, false, nullptr, &plan);
+    EXPECT_EQ(AllocateWorkspace(&ws, n, &plan), 0);
     std::vector<unsigned char> scratch(1024, 0);
     const ScanKeying keying = {&ws, &plan, scratch.data()};
     for (uint32_t r = cut; r-- > 0;) {

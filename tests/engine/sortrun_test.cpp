@@ -41,10 +41,10 @@ void FixedLocalTime(LocalTime *time) { *time = LocalTime{2026, 12, 6, 23, 0}; }
 // (12n + 4G + nT, 2n more for text lines, and two record buffers: 1 KiB up to records of
 // 1000 bytes, else the length rounded down to 16 bytes and 32 more), the groups,
 // each group's counters and the compares.
-std::string ReportedSort(const ReferenceSortResult &sort, const ParameterRecord &job) {
+std::string ReportedSort(const ReferenceSortResult &sort, const ParameterRecord &job, const KeySettings &settings) {
   const bool variable = job.recordLength == kVariableRecords;
-  uint64_t n = sort.order.size(), g = sort.counters.size(), t = variable ? 4 : 0;
-  for (int k = 0; k < job.keyCount; k++) t += job.keys[k].length;
+  uint64_t n = sort.order.size(), g = sort.counters.size(), t = variable || settings.stable ? 4 : 0;
+  for (int k = 0; k < job.keyCount; k++) t += KeyWidth(job.keys[k].type, job.keys[k].length);
   char line[128], field[3][kCountFieldSize];
   const uint64_t buffer = variable || job.recordLength < 1000 ? 1024 : job.recordLength / 16 * 16 + 32;
   FormatCount(12 * n + 4 * g + n * t + (variable ? 2 * n : 0) + 2 * buffer, field[0]);
@@ -97,11 +97,10 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
   static bool progressPastTotal;
   static uint64_t mergeTotal;
   progressPastTotal = false;
-  RunOptions options = {0, 0, "", [](int phase, uint64_t done, uint64_t total) {
+  RunOptions options = MakeOptions(0, [](int phase, uint64_t done, uint64_t total) {
     progressReports++, progressPastTotal |= done > total;
     if (phase == kPhaseMergingRuns) mergeTotal = total;
-  }};
-  CopyText(options.temporaryFolder, sizeof options.temporaryFolder, temporary.c_str());
+  }, temporary);
   const uint32_t oneRound = kMergeBatch * kSortGroupSize;  // the most groups one merge round takes
   int sorted = 0;
   // 65537: one record past four output tasks of 16384 records on a pool.
@@ -116,7 +115,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
       }
       ParameterRecord job;
       int mode;
-      DecodeJob(choice, sizeof choice, input, output, &job, &mode);
+      DecodeJob(choice, sizeof choice, input, output, &job, &mode, &options.keySettings);
       job.statisticsFlag = 1;
       const int shape = static_cast<int>(random() % kShapeCount);
       std::string bytes = "abcd";
@@ -134,7 +133,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
       SCOPED_TRACE(testing::Message() << "n=" << n << " round=" << round << " length=" << job.recordLength
                                       << " keys=" << job.keyCount << " shape=" << shape << " mode=" << mode);
       WriteFile(input, bytes);
-      const ExpectedRun expected = ExpectRun(bytes, job, mode);
+      const ExpectedRun expected = ExpectRun(bytes, job, mode, options.keySettings);
       sorted += expected.result == 0;
       DelimiterMode = mode;
       std::string oneThread;
@@ -169,7 +168,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
 #endif
       }
       if (expected.result == 0) {
-        EXPECT_NE(oneThread.find(ReportedSort(expected.sort, job)), std::string::npos) << oneThread;
+        EXPECT_NE(oneThread.find(ReportedSort(expected.sort, job, options.keySettings)), std::string::npos) << oneThread;
       }
       if (HasFailure()) break;
     }
@@ -237,7 +236,7 @@ TEST(SortRun, FilesThatCannotServeAreRefusedByName) {
     SCOPED_TRACE(std::string(row.input) + " -> " + row.output);
     WriteFile(folder.File("SortStat.txt"), "ddccbbaa");
     RemoveFile(folder.File("out.dat"));
-    ParameterRecord job = MakeJob(path(row.input), path(row.output), row.recordLength, {KeyField{1, 2, 'a', 'a'}});
+    ParameterRecord job = MakeJob(path(row.input), path(row.output), row.recordLength, {KeyField{1, 2, 'a', 'a', 0}});
     job.statisticsFlag = row.statistics != nullptr;
     if (row.statistics != nullptr) CopyText(StatisticsDirectory, kNameSize, folder.File(row.statistics).c_str());
     EXPECT_EQ(RunJob(job), row.result);
@@ -307,7 +306,7 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
                       {kVariableRecords, kPhaseWritingRuns, 0, lines, overlong, longest, 997}};
   TempFolder folder;
   gChangingFile = folder.File("in.dat");
-  RunOptions options = {0, 0, "", ChangeInput};
+  RunOptions options = MakeOptions(0, ChangeInput);
   DelimiterMode = kDelimiterLf;
   for (int threads : {1, 3}) {
     for (const Row &row : rows) {
@@ -318,7 +317,7 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
       gChangeAtPhase = row.phase;
       gChangeAtDone = row.done;
       SetExternalLimitsForTesting(row.partRecords, 0);
-      const int result = RunJob(MakeJob(gChangingFile, folder.File("out"), row.recordLength, {KeyField{1, 8, 'a', 'a'}}),
+      const int result = RunJob(MakeJob(gChangingFile, folder.File("out"), row.recordLength, {KeyField{1, 8, 'a', 'a', 0}}),
                                 &options);
 #ifdef _WIN32
       if (row.replacement.empty() && row.partRecords == 0) {  // Windows will not shorten a mapped file: the run goes on
@@ -345,14 +344,14 @@ TEST(SortRun, ProgressIsTheSameOnEveryThreadCount) {
   const uint64_t n = 3 * kProgressInterval + 5;
   const ReferenceKeys records = MakeKeys(kRandomBytes, static_cast<uint32_t>(n), 8, random);
   WriteFile(folder.File("in.dat"), std::string(records.bytes.begin(), records.bytes.end()));
-  const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 8, {KeyField{1, 8, 'a', 'a'}});
+  const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 8, {KeyField{1, 8, 'a', 'a', 0}});
   static std::vector<std::vector<uint64_t>> reports;
   std::vector<std::vector<uint64_t>> byThreads[2];
   for (int threads : {1, 2}) {
     reports.clear();
-    const RunOptions options = {threads, 0, "", [](int phase, uint64_t done, uint64_t total) {
+    const RunOptions options = MakeOptions(threads, [](int phase, uint64_t done, uint64_t total) {
       reports.push_back({static_cast<uint64_t>(phase), done, total});
-    }};
+    });
     ASSERT_EQ(RunJob(job, &options), 0) << ErrorText;
     byThreads[threads - 1] = reports;
   }
@@ -373,8 +372,8 @@ TEST(SortRun, TextOnSixtyFourThreadsFillsEveryScanRange) {
   std::mt19937_64 random(14);
   const std::string lines = MakeLines(kRandomBytes, 400, 12, kDelimiterBoth, random);
   WriteFile(folder.File("in.txt"), lines);
-  const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'c', 'a'}});
-  const RunOptions options = {64, 0, "", nullptr};
+  const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'c', 'a', 0}});
+  const RunOptions options = MakeOptions(64);
   ASSERT_EQ(RunJob(job, &options), 0) << ErrorText;
   EXPECT_EQ(ReadFile(folder.File("out.txt")), ExpectRun(lines, job, kDelimiterBoth).output);
 }
@@ -451,8 +450,7 @@ TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
   const std::string temporary = folder.File("tmp");
   std::filesystem::create_directory(temporary);
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
-  RunOptions options = {0, 0, "", nullptr};
-  CopyText(options.temporaryFolder, sizeof options.temporaryFolder, temporary.c_str());
+  RunOptions options = MakeOptions(0, nullptr, temporary);
   // 997 long lines first: the external path's part buffer, made for the average line,
   // must grow to hold them.
   std::string lines;
@@ -461,8 +459,8 @@ TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
   lines += MakeLines(kFewDistinct, 5000, 8, kDelimiterBoth, random);
   WriteFile(folder.File("in.dat"), records);
   WriteFile(folder.File("in.txt"), lines);
-  ParameterRecord fixed = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 6, 'a', 'a'}});
-  ParameterRecord text = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{2, 3, 'c', 'd'}});
+  ParameterRecord fixed = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 6, 'a', 'a', 0}});
+  ParameterRecord text = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{2, 3, 'c', 'd', 0}});
   fixed.statisticsFlag = text.statisticsFlag = 1;
   const struct {
     const ParameterRecord &job;

@@ -77,7 +77,7 @@ TEST(StatisticsReport, GoldenBytesOfAFixedLengthRun) {
   TempFolder folder;
   const std::string input = folder.File("in.dat"), output = folder.File("out.dat");
   WriteFile(input, "b1xxa2xxc3xx");
-  ParameterRecord job = MakeJob(input, output, 4, {KeyField{1, 1, 'c', 'a'}, KeyField{2, 1, 'a', 'd'}});
+  ParameterRecord job = MakeJob(input, output, 4, {KeyField{1, 1, 'c', 'a', 0}, KeyField{2, 1, 'a', 'd', 0}});
   CopyText(job.keyTitles[1], kKeyTitleSize, "A Title Of 25 Characters!");
   const std::string expected =
       "\r\n  Date - 12/06/2026   Time - 09:05 \r\n"

@@ -16,7 +16,7 @@
 
 namespace {
 
-const std::vector<KeyField> kOneKey = {KeyField{1, 2, 'a', 'a'}};
+const std::vector<KeyField> kOneKey = {KeyField{1, 2, 'a', 'a', 0}};
 
 // A new instance of a named pipe that waits for its client.
 HANDLE ListeningPipe(const std::string &name) {

@@ -16,15 +16,17 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   EmptyFolder();
   ParameterRecord job;
-  const size_t taken = DecodeJob(data, size, "in.dat", "out.dat", &job, &DelimiterMode);
+  RunOptions options;
+  memset(&options, 0, sizeof options);
+  const size_t taken = DecodeJob(data, size, "in.dat", "out.dat", &job, &DelimiterMode, &options.keySettings);
   const std::string input(reinterpret_cast<const char *>(data) + taken, std::min<size_t>(size - taken, 4096));
   WriteFile("in.dat", input);
-  const ExpectedRun expected = ExpectRun(input, job, DelimiterMode);
+  const ExpectedRun expected = ExpectRun(input, job, DelimiterMode, options.keySettings);
 
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, PrivateFolder().c_str());
   ClearErrorText();
   RunOutcome outcome;
-  const int result = SortRun(&job, nullptr, &outcome);
+  const int result = SortRun(&job, &options, &outcome);
 
   FUZZ_CHECK(ReadWholeFile("in.dat") == input, "the input is untouched");
   FUZZ_CHECK(result == expected.result, "the run succeeds exactly when the model says");

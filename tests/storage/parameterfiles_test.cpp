@@ -24,8 +24,8 @@ static SortParameters Set(const std::string &input, int32_t position) {
   CopyText(set.outputName, kNameSize, "out.txt");
   set.recordLength = 80;
   set.keyCount = 1;
-  for (KeyField &key : set.keys) key = KeyField{0, 0, ' ', ' '};
-  set.keys[0] = KeyField{position, 5, 'a', 'a'};
+  for (KeyField &key : set.keys) key = KeyField{0, 0, ' ', ' ', 0};
+  set.keys[0] = KeyField{position, 5, 'a', 'a', 0};
   return set;
 }
 

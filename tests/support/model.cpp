@@ -18,6 +18,7 @@ struct QuicksortState {
 };
 
 int Compare(const QuicksortState &q, uint32_t a, uint32_t b) {
+  if (q.keys->compare) return q.keys->compare(a, b);
   const uint32_t t = q.keys->keyLength;
   return memcmp(q.keys->bytes.data() + uint64_t{a} * t, q.keys->bytes.data() + uint64_t{b} * t, t);
 }
@@ -94,7 +95,9 @@ void RealKey(std::vector<unsigned char> &k, bool descending) {
 // The key of one record: each field in key order ('c' raising a to z; integers and reals
 // stored least significant byte first and keyed most significant first, 'i' with its sign
 // bit flipped; descending inverts every byte but a real's).
-std::vector<unsigned char> RecordKey(const ParameterRecord &job, const unsigned char *record) {
+}  // namespace
+
+std::vector<unsigned char> DescribedKey(const ParameterRecord &job, const unsigned char *record) {
   std::vector<unsigned char> key;
   for (int f = 0; f < job.keyCount; f++) {
     const KeyField &field = job.keys[f];
@@ -109,20 +112,7 @@ std::vector<unsigned char> RecordKey(const ParameterRecord &job, const unsigned 
   return key;
 }
 
-bool JobIsValid(const ParameterRecord &job) {
-  const bool variable = job.recordLength == kVariableRecords;
-  if (!variable && (job.recordLength < 1 || job.recordLength > kMaxRecordLength)) return false;
-  if (job.keyCount < 1 || job.keyCount > kMaxKeys) return false;
-  int64_t total = 0;
-  for (int k = 0; k < job.keyCount; k++) {
-    const KeyField &key = job.keys[k];
-    if (key.position < 1 || key.length < 1 || key.type == '\0' || !strchr(variable ? "ca" : "caiuf", key.type)) return false;
-    if ((key.sequence != 'a' && key.sequence != 'd') || (key.type == 'f' && key.length != 4 && key.length != 8)) return false;
-    if (!variable && int64_t{key.position} + key.length - 1 > job.recordLength) return false;
-    total += key.length;
-  }
-  return !variable || total + 4 <= 1024;  // a text job's key and offset fit the 1024-byte record buffer
-}
+namespace {
 
 // A refused run: before the output is opened (it stays as it was), or after (it is left empty).
 ExpectedRun Refused(const std::string &text, bool outputOpened) {
@@ -143,7 +133,7 @@ uint64_t ReferenceGroupSort(const ReferenceKeys &keys, std::vector<uint32_t> *re
 
 ReferenceSortResult ReferenceSort(const ReferenceKeys &keys) {
   ReferenceSortResult result{{}, {}, 0, 0};
-  const uint32_t n = static_cast<uint32_t>(keys.bytes.size() / keys.keyLength);
+  const uint32_t n = keys.compare ? keys.count : static_cast<uint32_t>(keys.bytes.size() / keys.keyLength);
   std::vector<std::vector<uint32_t>> groups;
   for (uint32_t start = 0; start < n; start += kSortGroupSize) {
     std::vector<uint32_t> group;
@@ -184,7 +174,7 @@ ReferenceKeys MakeKeys(int shape, uint32_t n, uint32_t keyLength, std::mt19937_6
   for (uint32_t start = 0; shape == kSawtooth && start < n; start += 37) {
     std::sort(list.begin() + start, list.begin() + std::min(n, start + 37));
   }
-  ReferenceKeys keys{{}, keyLength};
+  ReferenceKeys keys{{}, keyLength, nullptr, 0};
   for (const auto &k : list) keys.bytes.insert(keys.bytes.end(), k.begin(), k.end());
   return keys;
 }
@@ -227,6 +217,15 @@ int CutLines(const std::string &bytes, int mode, std::vector<TextLine> *lines) {
 
 const char kSortTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
 
+RunOptions MakeOptions(int threads, SortProgressFunction progress, const std::string &temporary) {
+  RunOptions options;
+  memset(&options, 0, sizeof options);
+  options.threads = threads;
+  options.progress = progress;
+  CopyText(options.temporaryFolder, sizeof options.temporaryFolder, temporary.c_str());
+  return options;
+}
+
 int RunJob(const ParameterRecord &job, const RunOptions *options, RunOutcome *outcome) {
   ClearErrorText();
   return SortRun(&job, options, outcome);
@@ -246,11 +245,14 @@ ParameterRecord MakeJob(const std::string &input, const std::string &output, int
 }
 
 size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, const std::string &output,
-                 ParameterRecord *job, int *mode) {
+                 ParameterRecord *job, int *mode, KeySettings *settings) {
   static const int32_t kRecordLengths[16] = {-1, -1, -1, -1, 1, 1, 2, 3, 4, 7, 8, 16, 1024, 0, 4301, 2147483647};
+  static const int kFieldModes[4] = {kFieldsNone, kFieldsSeparated, kFieldsCsv, kFieldsSeparated};
   size_t taken = 0;
   auto byte = [&]() -> uint8_t { return taken < size ? data[taken++] : (taken++, 0); };
-  *job = MakeJob(input, output, kRecordLengths[byte() % 16], {});
+  const uint8_t first = byte();
+  *job = MakeJob(input, output, kRecordLengths[first % 16], {});
+  *settings = KeySettings{first >> 6 & 1, kFieldModes[first >> 4 & 3], static_cast<unsigned char>((first >> 4 & 3) == 3 ? '\t' : ',')};
   const uint8_t flags = byte();
   *mode = flags % 4 == 3 ? kDelimiterBoth : flags % 4;
   const bool raw = (flags >> 5) & 1;
@@ -262,13 +264,23 @@ size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, con
     const uint8_t p = byte(), l = byte(), t = byte(), s = byte();
     KeyField &key = job->keys[k];
     if (variable) {
-      key = KeyField{1 + p % 48, 1 + l % 24, "ca"[t % 2], s & 1 ? 'd' : 'a'};
+      key = KeyField{1 + p % 48, 1 + l % 24, (s & 0x80 ? "caTn" : "ca")[t % (s & 0x80 ? 4 : 2)], s & 1 ? 'd' : 'a', 0};
+    } else if (s & 0x80) {  // pelmar-sort's types; a length the type takes, or an 'a' key where none fits
+      const int32_t position = 1 + p % span, room = span - position + 1;
+      const char type = "caiufIUFPZTn"[t % 12];
+      const int32_t most = strchr("fF", type) ? (t & 0x80 ? 8 : 4) : strchr("iu", type) ? 2 * (1 + l % 4) :
+                           strchr("IU", type) ? 1 + l % 8 : type == 'P' ? 1 + l % 16 : type == 'n' ? 1 + l % 64 : 1 + l % 31;
+      key = most <= room ? KeyField{position, most, type, s & 1 ? 'd' : 'a', 0} : KeyField{position, 1 + l % room, 'a', 'a', 0};
     } else {
       const int32_t position = 1 + p % span;
       const int32_t room = span - position + 1;
-      key = KeyField{position, 1 + l % room, "caiuf"[t % 5], s & 1 ? 'd' : 'a'};
+      key = KeyField{position, 1 + l % room, "caiuf"[t % 5], s & 1 ? 'd' : 'a', 0};
       if (key.type == 'f' && room >= 4) key.length = (t & 0x80) && room >= 8 ? 8 : 4;
       if (key.type == 'f' && room < 4) key.type = 'u';
+    }
+    if ((s & 0xC0) == 0xC0 && settings->fieldMode != kFieldsNone && strchr("caTn", key.type)) {  // on a field
+      key.field = 1 + p % 4;
+      key.position = 1 + (p >> 2) % 4;
     }
     if (raw) {  // one field as the bytes give it, so that each of the run's checks is met alone
       const int which = (p >> 6) % 4;
@@ -282,24 +294,32 @@ size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, con
   return std::min(taken, size);
 }
 
-ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode) {
-  if (!JobIsValid(job)) return Refused("\n Invalid Sort Parameters!\n", false);
+ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode, const KeySettings &settings) {
+  if (!JobIsValid(job, settings)) return Refused("\n Invalid Sort Parameters!\n", false);
   const char kOneRecord[] = "\n Only ONE Record in File - No Need to Sort!\n";
   const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
-  ReferenceKeys keys{{}, 0};
+  bool wide = settings.stable && job.recordLength != kVariableRecords;  // pelmar-sort's keys: by value
+  for (int k = 0; k < job.keyCount; k++) wide = wide || job.keys[k].field > 0 || !strchr("caiuf", job.keys[k].type);
+  ReferenceKeys keys{{}, 0, nullptr, 0};
   std::vector<std::string> records;  // each record as the output copies it, in input order
+  std::vector<std::string> stored;   // what its keys read: the record, or a text line's stored bytes
+  std::vector<size_t> ties;          // what decides among equal keys: a text line's offset, a stable record's index
   std::string messages;
   if (job.recordLength != kVariableRecords) {
     const size_t length = static_cast<size_t>(job.recordLength);
     int64_t keyTotal = 0;
-    for (int k = 0; k < job.keyCount; k++) keyTotal += job.keys[k].length;
+    for (int k = 0; k < job.keyCount; k++) keyTotal += job.keys[k].field == 0 ? job.keys[k].length : 0;
     if (bytes.size() / length < 2) return Refused(kOneRecord, true);
     if (bytes.size() % length != 0) return Refused(Named("\n File Size NOT Equally Divisible by Record Length: ", job), true);
     if (keyTotal > job.recordLength) return Refused("\n Total Length of Keys Specified > Record Length!\n", true);
     for (size_t at = 0; at < bytes.size(); at += length) {
-      const std::vector<unsigned char> key = RecordKey(job, data + at);
-      keys.bytes.insert(keys.bytes.end(), key.begin(), key.end());
+      if (!wide) {
+        const std::vector<unsigned char> key = DescribedKey(job, data + at);
+        keys.bytes.insert(keys.bytes.end(), key.begin(), key.end());
+      }
       records.push_back(bytes.substr(at, length));
+      stored.push_back(records.back());
+      ties.push_back(settings.stable ? at / length : 0);
     }
   } else {
     std::vector<TextLine> lines;
@@ -312,6 +332,7 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
     std::string past;
     for (int k = 0; k < job.keyCount; k++) {
       const std::string title = job.keyTitles[k];
+      if (job.keys[k].field > 0) continue;  // a key on a field reads what its field holds
       if (job.keys[k].position > longest) past += "\n Postion in " + title + " Key > Variable Record Length!\n";
       if (int64_t{job.keys[k].position} + job.keys[k].length > longest + 8) {
         past += "\n Postion + Length in " + title + " Key > Variable Record Length!\n";
@@ -322,13 +343,23 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
     for (const TextLine &line : lines) {  // the stored bytes read zeros past their end; the offset closes the key
       std::vector<unsigned char> record(1100, 0);
       memcpy(record.data(), line.stored.data(), line.stored.size());
-      const std::vector<unsigned char> key = RecordKey(job, record.data());
+      const std::vector<unsigned char> key = wide ? std::vector<unsigned char>() : DescribedKey(job, record.data());
       keys.bytes.insert(keys.bytes.end(), key.begin(), key.end());
-      for (int shift = 24; shift >= 0; shift -= 8) keys.bytes.push_back(static_cast<unsigned char>(line.first >> shift));
+      for (int shift = 24; shift >= 0 && !wide; shift -= 8) keys.bytes.push_back(static_cast<unsigned char>(line.first >> shift));
       records.push_back(bytes.substr(line.first, line.last - line.first + 1) + "\r\n");
+      stored.push_back(line.stored);
+      ties.push_back(line.first);
     }
   }
-  keys.keyLength = static_cast<uint32_t>(keys.bytes.size() / records.size());
+  if (wide) {
+    keys.count = static_cast<uint32_t>(records.size());
+    keys.compare = [&](uint32_t a, uint32_t b) {
+      const int order = CompareByKeys(job, settings, stored[a], stored[b]);
+      return order != 0 ? order : (ties[a] > ties[b]) - (ties[a] < ties[b]);
+    };
+  } else {
+    keys.keyLength = static_cast<uint32_t>(keys.bytes.size() / records.size());
+  }
   ExpectedRun expected{0, messages, true, "", ReferenceSort(keys)};
   for (uint32_t i : expected.sort.order) expected.output += records[i];
   return expected;
