@@ -113,6 +113,30 @@ TEST(PelmarSort, Transcripts) {
         {{"--set", "stay=maybe"}, 2, "", "pelmar-sort: stay takes on or off, not 'maybe'\n"},
         {{"--set", "colour=red"}, 2, "", "pelmar-sort: --set takes NAME=VALUE with a NAME that --preferences shows, not 'colour=red'\n"}},
        {{"out.dat", "dd4\ncc3\nbb2\naa1\n"}, {"back.dat", "aa1\nbb2\ncc3\ndd4\n"}, {"o.dat", "b2a1c0"}, {"back.txt", "zz\r\nmm\r\naa\r\n"}});
+  // The wider key language: fields, numbers as text and decimals; keys that cannot be read
+  // (status 2), keys past the record (1), fields that are no number (counted, sorted first).
+  const std::string pd = std::string("\x12\x3C" "a1" "\x12\x3D" "a2" "\x1A\x2C" "a3" "\x00\x0C" "a4", 16);
+  Play({{"in.csv", "id,amount\n3,\"-1,5\",x\n1,-12.50\n2,007\n"}, {"in.tsv", "b\t2\na\t 10\nc\t+1\n"}, {"pd.dat", pd},
+        {"ties.dat", "b1a2b3a4"}},
+       {{{"-i", "in.csv", "-o", "out.csv", "-s", "var", "-k", "f2,8,n,d", "--csv", "--delimiter", "lf"}, 0, done, ""},
+        {{"-i", "in.tsv", "-o", "out.tsv", "-s", "var", "-k", "f2,3,n", "--field-separator", "\\t", "--delimiter", "lf"}, 0, done, ""},
+        {{"-i", "pd.dat", "-o", "pd.out", "-s", "4", "-k", "1,2,pd", "--stable"}, 0, done,
+         "pelmar-sort: key 1 (1,2,pd): 1 field is not a valid number, sorted before every number\n"},
+        {{"-i", "ties.dat", "-o", "ties.out", "-s", "2", "-k", "1,1", "--stable"}, 0, done, ""},
+        {{"-i", "pd.dat", "-o", "x.dat", "-s", "4", "-k", "3,4,pd"}, 1, "", "pelmar-sort: key 1 (3,4,pd): bytes 3 to 6 lie past the record's 4 bytes\n"},
+        {{"-k", "1,2,xy"}, 2, "", usage("key 1 (1,2,xy): the types are c, a, i, u, f, bi, bu, bf, pd, zd, za and n")},
+        {{"-k", "f0,3,n", "--csv"}, 2, "", usage("key 1 (f0,3,n): a field number (fN) starts at 1")},
+        {{"-k", "1,2", "-k", "f2,3,n"}, 2, "", usage("key 2 (f2,3,n): a key on a field needs --field-separator C or --csv")},
+        {{"-k", "f1,2,pd", "--csv"}, 2, "", usage("key 1 (f1,2,pd): a key on a field takes the types c, a, n and za")},
+        {{"-s", "var", "-k", "1,2,zd"}, 2, "", usage("key 1 (1,2,zd): text lines take the types c, a, n and za")},
+        {{"-k", "1,17,pd"}, 2, "", usage("key 1 (1,17,pd): pd takes a length of 1 to 16")},
+        {{"-k", "1,3,bf"}, 2, "", usage("key 1 (1,3,bf): bf takes a length of 4 or 8")},
+        {{"-k", "1,2,pd,x"}, 2, "", usage("key 1 (1,2,pd,x): the sequence is a (ascending) or d (descending)")},
+        {{"-k", "f1,2", "--csv", "--save"}, 2, "", usage("--save cannot keep key 1 (f1,2): a parameter file holds keys at a byte position of types c, a, i, u and f only")},
+        {{"-k", "1,2", "--csv", "--field-separator", ";"}, 2, "", usage("--field-separator and --csv do not go together")},
+        {{"--field-separator", "ab"}, 2, "", usage("--field-separator takes one character (or \\t for a tab), not 'ab'")}},
+       {{"out.csv", "2,007\r\nid,amount\r\n3,\"-1,5\",x\r\n1,-12.50\r\n"}, {"out.tsv", "c\t+1\r\nb\t2\r\na\t 10\r\n"},
+        {"pd.out", std::string("\x1A\x2C" "a3" "\x12\x3D" "a2" "\x00\x0C" "a4" "\x12\x3C" "a1", 16)}, {"ties.out", "a2a4b1b3"}});
   // What cannot be written fails the command.
   Play({{"in.dat", "bbaa"}, {"spt.spt/", ""}, {"Pelmar.ini/", ""}},
        {{{"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"}, 1, done, "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n"},

@@ -366,6 +366,104 @@ TEST(SortRun, ProgressIsTheSameOnEveryThreadCount) {
   EXPECT_TRUE(firstRound);
 }
 
+namespace {
+
+// A number of digits digits (a few of them equal), as text and as the engine's other forms.
+std::string Digits(std::mt19937_64 &random, int digits) {
+  std::string text;
+  for (int i = 0; i < digits; i++) text += static_cast<char>('0' + random() % (i < digits - 2 ? 3 : 10));
+  return text;
+}
+
+// 80-byte records holding one value in every form: at 0 big-endian and at 8 little-endian
+// (bi, bu / i, u), at 16 and 24 a real both ways (bf / f), then packed decimal (32, 8 bytes),
+// zoned (40, 10), zoned ASCII (50, 12) and text (62, 18), now and then not a valid number.
+std::string NumberRecords(std::mt19937_64 &random, int n) {
+  std::string bytes;
+  for (int r = 0; r < n; r++) {
+    std::string record(80, ' ');
+    const bool negative = random() % 3 == 0, invalid = random() % 20 == 0;
+    const std::string digits = Digits(random, 15);
+    const int64_t value = (negative ? -1 : 1) * std::stoll(digits.substr(6));
+    const double real = static_cast<double>(value) / 8;
+    for (int j = 0; j < 8; j++) {
+      record[j] = static_cast<char>(static_cast<uint64_t>(value) >> (56 - 8 * j));
+      record[8 + j] = static_cast<char>(static_cast<uint64_t>(value) >> (8 * j));
+    }
+    uint64_t bits;
+    memcpy(&bits, &real, 8);
+    for (int j = 0; j < 8; j++) record[16 + j] = static_cast<char>(bits >> (56 - 8 * j)), record[24 + j] = static_cast<char>(bits >> (8 * j));
+    for (int j = 0; j < 8; j++) {
+      const int high = digits[2 * j] - '0', low = j < 7 ? digits[2 * j + 1] - '0' : (negative ? 0xD : 0xC);
+      record[32 + j] = static_cast<char>(high << 4 | (invalid && j == 3 ? 0xA : low));
+    }
+    for (int j = 0; j < 10; j++) record[40 + j] = static_cast<char>((j == 9 && negative ? 0xD0 : 0xF0) | (digits[5 + j] - '0'));
+    record.replace(50, 12, (negative ? "-" : " ") + digits.substr(4, 10) + (invalid ? "x" : "5"));
+    record.replace(62, 18, (negative ? " -" : " +") + digits.substr(0, 9) + "." + digits.substr(9, 6));
+    EXPECT_EQ(record.size(), 80u);
+    bytes += record;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+// Every type of pelmar-sort's wider language, both sequences, on fixed-length records and on
+// fields of text lines, in memory on 1, 3 and 8 threads and through run files: the model's
+// order of their values, the same bytes on every path. bi and bu order as i and u on the
+// same values stored the other way round, and bf ascending as f.
+TEST(SortRun, NumbersOfEveryTypeSortByValueOnEveryPath) {
+  TempFolder folder;
+  std::mt19937_64 random(15);
+  const std::string records = NumberRecords(random, 2500);
+  std::string lines;
+  for (size_t at = 0; at < records.size(); at += 80) {
+    lines += std::to_string(at % 7) + ",\"" + records.substr(at + 50, 12) + "\"," + records.substr(at + 62, 18) + "\n";
+  }
+  WriteFile(folder.File("in.dat"), records);
+  WriteFile(folder.File("in.txt"), lines);
+  const KeySettings csv = {0, kFieldsCsv, ','}, stable = {1, kFieldsNone, 0};
+  const struct {
+    KeyField key;
+    const KeySettings &settings;
+    KeyField twin;  // a described key that orders the same, or none
+  } rows[] = {
+      {{1, 8, kTypeBigSigned, 'a', 0}, stable, {9, 8, 'i', 'a', 0}}, {{1, 8, kTypeBigUnsigned, 'd', 0}, stable, {9, 8, 'u', 'd', 0}},
+      {{17, 8, kTypeBigReal, 'a', 0}, stable, {25, 8, 'f', 'a', 0}}, {{17, 8, kTypeBigReal, 'd', 0}, stable, {}},
+      {{33, 8, kTypePacked, 'a', 0}, stable, {}}, {{33, 8, kTypePacked, 'd', 0}, csv, {}},
+      {{41, 10, kTypeZoned, 'a', 0}, stable, {}}, {{51, 12, kTypeZonedText, 'd', 0}, stable, {}},
+      {{63, 18, kTypeNumber, 'a', 0}, stable, {}}, {{1, 20, kTypeNumber, 'd', 3}, csv, {}},
+      {{1, 12, kTypeZonedText, 'a', 2}, csv, {}}, {{2, 4, 'c', 'a', 2}, csv, {}},
+  };
+  const ExpectedRun *last = nullptr;
+  ExpectedRun expected;
+  for (const auto &row : rows) {
+    const bool text = row.key.field > 0;
+    const ParameterRecord job = MakeJob(folder.File(text ? "in.txt" : "in.dat"), folder.File("out"), text ? kVariableRecords : 80, {row.key});
+    SCOPED_TRACE(testing::Message() << row.key.type << row.key.sequence << " at " << row.key.position << " field " << row.key.field);
+    expected = ExpectRun(text ? lines : records, job, kDelimiterLf, row.settings);
+    ASSERT_EQ(expected.result, 0);
+    DelimiterMode = kDelimiterLf;
+    for (const int threads : {1, 3, 8, -2}) {  // -2: two threads, through run files of 997 records merged by two
+      RunOptions options = MakeOptions(threads < 0 ? 2 : threads);
+      options.keySettings = row.settings;
+      SetExternalLimitsForTesting(threads < 0 ? 997 : 0, threads < 0 ? 2 : 0);
+      RunOutcome outcome;
+      EXPECT_EQ(RunJob(job, &options, &outcome), 0) << ErrorText;
+      EXPECT_TRUE(ReadFile(folder.File("out")) == expected.output) << threads << " threads";
+    }
+    SetExternalLimitsForTesting(0, 0);
+    if (row.twin.length > 0) {
+      const RunOptions options = [&] { RunOptions o = MakeOptions(1); o.keySettings = row.settings; return o; }();
+      EXPECT_EQ(RunJob(MakeJob(job.inputName, folder.File("twin"), 80, {row.twin}), &options), 0);
+      EXPECT_TRUE(ReadFile(folder.File("twin")) == expected.output);
+    }
+    last = &expected;
+  }
+  EXPECT_NE(last, nullptr);
+  DelimiterMode = kDelimiterBoth;
+}
+
 // Text lines on 64 threads are cut into 256 scan ranges, the most the run holds.
 TEST(SortRun, TextOnSixtyFourThreadsFillsEveryScanRange) {
   TempFolder folder;
