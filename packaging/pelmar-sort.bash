@@ -4,7 +4,8 @@
 
 _pelmar_sort() {
   local options="--input --output --size --key --title --stats --delimiter --save --threads
-                 --memory --temporary-directory --saved --last --list --preferences --set --help --version"
+                 --memory --temporary-directory --stable --field-separator --csv --saved --last --list
+                 --preferences --set --help --version"
   local preferences="browse-folder= ofni= delimiter= user-files= go-to-sort= stay= last-path= key-titling="
   # The words as typed, split at blanks only: bash also splits at '=' (COMP_WORDBREAKS),
   # which would part --set from user-files=on.
@@ -36,7 +37,7 @@ _pelmar_sort() {
         user-files=|go-to-sort=|stay=|last-path=|key-titling=) values="on off" ;;
       esac
       ;;
-    -k|--key|-t|--title|--threads|-S|--memory) ;;
+    -k|--key|-t|--title|--threads|-S|--memory|--field-separator) ;;
     *) values=$options ;;
   esac
   if ((files)); then
