@@ -157,7 +157,7 @@ static void SortEnds(WindowHandle dialog, int result, const RunOutcome *) {
 }
 
 // The dialog's sorts: the default threads, memory and run-file folder; progress in the caption.
-static const RunOptions kSortDialogRun = {0, 0, "", ShowSortProgress, {0, kFieldsNone, 0}};
+static const RunOptions kSortDialogRun = {0, 0, "", ShowSortProgress, {0, kFieldsNone, 0}, {nullptr, 0, 0, kRunSort, 0, kLineEndCrLf}};
 static const SortActionOptions kSortDialogAction = {1, "", &kSortDialogRun, SortStarts, SortEnds};
 
 // SORT (validateOnly 0) and Validate (1).

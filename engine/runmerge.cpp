@@ -6,9 +6,6 @@
 
 #include "engine/seqwriter.h"
 
-static const char kCannotCreateTemporary[] = "\n Could NOT Create Temporary File in: %s!\n";
-static const char kCannotWriteTemporary[] = "\n Could NOT Write Temporary File: %s!\n";
-static const char kCannotReadTemporary[] = "\n Could NOT Read Temporary File: %s!\n";
 
 static const uint32_t kIndexBytes = 4;           // a run entry's record index
 static const uint64_t kExhausted = ~uint64_t{0};  // head prefix of a run file with nothing left

@@ -8,14 +8,12 @@
 #include "engine/runpath.h"
 #include "engine/seqwriter.h"
 
-static const char kCannotCreateTemporary[] = "\n Could NOT Create Temporary File in: %s!\n";
-static const char kCannotWriteTemporary[] = "\n Could NOT Write Temporary File: %s!\n";
 
 static const uint32_t kIndexBytes = 4;     // a run entry's record index
 static const uint32_t kGatherAhead = 16;   // records ahead that a run file's gathering asks for
 
 int ScanInputInBlocks(SortRunState *run) {
-  TextBlock block = {static_cast<unsigned char *>(AllocateZeroed(FirstScanBlock(), 1)), FirstScanBlock(), 0, 0, 0, false};
+  TextBlock block = {static_cast<unsigned char *>(AllocateZeroed(FirstScanBlock(), 1)), FirstScanBlock(), 0, 0, 0, false, false};
   if (block.bytes == nullptr) return kScanNoMemory;
   // Each block is scanned as a mapped input is, in ranges on the run's pool.
   PhaseInput scan;

@@ -3,6 +3,11 @@
 #include "engine/errortext.h"
 
 const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";
+const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";
+const char kPartialRecord[] = "\n File Size NOT Equally Divisible by Record Length: %s!\n";
+const char kCannotCreateTemporary[] = "\n Could NOT Create Temporary File in: %s!\n";
+const char kCannotWriteTemporary[] = "\n Could NOT Write Temporary File: %s!\n";
+const char kCannotReadTemporary[] = "\n Could NOT Read Temporary File: %s!\n";
 const char kInputChanged[] = "\n Input File Changed During Sort: %s!\n";
 const char kReadError[] = "\n Error Reading Input File: %s!\n";
 const char kWriteError[] = "\n Error Writing Output File: %s!\n";

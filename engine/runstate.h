@@ -29,6 +29,8 @@ struct ExternalPlan {
 
 struct RunReader;  // a run file being merged (runmerge.h)
 
+constexpr int kMostInputs = 1024;  // inputs one run takes
+
 // What an external run owns besides the run's own state (external.h allocates it).
 struct ExternalSort {
   PhaseInput part;              // the part being sorted: its buffer as input, its own workspace, no reporter
@@ -56,7 +58,10 @@ struct SortRunState {
   int statisticsFlag;            // the job's flag; 0 once the report cannot be opened
   uint32_t bufferSize;           // bytes of the record buffer; 0 until the job passed its check
   unsigned char *recordBuffer;   // B bytes: the scanner's zero-filled record scratch
-  InputFile input;               // mapped whole when the run sorts in memory
+  InputFile input;               // mapped whole when the run sorts in memory; several inputs or standard input
+                                 // read into memory or a temporary file (runinput.h)
+  FileIdentity sources[kMostInputs];  // the named inputs': none may be the output or the report
+  int sourceCount;
   OutputFile output;
   bool outputOpen;
   uint32_t recordCount;          // n, once counted
@@ -70,16 +75,23 @@ struct SortRunState {
   uint64_t invalidFields[kMaxKeys];  // per key: fields that were not valid numbers, counted as keys are built
   PhaseInput phase;              // the phases over the input: its mapping in memory; pass 0's tally either way
   uint32_t t[5];                 // clock readings t0 to t4, milliseconds
+  uint64_t leftOut;              // unique: records with a key equal to the one before, not written
+  int outOfOrder;                // a check: 1 once a record out of key order was found
   int failed;                    // 1 once a failing message was written
   WorkPool *pool;                // started at the first parallel step, stopped at the run's end; null with one thread
 };
 
 // Messages more than one step of a run may write.
 extern const char kMemoryError[];
+extern const char kCannotOpenInput[];
 extern const char kInputChanged[];
 extern const char kReadError[];
 extern const char kWriteError[];
 extern const char kSequenceError[];
+extern const char kPartialRecord[];
+extern const char kCannotCreateTemporary[];
+extern const char kCannotWriteTemporary[];
+extern const char kCannotReadTemporary[];
 
 // Appends the message (with the name, for FailWithName's printf-style format) and marks
 // the run failed.

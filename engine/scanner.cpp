@@ -12,19 +12,31 @@ int DelimiterMode = kDelimiterBoth;
 static const unsigned char kCr = 0x0D;
 static const unsigned char kLf = 0x0A;
 
-// Position of the first CR or LF at or after pos, or size when there is none.
-static uint64_t FindLineBreak(const unsigned char *bytes, uint64_t pos, uint64_t size) {
+// The bytes that end or break lines: CR and LF, or in mode 3 the zero byte alone.
+struct LineBreaks {
+  unsigned char first;
+  unsigned char second;
+};
+
+static LineBreaks BreaksOf(int mode) {
+  return mode == kDelimiterNul ? LineBreaks{0, 0} : LineBreaks{kCr, kLf};
+}
+
+static bool IsLineBreak(unsigned char c, LineBreaks breaks) { return c == breaks.first || c == breaks.second; }
+
+// Position of the first line break at or after pos, or size when there is none.
+static uint64_t FindLineBreak(const unsigned char *bytes, uint64_t pos, uint64_t size, LineBreaks breaks) {
 #if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi8(static_cast<char>(kCr));
-  const __m128i lf = _mm_set1_epi8(static_cast<char>(kLf));
+  const __m128i first = _mm_set1_epi8(static_cast<char>(breaks.first));
+  const __m128i second = _mm_set1_epi8(static_cast<char>(breaks.second));
   while (pos + 16 <= size) {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + pos));
-    int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf)));
+    int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)));
     if (mask != 0) return pos + static_cast<uint64_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     pos += 16;
   }
 #endif
-  while (pos < size && bytes[pos] != kCr && bytes[pos] != kLf) pos++;
+  while (pos < size && !IsLineBreak(bytes[pos], breaks)) pos++;
   return pos;
 }
 
@@ -85,13 +97,14 @@ static int EndRecord(int pass, const unsigned char *bytes, OpenRecord *open, Sca
 // Scans bytes[begin, end), begun with no record open. Returns the result code.
 static int ScanRange(int pass, const unsigned char *bytes, uint64_t begin, uint64_t end, int mode, ScanTally *tally,
                      const ScanKeying *keying, const RangeIndex *index) {
-  const unsigned char delimiter = mode == kDelimiterLf ? kLf : kCr;
+  const LineBreaks breaks = BreaksOf(mode);
+  const unsigned char delimiter = mode == kDelimiterNul ? 0 : mode == kDelimiterLf ? kLf : kCr;
   OpenRecord open = {0, 0, 0};
   tally->recordCount = 0;
   uint64_t pos = begin;
   int result = kScanGood;
   while (pos < end && result == kScanGood) {
-    uint64_t next = FindLineBreak(bytes, pos, end);
+    uint64_t next = FindLineBreak(bytes, pos, end, breaks);
     if (next > pos) {  // ordinary bytes: all stored
       if (open.stored == 0) open.first = pos;
       open.stored += next - pos;
@@ -115,7 +128,7 @@ static int ScanRange(int pass, const unsigned char *bytes, uint64_t begin, uint6
         return result;
       }
     } else {
-      pos++;  // a CR or LF that is not the delimiter: never stored
+      pos++;  // a line break that is not the delimiter: never stored
     }
   }
   if (result == kScanGood && open.stored > 0) result = EndRecord(pass, bytes, &open, tally, keying, index);
@@ -148,6 +161,7 @@ uint64_t EndOfRecords(const unsigned char *bytes, uint64_t begin, uint64_t end, 
 // since a CR can never be the second byte of a pair; so a cut after this byte is a cut
 // where the whole scan has no record open.
 static bool EndsDelimiter(const unsigned char *bytes, uint64_t pos, int mode) {
+  if (mode == kDelimiterNul) return bytes[pos] == 0;
   if (mode == kDelimiterCr) return bytes[pos] == kCr;
   return bytes[pos] == kLf && (mode == kDelimiterLf || (pos > 0 && bytes[pos - 1] == kCr));
 }
@@ -155,7 +169,7 @@ static bool EndsDelimiter(const unsigned char *bytes, uint64_t pos, int mode) {
 // The position just after the first delimiter that ends in [from, to), or to when none does.
 static uint64_t AfterNextDelimiter(const unsigned char *bytes, uint64_t from, uint64_t to, int mode) {
   for (uint64_t pos = from; pos < to; pos++) {
-    pos = FindLineBreak(bytes, pos, to);
+    pos = FindLineBreak(bytes, pos, to, BreaksOf(mode));
     if (pos == to) break;
     if (EndsDelimiter(bytes, pos, mode)) return pos + 1;
   }
@@ -186,13 +200,29 @@ uint32_t SplitAtDelimiters(const unsigned char *bytes, uint64_t size, int mode, 
   return count;
 }
 
-// 1 when bytes[0, size) are all CR or LF: line breaks that are not delimiters, after which
-// no record is open.
-static bool HoldsOnlyLineBreaks(const unsigned char *bytes, size_t size) {
+// 1 when bytes[0, size) are all line breaks that are not delimiters, after which no record
+// is open.
+static bool HoldsOnlyLineBreaks(const unsigned char *bytes, size_t size, int mode) {
   for (size_t i = 0; i < size; i++) {
-    if (bytes[i] != kCr && bytes[i] != kLf) return false;
+    if (!IsLineBreak(bytes[i], BreaksOf(mode))) return false;
   }
   return true;
+}
+
+// Reads into the block until it is full, or holds the input's last byte. Returns 0, or 1
+// when a read failed or the input ended before its size.
+static int FillTextBlock(TextBlock *block, const InputFile *input) {
+  while (block->have < block->capacity && !block->ended && (input->standardInput || block->base + block->have < input->size)) {
+    const int64_t got = input->standardInput
+                            ? ReadInputNext(input, block->bytes + block->have, block->capacity - block->have)
+                            : ReadInputAt(input, block->bytes + block->have, block->capacity - block->have,
+                                          block->base + block->have);
+    if (got < 0 || (got == 0 && !input->standardInput)) return 1;
+    block->ended = got == 0;
+    block->have += static_cast<size_t>(got);
+  }
+  block->atEnd = input->standardInput ? block->ended : block->base + block->have >= input->size;
+  return 0;
 }
 
 int GrowTextBlock(TextBlock *block) {
@@ -207,16 +237,10 @@ int GrowTextBlock(TextBlock *block) {
 
 int RefillTextBlock(TextBlock *block, const InputFile *input, int mode) {
   for (;;) {
-    while (block->have < block->capacity && block->base + block->have < input->size) {
-      const int64_t got = ReadInputAt(input, block->bytes + block->have, block->capacity - block->have,
-                                      block->base + block->have);
-      if (got <= 0) return kBlockReadFailed;
-      block->have += static_cast<size_t>(got);
-    }
-    block->atEnd = block->base + block->have >= input->size;
-    if (block->have == 0) return kBlockEnded;
+    if (FillTextBlock(block, input) != 0) return kBlockReadFailed;
+    if (block->have == 0 && block->atEnd) return kBlockEnded;
     block->cut = block->atEnd ? block->have : AfterLastDelimiter(block->bytes, block->have, mode);
-    if (block->cut == 0 && HoldsOnlyLineBreaks(block->bytes, block->have)) block->cut = block->have;
+    if (block->cut == 0 && HoldsOnlyLineBreaks(block->bytes, block->have, mode)) block->cut = block->have;
     if (block->cut > 0) return kBlockCut;
     if (GrowTextBlock(block) != 0) return kBlockNoMemory;
   }

@@ -8,6 +8,8 @@
 // in the bytes that are copied to the output, but not in the stored bytes that its key is
 // built from; such bytes at either end of a record are dropped like delimiters.
 // Example, mode 0: 41 42 0D 0A 43 44 0D 0A gives records at offsets 0 and 4, each 2 bytes.
+// In mode 3 (zero bytes end records) the zero byte plays the part of CR and LF both: the
+// delimiter, and the one byte never stored.
 //
 // A text input too large to map is read in sequence a block at a time (TextBlock): each
 // refill cuts the block just after its last delimiter, so that the scans of the blocks one
@@ -26,6 +28,7 @@
 constexpr int kDelimiterBoth = 0;  // CR followed by LF ("both cr/lf")
 constexpr int kDelimiterCr = 1;    // CR ("cr only")
 constexpr int kDelimiterLf = 2;    // LF ("lf only")
+constexpr int kDelimiterNul = 3;   // a zero byte (pelmar-sort's): CR and LF are then bytes like any other
 
 // The scanner's delimiter mode, set from the settings at start-up; 0 until then.
 extern int DelimiterMode;
@@ -87,6 +90,7 @@ struct TextBlock {
   size_t have;           // bytes read into the block
   size_t cut;            // after a refill that cut it: bytes[0, cut) are whole lines
   bool atEnd;            // the block holds the input's last byte (or the input has none left)
+  bool ended;            // standard input: a read found its end
 };
 
 constexpr int kBlockCut = 0;         // bytes[0, cut) may be scanned, cut > 0
@@ -94,7 +98,8 @@ constexpr int kBlockEnded = 1;       // nothing of the input is left
 constexpr int kBlockReadFailed = 2;  // a read failed, or the input ended before its size
 constexpr int kBlockNoMemory = 3;    // the block had to grow and could not
 
-// Reads into the block until it is full or holds the input's last byte, then cuts it: at
+// Reads into the block until it is full or holds the input's last byte (standard input: until
+// a read finds its end), then cuts it: at
 // the end of the input, after everything; else just after the last delimiter, where a scan
 // of the rest begins with no record open. A block without a delimiter is cut after
 // everything when it holds only CR and LF bytes (no record is open after them), and

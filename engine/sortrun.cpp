@@ -8,6 +8,7 @@
 #include "engine/groupsort.h"
 #include "engine/keys.h"
 #include "engine/merge.h"
+#include "engine/runinput.h"
 #include "engine/runpath.h"
 #include "engine/runparts.h"
 #include "engine/runphases.h"
@@ -19,7 +20,6 @@
 
 char StatisticsDirectory[kNameSize] = {'C', ':', kPathSeparator, 0};
 
-static const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";
 static const char kDelimiterError[] = "\n Record Delimeter Error in: %s!\n";
 static const char kRecordTooLong[] = "\n Found Record Length > 256 Bytes in: %s!\n";
 static const char kLongestRecord[] = "\n Longest Variable Record Length  = %d\n";
@@ -33,7 +33,6 @@ static const char kTerminated[] = "\n* * * ERRORS! - Sort Terminated * * *";
 static const char kInvalidJob[] = "\n Invalid Sort Parameters!\n";
 static const char kTooManyRecords[] = "\n Too Many Records - 4,294,967,295 Limit: %s!\n";
 static const char kOutputIsInputFile[] = "\n Output File Is the Input File: %s!\n";
-static const char kPartialRecord[] = "\n File Size NOT Equally Divisible by Record Length: %s!\n";
 
 // The record and key buffers: 1 KiB up to records of this length (text lines too), and
 // above it the record length rounded down to 16 bytes with room to spare.
@@ -139,10 +138,7 @@ static void ScanText(SortRunState *run) {
 // Opens the input; a text input is scanned and its keys checked against its longest line.
 static int OpenInput(SortRunState *run) {
   const char *inputName = run->job.inputName;
-  if (OpenInputFile(inputName, &run->input) != 0) {
-    FailWithName(run, kCannotOpenInput, inputName);
-    return 1;
-  }
+  if (OpenRunInput(run) != 0) return 1;
   run->wideOffsets = OffsetsAreWide(run->input.size);
   PrepareKeyPlan(run->job.keys, run->job.keyCount, run->job.recordLength, &run->options.keySettings, run->wideOffsets,
                  run->invalidFields, &run->plan);
@@ -167,7 +163,8 @@ static int OpenInput(SortRunState *run) {
 }
 
 static int OpenOutput(SortRunState *run) {
-  const int opened = OpenOutputFile(run->job.outputName, &run->input, &run->output);
+  const int opened = run->options.streams.standardOutput ? OpenStandardOutput(&run->output)
+                                                         : OpenOutputFile(run->job.outputName, run->sources, run->sourceCount, &run->output);
   if (opened == kOutputIsInput) {
     FailWithName(run, kOutputIsInputFile, run->job.outputName);
   } else if (opened == kOutputNoMemory) {
@@ -176,7 +173,6 @@ static int OpenOutput(SortRunState *run) {
     FailWithName(run, kCannotOpenOutput, run->job.outputName);
   } else {
     run->outputOpen = true;
-    WatchInterrupts(&run->output);
   }
   return run->failed;
 }
@@ -215,7 +211,7 @@ static int TakePath(SortRunState *run) {
 // is told, and the run goes on without it.
 static void OpenReport(SortRunState *run) {
   if (run->statisticsFlag != 1) return;
-  run->statistics = OpenStatisticsFile(StatisticsDirectory, &run->input, &run->output);
+  run->statistics = OpenStatisticsFile(StatisticsDirectory, run->sources, run->sourceCount, &run->output);
   if (run->statistics == nullptr) {
     AppendErrorFormat(kCannotOpenStatistics, kStatisticsFileName);
     run->statisticsFlag = 0;
@@ -305,12 +301,11 @@ static int Finish(SortRunState *run, RunOutcome *outcome) {
   ReleaseExternalSort(run);
   StopWorkPool(run->pool);
   CloseInputFile(&run->input);
-  // An interrupt empties the output until its last byte is written, and never after.
-  if (run->outputOpen && !run->failed) FlushOutputFile(&run->output);
-  StopWatchingInterrupts();
+  // An interrupt removes the new output until it has taken the named one's place, and never after.
   if (run->outputOpen && CloseOutputFile(&run->output, !run->failed) != 0 && !run->failed) {
     FailWithName(run, kWriteError, run->job.outputName);
   }
+  StopWatchingInterrupts();
   free(run->recordBuffer);
   run->t[4] = ElapsedMilliseconds();
   int statisticsWritten = 0;
@@ -323,7 +318,7 @@ static int Finish(SortRunState *run, RunOutcome *outcome) {
   }
   if (run->failed) AppendErrorText(kTerminated);
   if (outcome != nullptr) {
-    *outcome = RunOutcome{statisticsWritten, ranExternally, {}};
+    *outcome = RunOutcome{statisticsWritten, ranExternally, {}, 0, 0};
     memcpy(outcome->invalidFields, run->invalidFields, sizeof outcome->invalidFields);
   }
   return run->failed;

@@ -43,13 +43,13 @@ void FormatSignedCount(int64_t value, char field[kCountFieldSize]) {
   FormatDigits(digits, field);
 }
 
-FILE *OpenStatisticsFile(const char *directory, const InputFile *input, const OutputFile *output) {
+FILE *OpenStatisticsFile(const char *directory, const FileIdentity *inputs, int inputCount, const OutputFile *output) {
   char path[256];
   const size_t length = strlen(directory);
   if (length + strlen(kStatisticsFileName) > sizeof path - 1) return nullptr;
   memcpy(path, directory, length);
   memcpy(path + length, kStatisticsFileName, strlen(kStatisticsFileName) + 1);
-  return OpenReportFile(path, input, output);
+  return OpenReportFile(path, inputs, inputCount, output);
 }
 
 void WriteStatisticsHeader(FILE *file, const ReportHeader *header) {

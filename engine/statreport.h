@@ -32,9 +32,9 @@ void FormatSignedCount(int64_t value, char field[kCountFieldSize]);
 extern const char kStatisticsFileName[];
 
 // Opens directory + kStatisticsFileName for writing, emptying it (OpenReportFile). Null
-// when it cannot be opened, when it is the run's input or output file, and when the path
-// does not fit 255 characters.
-FILE *OpenStatisticsFile(const char *directory, const InputFile *input, const OutputFile *output);
+// when it cannot be opened, when it is one of the run's inputs or its output, and when the
+// path does not fit 255 characters.
+FILE *OpenStatisticsFile(const char *directory, const FileIdentity *inputs, int inputCount, const OutputFile *output);
 
 // What the header tells of the run.
 struct ReportHeader {

@@ -1,5 +1,6 @@
 // The portable part of the os door: the output buffer, writes at offsets, the clock and
 // the test hooks. The system calls are in platform_posix.cpp or platform_win32.cpp.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -57,6 +58,34 @@ int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count) {
   return 0;
 }
 
+void AdoptInputBytes(InputFile *file, unsigned char *bytes, uint64_t size) {
+  memset(file, 0, sizeof *file);
+  file->handle = -1;
+  file->bytes = bytes;
+  file->size = size;
+  file->inMemory = true;
+}
+
+int64_t ReadInputBytes(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+  if (FileOperationFails(kFileRead)) return -1;
+  if (offset >= file->size) return 0;
+  const size_t copied = static_cast<size_t>(std::min<uint64_t>(count, file->size - offset));
+  memcpy(bytes, file->bytes + offset, copied);
+  return static_cast<int64_t>(copied);
+}
+
+// Writes count bytes in sequence through WriteSomeBytes. Returns 0, or 1 when a write failed.
+static int WriteAllInSequence(intptr_t handle, const void *bytes, size_t count) {
+  const unsigned char *next = static_cast<const unsigned char *>(bytes);
+  while (count > 0) {
+    const int64_t done = WriteSomeBytes(handle, next, count);
+    if (done <= 0) return 1;
+    next += done;
+    count -= static_cast<size_t>(done);
+  }
+  return 0;
+}
+
 // Writes count bytes at offset through WriteSomeBytesAt. Returns 0, or 1 when a write failed.
 static int WriteAllBytesAt(intptr_t handle, const void *bytes, size_t count, uint64_t offset) {
   const unsigned char *next = static_cast<const unsigned char *>(bytes);
@@ -71,6 +100,7 @@ static int WriteAllBytesAt(intptr_t handle, const void *bytes, size_t count, uin
 }
 
 int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset) {
+  if (file->standardOutput) return WriteAllInSequence(file->handle, bytes, count);
   return WriteAllBytesAt(file->handle, bytes, count, offset);
 }
 

@@ -14,44 +14,70 @@
 #include <cstdio>
 #include <cstring>
 
-// An input file opened for reading.
+// What tells one file from another, under whatever name or link it is reached.
+struct FileIdentity {
+  uint64_t volume;  // device (POSIX) or volume serial (Windows); 0 with index 0: no file
+  uint64_t index;   // inode (POSIX) or file index (Windows)
+};
+
+// An input opened for reading: a file, or bytes read into memory (standard input, several
+// inputs taken as one).
 struct InputFile {
-  intptr_t handle;             // the system's handle; -1 when closed
+  intptr_t handle;             // the system's handle; -1 when closed, and for bytes in memory
   uint64_t size;               // length in bytes when opened
-  uint64_t volume;             // identity: device (POSIX) or volume serial (Windows)
-  uint64_t index;              // identity: inode (POSIX) or file index (Windows)
-  const unsigned char *bytes;  // the whole file once mapped; null before, and for an empty file
+  FileIdentity identity;       // the file's; none for bytes in memory and standard input
+  const unsigned char *bytes;  // the whole file once mapped, or the bytes in memory; null before, and when empty
   uintptr_t mapping;           // the system's mapping object, if it needs one
+  bool inMemory;               // bytes in memory, freed when it is closed: nothing on disk can change them
+  bool standardInput;          // the process's standard input, read in sequence; left open when closed
 };
 
 // Opens a regular file for reading and takes its length and identity. The open never
 // waits: a FIFO or device is refused, not read. Returns 0, or 1 when it cannot be opened
-// or is not a regular file.
+// or is not a regular file (errno, or GetLastError, tells why).
 int OpenInputFile(const char *name, InputFile *file);
+
+// Opens standard input to be read in sequence (ReadInputNext), in binary on Windows.
+// Returns 0 (its size is not known: 0).
+int OpenStandardInput(InputFile *file);
+
+// Reads up to count bytes of standard input (kFileRead). Returns the bytes read, 0 at
+// its end, or -1.
+int64_t ReadInputNext(const InputFile *file, void *bytes, size_t count);
+
+// Makes an input of size bytes already in memory, taking them over (AllocateZeroed's; freed
+// when the input is closed).
+void AdoptInputBytes(InputFile *file, unsigned char *bytes, uint64_t size);
 
 // 1 when the file's length read 0 but reading it gives bytes all the same (files that
 // the system makes up as they are read): such a file cannot be mapped or counted.
 int InputHasUnsizedContent(const InputFile *file);
 
-// Maps the whole file read-only (nothing for an empty file). Returns 0, or 1 on failure.
+// Maps the whole file read-only (nothing for an empty file or bytes in memory). Returns 0,
+// or 1 on failure.
 int MapInputFile(InputFile *file);
 
 // 1 when the file's length on disk is no longer the length it had when opened; 0 when it
-// is; -1 when it cannot be told (the system refused to say).
+// is (always, for bytes in memory); -1 when it cannot be told (the system refused to say).
 int InputFileChanged(const InputFile *file);
 
 void CloseInputFile(InputFile *file);
 
-// An output file written through one large buffer.
+// An output written through one large buffer: a new file beside the named one that takes
+// its place only when the run has succeeded (CloseOutputFile), or standard output.
 struct OutputFile {
   intptr_t handle;         // -1 when closed
   unsigned char *buffer;   // kOutputBufferSize bytes, allocated by OpenOutputFile
   size_t used;             // bytes waiting in the buffer
   uint64_t written;        // bytes handed to the system so far
   int failed;              // 1 after any failed write
-  char name[256];          // the name it was opened by, to empty it after a failed close
-  uint64_t volume;         // identity, as InputFile's
-  uint64_t index;
+  int closedPipe;          // 1 when a write found standard output's reader gone
+  bool standardOutput;     // written in sequence: a pipe takes no offsets
+  char name[256];          // the name it was opened by
+  char target[256];        // the file the new one replaces: name, or where a link named name leads
+  char newName[280];       // the new file beside it while it is written; empty for standard output
+  FileIdentity identity;   // the named file's when it existed, else none
+  FileIdentity newIdentity;  // the new file's
 };
 
 constexpr size_t kOutputBufferSize = size_t{4} << 20;  // bytes per write
@@ -61,18 +87,23 @@ constexpr int kOutputCannotOpen = 1;
 constexpr int kOutputIsInput = 2;
 constexpr int kOutputNoMemory = 3;
 
-// Opens the output without truncating it and without waiting, compares its identity with
-// the input's and only then empties it. Returns kOutputOpened; kOutputCannotOpen, also for
-// anything but a regular file and for a file whose identity cannot be told; kOutputIsInput
-// (the output names the input file, under whatever spelling or link: it is closed
-// untouched); or kOutputNoMemory (its buffer could not be had: it is closed untouched).
-int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file);
+// Opens the output named name: checks, without opening it, that a file of that name is a
+// regular file and none of the inputs (under whatever spelling or link), then creates a new
+// file beside it (beside where a link leads), exclusively under a unique name, that takes
+// its place when the run succeeds. The named file stays untouched until then. Returns
+// kOutputOpened; kOutputCannotOpen (also for anything but a regular file, and when the new
+// file cannot be created); kOutputIsInput; or kOutputNoMemory (its buffer could not be had).
+int OpenOutputFile(const char *name, const FileIdentity *inputs, int inputCount, OutputFile *file);
 
-// Opens the statistics report for writing the way the output is opened: without
-// truncating it or waiting, and refusing anything but a regular file. It is refused too
-// when it is the input or the output file, which must stay as they are; otherwise it is
-// emptied. Returns the stream, or null.
-FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output);
+// Opens standard output to be written in sequence, in binary on Windows. Returns
+// kOutputOpened, or kOutputNoMemory.
+int OpenStandardOutput(OutputFile *file);
+
+// Opens the statistics report for writing the way an input is refused: without truncating
+// it or waiting, and refusing anything but a regular file. It is refused too when it is one
+// of the inputs or the output (the named one, or the new one beside it), which must stay as
+// they are; otherwise it is emptied. Returns the stream, or null.
+FILE *OpenReportFile(const char *path, const FileIdentity *inputs, int inputCount, const OutputFile *output);
 
 // Buffers bytes, writing whole buffers. Returns 0, or 1 once any write has failed.
 int WriteOutputBuffered(OutputFile *file, const void *bytes, size_t count);
@@ -88,18 +119,22 @@ inline int WriteOutputFile(OutputFile *file, const void *bytes, size_t count) {
 }
 
 // Writes count bytes at the given offset, beside the buffered writes (the file's buffer and
-// counters are not touched, so threads may call it at once for parts that do not overlap:
-// an output is always a regular file). Returns 0, or 1 when a write failed.
+// counters are not touched, so threads may call it at once for parts that do not overlap).
+// Standard output takes no offsets: it is written in sequence, and its callers write in
+// order from one thread. Returns 0, or 1 when a write failed.
 int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset);
 
-// keep 1: writes what is buffered and closes; returns 0, or 1 if any write or the close
-// failed, in which case the file is emptied. keep 0: empties the file and closes it.
+// keep 1: writes what is buffered, closes, and puts the new file in the place of the named
+// one; returns 0, or 1 if any write, the close or the replacement failed. keep 0, or a
+// failure: the new file is removed and the named one left as it was. Standard output is
+// only written and closed.
 int CloseOutputFile(OutputFile *file, int keep);
 
 // ---- Inputs read in sequence, and the external sort's run files.
 
 // Reads up to count bytes of an open input at offset (a file operation of the fault
-// simulation, kFileRead). Returns the bytes read, 0 at the end of the file, or -1.
+// simulation, kFileRead; bytes in memory are copied). Returns the bytes read, 0 at the end
+// of the file, or -1.
 int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset);
 
 // Gives back a mapping made by MapInputFile (the file stays open); nothing when unmapped.
@@ -134,6 +169,10 @@ int64_t ReadRunFile(const RunFile *file, void *bytes, size_t count, uint64_t off
 // Closes a run file, which takes it away; nothing for one that is not open.
 void RemoveRunFile(RunFile *file);
 
+// Makes a run file an input of its written bytes: the input takes over its handle, and
+// the file goes when the input is closed.
+void InputFromRunFile(RunFile *run, InputFile *file);
+
 // The system's temporary folder (TMPDIR, else /tmp; GetTempPath on Windows), without a
 // separator at its end, cut to capacity - 1 characters.
 void SystemTemporaryFolder(char *folder, size_t capacity);
@@ -142,10 +181,14 @@ void SystemTemporaryFolder(char *folder, size_t capacity);
 uint64_t PhysicalMemoryBytes();
 
 // While a run writes its output: an interrupt (Ctrl-C, SIGINT, SIGTERM, the console
-// closed) empties the output before the process ends as the interrupt asks. Run files need
-// nothing: they go with the process. StopWatchingInterrupts restores what was there.
-void WatchInterrupts(const OutputFile *output);
+// closed) removes the new output file before the process ends as the interrupt asks, so the
+// named one stays as it was. Run files need nothing: they go with the process.
+// OpenOutputFile starts watching as it creates the new file (no interrupt comes between);
+// StopWatchingInterrupts, after CloseOutputFile, restores what was there.
 void StopWatchingInterrupts();
+
+// 1 once a write to standard output found its reader gone (a closed pipe).
+int StandardOutputClosed();
 
 // Runs work(context) and returns its result; returns -1 instead if a read of a mapped
 // input faulted (the file was cut short under us, or the device failed).

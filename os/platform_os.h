@@ -19,6 +19,9 @@ int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t cou
 // The local time from the system.
 void ReadSystemLocalTime(LocalTime *time);
 
+// Copies up to count bytes of an input in memory at offset: the number copied, 0 at its end.
+int64_t ReadInputBytes(const InputFile *file, void *bytes, size_t count, uint64_t offset);
+
 // Writes all bytes through WriteSomeBytes, counting file->written. Returns 0, or 1 when
 // a write failed.
 int WriteAllBytes(OutputFile *file, const unsigned char *bytes, size_t count);

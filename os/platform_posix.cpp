@@ -1,5 +1,6 @@
 // POSIX implementation of the os door (platform.h).
 #include <fcntl.h>
+#include <limits.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -20,6 +21,13 @@
 // Each thread's guard: where a faulting read of the mapping on that thread jumps to.
 static thread_local sigjmp_buf *gGuardJump = nullptr;
 static thread_local volatile sig_atomic_t gGuardActive = 0;
+static std::atomic<int> gStandardOutputClosed{0};  // a write to standard output found no reader
+
+static FileIdentity IdentityOf(const struct stat &status) {
+  return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+static bool SameFile(const FileIdentity &a, const FileIdentity &b) { return a.volume == b.volume && a.index == b.index; }
 
 int OpenInputFile(const char *name, InputFile *file) {
   memset(file, 0, sizeof *file);
@@ -34,19 +42,34 @@ int OpenInputFile(const char *name, InputFile *file) {
   }
   file->handle = fd;
   file->size = static_cast<uint64_t>(status.st_size);
-  file->volume = static_cast<uint64_t>(status.st_dev);
-  file->index = static_cast<uint64_t>(status.st_ino);
+  file->identity = IdentityOf(status);
   return 0;
+}
+
+int OpenStandardInput(InputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = STDIN_FILENO;
+  file->standardInput = true;
+  return 0;
+}
+
+int64_t ReadInputNext(const InputFile *file, void *bytes, size_t count) {
+  if (FileOperationFails(kFileRead)) return -1;
+  for (;;) {
+    const ssize_t done = read(static_cast<int>(file->handle), bytes, count);
+    if (done < 0 && errno == EINTR) continue;
+    return done;
+  }
 }
 
 int InputHasUnsizedContent(const InputFile *file) {
   unsigned char byte;
-  if (file->size != 0) return 0;
+  if (file->size != 0 || file->inMemory) return 0;
   return FileOperationFails(kFileRead) || pread(static_cast<int>(file->handle), &byte, 1, 0) != 0;
 }
 
 int MapInputFile(InputFile *file) {
-  if (file->size == 0) return 0;
+  if (file->size == 0 || file->inMemory) return 0;
   if (file->size > SIZE_MAX || FileOperationFails(kFileMap)) return 1;
   void *bytes = mmap(nullptr, static_cast<size_t>(file->size), PROT_READ, MAP_SHARED | MAP_POPULATE,
                      static_cast<int>(file->handle), 0);
@@ -57,13 +80,18 @@ int MapInputFile(InputFile *file) {
 
 int InputFileChanged(const InputFile *file) {
   struct stat status;
+  if (file->inMemory) return 0;
   if (FileOperationFails(kFileRead) || fstat(static_cast<int>(file->handle), &status) != 0) return -1;
   return static_cast<uint64_t>(status.st_size) != file->size ? 1 : 0;
 }
 
 void CloseInputFile(InputFile *file) {
-  if (file->bytes != nullptr) munmap(const_cast<unsigned char *>(file->bytes), static_cast<size_t>(file->size));
-  if (file->handle >= 0) close(static_cast<int>(file->handle));
+  if (file->inMemory) {
+    free(const_cast<unsigned char *>(file->bytes));
+  } else if (file->bytes != nullptr) {
+    munmap(const_cast<unsigned char *>(file->bytes), static_cast<size_t>(file->size));
+  }
+  if (file->handle >= 0 && !file->standardInput) close(static_cast<int>(file->handle));
   file->bytes = nullptr;
   file->handle = -1;
 }
@@ -75,24 +103,11 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
     done = write(static_cast<int>(handle), bytes, count);
   } while (done < 0 && errno == EINTR);
   EndWrite();
+  if (done < 0 && errno == EPIPE && handle == STDOUT_FILENO) gStandardOutputClosed = 1;
   return done > 0 ? done : -1;
 }
 
-// Opens name for writing without truncating it or waiting for a reader, and takes its
-// identity. Returns the descriptor of a regular file, or -1.
-static int OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
-  if (FileOperationFails(kFileOpen)) return -1;
-  int fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
-  struct stat status;
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  *volume = static_cast<uint64_t>(status.st_dev);
-  *index = static_cast<uint64_t>(status.st_ino);
-  return fd;
-}
+int StandardOutputClosed() { return gStandardOutputClosed; }
 
 int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
   if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
@@ -104,61 +119,130 @@ int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t cou
   return done > 0 ? done : -1;
 }
 
-int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
+static std::atomic<uint32_t> gNewFileCounter{0};  // names of new output files this process has tried
+
+// Signals that end the process, blocked while a new output file is made and watched.
+static void BlockInterrupts(sigset_t *previous) {
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  sigaddset(&interrupts, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &interrupts, previous);
+}
+
+static void WatchInterrupts(const OutputFile *output);
+
+// Creates the new file beside file->target, with the named file's mode when it exists;
+// watches it. Returns its descriptor, or -1.
+static int CreateNewOutput(OutputFile *file, const struct stat *named) {
+  sigset_t previous;
+  BlockInterrupts(&previous);  // no interrupt between the create and the watch: the name never outlives the run
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
+    snprintf(file->newName, sizeof file->newName, "%s.pelmar-%u-%u", file->target, static_cast<unsigned>(getpid()),
+             static_cast<unsigned>(gNewFileCounter++));
+    fd = open(file->newName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  struct stat status;
+  if (fd >= 0 && ((named != nullptr && fchmod(fd, named->st_mode & 07777) != 0) || fstat(fd, &status) != 0)) {
+    close(fd);
+    unlink(file->newName);
+    fd = -1;
+  }
+  if (fd >= 0) {
+    file->newIdentity = IdentityOf(status);
+    file->handle = fd;
+    WatchInterrupts(file);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return fd;
+}
+
+int OpenOutputFile(const char *name, const FileIdentity *inputs, int inputCount, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   snprintf(file->name, sizeof file->name, "%s", name);
-  int fd = OpenRegularForWriting(name, &file->volume, &file->index);
-  if (fd < 0) return kOutputCannotOpen;
-  if (file->volume == input->volume && file->index == input->index) {
-    close(fd);
-    return kOutputIsInput;
+  snprintf(file->target, sizeof file->target, "%s", name);
+  char resolved[PATH_MAX];
+  struct stat status;
+  if (lstat(name, &status) == 0 && S_ISLNK(status.st_mode) && realpath(name, resolved) != nullptr &&
+      strlen(resolved) < sizeof file->target) {
+    snprintf(file->target, sizeof file->target, "%s", resolved);  // a link: its file is what the sort replaces
   }
-  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
-  if (file->buffer == nullptr) {
-    close(fd);
-    return kOutputNoMemory;
-  }
-  if (ftruncate(fd, 0) != 0) {
-    free(file->buffer);
-    file->buffer = nullptr;
-    close(fd);
+  if (FileOperationFails(kFileOpen)) return kOutputCannotOpen;
+  const bool exists = stat(name, &status) == 0;
+  if (exists) {
+    if (!S_ISREG(status.st_mode)) return kOutputCannotOpen;
+    file->identity = IdentityOf(status);
+    for (int i = 0; i < inputCount; i++) {
+      if (SameFile(file->identity, inputs[i])) return kOutputIsInput;
+    }
+  } else if (errno != ENOENT) {
     return kOutputCannotOpen;
   }
-  file->handle = fd;
+  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
+  if (file->buffer == nullptr) return kOutputNoMemory;
+  if (CreateNewOutput(file, exists ? &status : nullptr) < 0) {
+    free(file->buffer);
+    file->buffer = nullptr;
+    return kOutputCannotOpen;
+  }
   return kOutputOpened;
 }
 
-FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output) {
-  uint64_t volume, index;
-  int fd = OpenRegularForWriting(path, &volume, &index);
+int OpenStandardOutput(OutputFile *file) {
+  memset(file, 0, sizeof *file);
+  snprintf(file->name, sizeof file->name, "-");
+  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
+  if (file->buffer == nullptr) return kOutputNoMemory;
+  file->handle = STDOUT_FILENO;
+  file->standardOutput = true;
+  return kOutputOpened;
+}
+
+FILE *OpenReportFile(const char *path, const FileIdentity *inputs, int inputCount, const OutputFile *output) {
+  if (FileOperationFails(kFileOpen)) return nullptr;
+  bool created = false;  // the report did not exist before
+  int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
+    created = fd >= 0;
+  }
   if (fd < 0) return nullptr;
-  const bool isInput = volume == input->volume && index == input->index;
-  const bool isOutput = volume == output->volume && index == output->index;
+  struct stat status;
+  bool refused = fstat(fd, &status) != 0 || !S_ISREG(status.st_mode);
+  const FileIdentity report = IdentityOf(status);
+  for (int i = 0; i < inputCount && !refused; i++) refused = SameFile(report, inputs[i]);
+  refused = refused || SameFile(report, output->identity) || SameFile(report, output->newIdentity);
+  // A new report under the name of an output that did not exist yet would be replaced by it.
+  struct stat named;
+  if (!refused && created && stat(output->name, &named) == 0) refused = SameFile(report, IdentityOf(named));
   FILE *stream = nullptr;
-  if (!isInput && !isOutput && ftruncate(fd, 0) == 0) stream = fdopen(fd, "wb");
-  if (stream == nullptr) close(fd);
+  if (!refused && ftruncate(fd, 0) == 0) stream = fdopen(fd, "wb");
+  if (stream == nullptr) {
+    close(fd);
+    if (created) unlink(path);
+  }
   return stream;
 }
 
 int CloseOutputFile(OutputFile *file, int keep) {
   if (file->handle < 0) return 0;
-  int fd = static_cast<int>(file->handle);
   if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) {
     file->failed = 1;
   }
-  if ((!keep || file->failed) && ftruncate(fd, 0) != 0) file->failed = 1;
-  int closeFailed = close(fd) != 0 || FileOperationFails(kFileClose);
-  if (keep && !file->failed && closeFailed) {
-    file->failed = 1;
-    if (truncate(file->name, 0) != 0) {
-      // The close already failed; the name may no longer lead to the file.
-    }
-  }
   free(file->buffer);
   file->buffer = nullptr;
+  const int fd = static_cast<int>(file->handle);
   file->handle = -1;
-  return keep ? file->failed : 0;
+  if (file->standardOutput) return keep ? file->failed : 0;
+  const int closeFailed = close(fd) != 0 || FileOperationFails(kFileClose);
+  if (keep && !file->failed && !closeFailed && ReplaceFileWith(file->newName, file->target) == 0) return 0;
+  unlink(file->newName);
+  if (keep) file->failed = 1;
+  return keep ? 1 : 0;
 }
 
 FILE *CreateExclusiveFile(const char *name) {
@@ -243,10 +327,12 @@ static int64_t ReadHandleAt(intptr_t handle, void *bytes, size_t count, uint64_t
 }
 
 int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+  if (file->inMemory) return ReadInputBytes(file, bytes, count, offset);
   return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
 void UnmapInputFile(InputFile *file) {
+  if (file->inMemory) return;
   if (file->bytes != nullptr) munmap(const_cast<unsigned char *>(file->bytes), static_cast<size_t>(file->size));
   file->bytes = nullptr;
 }
@@ -258,12 +344,8 @@ int CreateRunFile(const char *folder, RunFile *file) {
   file->handle = -1;
   if (FileOperationFails(kFileOpen)) return 1;
   // No interrupt between the create and the unlink: the name never outlives the process.
-  sigset_t interrupts, previous;
-  sigemptyset(&interrupts);
-  sigaddset(&interrupts, SIGINT);
-  sigaddset(&interrupts, SIGTERM);
-  sigaddset(&interrupts, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+  sigset_t previous;
+  BlockInterrupts(&previous);
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
     snprintf(file->name, sizeof file->name, "%s/pelmar-%u-%u.run", folder, static_cast<unsigned>(getpid()),
@@ -287,6 +369,13 @@ void RemoveRunFile(RunFile *file) {
   file->handle = -1;
 }
 
+void InputFromRunFile(RunFile *run, InputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = run->handle;
+  file->size = run->written;
+  run->handle = -1;
+}
+
 void SystemTemporaryFolder(char *folder, size_t capacity) {
   const char *name = getenv("TMPDIR");
   if (name == nullptr || name[0] == '\0') name = "/tmp";
@@ -303,22 +392,22 @@ uint64_t PhysicalMemoryBytes() {
   return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
 }
 
-static volatile sig_atomic_t gWatchedOutput = -1;  // the output's descriptor while a run writes it
+static char gWatchedName[300];          // the new output file while a run writes it; empty otherwise
+static volatile sig_atomic_t gWatching = 0;
 static struct sigaction gPreviousInterrupt[3];
 static const int kInterrupts[3] = {SIGINT, SIGTERM, SIGHUP};
 
 static void OnInterrupt(int signalNumber) {
-  const int fd = gWatchedOutput;
   StopWritesAndWait();
-  if (fd >= 0 && ftruncate(fd, 0) != 0) {
-    // Nothing more can be done here; the process ends all the same.
-  }
+  if (gWatching) unlink(gWatchedName);  // the named output stays as it was
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
 }
 
-void WatchInterrupts(const OutputFile *output) {
-  gWatchedOutput = static_cast<int>(output->handle);
+// Called with the interrupts blocked, so that the handler sees the whole name.
+static void WatchInterrupts(const OutputFile *output) {
+  snprintf(gWatchedName, sizeof gWatchedName, "%s", output->newName);
+  gWatching = 1;
   struct sigaction action;
   memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;
@@ -331,7 +420,7 @@ void WatchInterrupts(const OutputFile *output) {
 }
 
 void StopWatchingInterrupts() {
-  if (gWatchedOutput < 0) return;
+  if (!gWatching) return;
   for (int i = 0; i < 3; i++) sigaction(kInterrupts[i], &gPreviousInterrupt[i], nullptr);
-  gWatchedOutput = -1;
+  gWatching = 0;
 }

@@ -12,6 +12,14 @@
 
 static HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+static volatile LONG gStandardOutputClosed = 0;  // a write to standard output found no reader
+
+static FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION &info) {
+  return FileIdentity{info.dwVolumeSerialNumber, (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+static bool SameFile(const FileIdentity &a, const FileIdentity &b) { return a.volume == b.volume && a.index == b.index; }
+
 // The mapped input's view, for the guard to recognise faults inside it. A run maps one
 // input at a time.
 static const unsigned char *volatile gViewStart = nullptr;
@@ -33,13 +41,28 @@ int OpenInputFile(const char *name, InputFile *file) {
   }
   file->handle = reinterpret_cast<intptr_t>(h);
   file->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  file->volume = info.dwVolumeSerialNumber;
-  file->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  file->identity = IdentityOf(info);
   return 0;
 }
 
+int OpenStandardInput(InputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = reinterpret_cast<intptr_t>(GetStdHandle(STD_INPUT_HANDLE));
+  file->standardInput = true;
+  return 0;
+}
+
+int64_t ReadInputNext(const InputFile *file, void *bytes, size_t count) {
+  if (FileOperationFails(kFileRead)) return -1;
+  DWORD got = 0;
+  const DWORD asked = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+  if (ReadFile(Handle(file->handle), bytes, asked, &got, nullptr)) return got;
+  const DWORD error = GetLastError();
+  return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : -1;  // the writer closed its end
+}
+
 int InputHasUnsizedContent(const InputFile *file) {
-  if (file->size != 0) return 0;
+  if (file->size != 0 || file->inMemory) return 0;
   if (FileOperationFails(kFileRead)) return 1;
   unsigned char byte;
   DWORD got = 0;
@@ -49,7 +72,7 @@ int InputHasUnsizedContent(const InputFile *file) {
 }
 
 int MapInputFile(InputFile *file) {
-  if (file->size == 0) return 0;
+  if (file->size == 0 || file->inMemory) return 0;
   if (FileOperationFails(kFileMap)) return 1;
   HANDLE mapping = CreateFileMappingA(Handle(file->handle), nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return 1;
@@ -67,15 +90,20 @@ int MapInputFile(InputFile *file) {
 
 int InputFileChanged(const InputFile *file) {
   LARGE_INTEGER size;
+  if (file->inMemory) return 0;
   if (FileOperationFails(kFileRead) || !GetFileSizeEx(Handle(file->handle), &size)) return -1;
   return static_cast<uint64_t>(size.QuadPart) != file->size ? 1 : 0;
 }
 
 void CloseInputFile(InputFile *file) {
-  if (file->bytes != nullptr && file->bytes == gViewStart) gViewStart = nullptr;
-  if (file->bytes != nullptr) UnmapViewOfFile(file->bytes);
+  if (file->inMemory) {
+    free(const_cast<unsigned char *>(file->bytes));
+  } else {
+    if (file->bytes != nullptr && file->bytes == gViewStart) gViewStart = nullptr;
+    if (file->bytes != nullptr) UnmapViewOfFile(file->bytes);
+  }
   if (file->mapping != 0) CloseHandle(reinterpret_cast<HANDLE>(file->mapping));
-  if (file->handle != -1) CloseHandle(Handle(file->handle));
+  if (file->handle != -1 && !file->standardInput) CloseHandle(Handle(file->handle));
   file->bytes = nullptr;
   file->mapping = 0;
   file->handle = -1;
@@ -87,9 +115,15 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
   if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
   const BOOL written = WriteFile(Handle(handle), bytes, chunk, &done, nullptr);
   EndWrite();
+  if (!written && (GetLastError() == ERROR_NO_DATA || GetLastError() == ERROR_BROKEN_PIPE) &&
+      Handle(handle) == GetStdHandle(STD_OUTPUT_HANDLE)) {
+    gStandardOutputClosed = 1;
+  }
   if (!written || done == 0) return -1;
   return done;
 }
+
+int StandardOutputClosed() { return gStandardOutputClosed; }
 
 int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t count, uint64_t offset) {
   const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
@@ -105,66 +139,100 @@ int64_t WriteSomeBytesAt(intptr_t handle, const unsigned char *bytes, size_t cou
   return done;
 }
 
-// Empties an open file.
-static void EmptyFile(HANDLE h) {
-  LARGE_INTEGER start;
-  start.QuadPart = 0;
-  if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) SetEndOfFile(h);
-}
-
-// Opens name for writing without truncating it, and takes its identity. Returns the
-// handle of a file on disk, or INVALID_HANDLE_VALUE also when its identity cannot be told:
-// a file we cannot tell from the input must not be emptied.
-static HANDLE OpenRegularForWriting(const char *name, uint64_t *volume, uint64_t *index) {
-  if (FileOperationFails(kFileOpen)) return INVALID_HANDLE_VALUE;
-  HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return h;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) {
-    CloseHandle(h);
-    return INVALID_HANDLE_VALUE;
+// The identity of the file name names, without opening it for reading or writing: 0, or 1
+// when there is no such file, 2 when it is something else than a file on disk.
+static int IdentityOfName(const char *name, FileIdentity *identity) {
+  HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1 : 2;
   }
-  *volume = info.dwVolumeSerialNumber;
-  *index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return h;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool file = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+                    (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (file) *identity = IdentityOf(info);
+  CloseHandle(h);
+  return file ? 0 : 2;
 }
 
-int OpenOutputFile(const char *name, const InputFile *input, OutputFile *file) {
+static volatile LONG gNewFileCounter = 0;  // names of new output files this process has tried
+static void WatchInterrupts(const OutputFile *output);
+
+int OpenOutputFile(const char *name, const FileIdentity *inputs, int inputCount, OutputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = -1;
   snprintf(file->name, sizeof file->name, "%s", name);
-  HANDLE h = OpenRegularForWriting(name, &file->volume, &file->index);
-  if (h == INVALID_HANDLE_VALUE) return kOutputCannotOpen;
-  if (file->volume == input->volume && file->index == input->index) {
-    CloseHandle(h);
-    return kOutputIsInput;
+  snprintf(file->target, sizeof file->target, "%s", name);
+  if (FileOperationFails(kFileOpen)) return kOutputCannotOpen;
+  const int named = IdentityOfName(name, &file->identity);
+  if (named == 2) return kOutputCannotOpen;
+  for (int i = 0; i < inputCount && named == 0; i++) {
+    if (SameFile(file->identity, inputs[i])) return kOutputIsInput;
   }
   file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
-  if (file->buffer == nullptr) {
-    CloseHandle(h);
-    return kOutputNoMemory;
+  if (file->buffer == nullptr) return kOutputNoMemory;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; attempt++) {
+    snprintf(file->newName, sizeof file->newName, "%s.pelmar-%lu-%ld", file->target, GetCurrentProcessId(),
+             static_cast<long>(InterlockedIncrement(&gNewFileCounter)));
+    // CREATE_NEW never opens what exists; sharing delete lets an interrupt remove it while open.
+    h = CreateFileA(file->newName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  EmptyFile(h);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h), DeleteFileA(file->newName);
+    free(file->buffer);
+    file->buffer = nullptr;
+    return kOutputCannotOpen;
+  }
+  file->newIdentity = IdentityOf(info);
   file->handle = reinterpret_cast<intptr_t>(h);
+  WatchInterrupts(file);
   return kOutputOpened;
 }
 
-FILE *OpenReportFile(const char *path, const InputFile *input, const OutputFile *output) {
-  uint64_t volume, index;
-  HANDLE h = OpenRegularForWriting(path, &volume, &index);
+int OpenStandardOutput(OutputFile *file) {
+  memset(file, 0, sizeof *file);
+  snprintf(file->name, sizeof file->name, "-");
+  file->buffer = static_cast<unsigned char *>(AllocateZeroed(1, kOutputBufferSize));
+  if (file->buffer == nullptr) return kOutputNoMemory;
+  file->handle = reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
+  file->standardOutput = true;
+  return kOutputOpened;
+}
+
+FILE *OpenReportFile(const char *path, const FileIdentity *inputs, int inputCount, const OutputFile *output) {
+  if (FileOperationFails(kFileOpen)) return nullptr;
+  bool created = false;  // the report did not exist before
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    created = h != INVALID_HANDLE_VALUE;
+  }
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  if ((volume == input->volume && index == input->index) || (volume == output->volume && index == output->index)) {
-    CloseHandle(h);
-    return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool refused = GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info);
+  const FileIdentity report = refused ? FileIdentity{0, 0} : IdentityOf(info);
+  for (int i = 0; i < inputCount && !refused; i++) refused = SameFile(report, inputs[i]);
+  refused = refused || SameFile(report, output->identity) || SameFile(report, output->newIdentity);
+  // A new report under the name of an output that did not exist yet would be replaced by it.
+  FileIdentity named;
+  if (!refused && created && IdentityOfName(output->name, &named) == 0) refused = SameFile(report, named);
+  FILE *stream = nullptr;
+  if (!refused) {
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    if (SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) SetEndOfFile(h);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (fd >= 0 && stream == nullptr) _close(fd);
+    if (fd >= 0) h = INVALID_HANDLE_VALUE;
   }
-  EmptyFile(h);
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  FILE *stream = _fdopen(fd, "wb");
-  if (stream == nullptr) _close(fd);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (stream == nullptr && created) DeleteFileA(path);
   return stream;
 }
 
@@ -172,18 +240,15 @@ int CloseOutputFile(OutputFile *file, int keep) {
   if (file->handle == -1) return 0;
   HANDLE h = Handle(file->handle);
   if (keep && !file->failed && file->used > 0 && WriteAllBytes(file, file->buffer, file->used) != 0) file->failed = 1;
-  if (!keep || file->failed) EmptyFile(h);
-  const bool closeFailed = !CloseHandle(h) || FileOperationFails(kFileClose);
-  if (keep && !file->failed && closeFailed) {
-    file->failed = 1;
-    HANDLE again = CreateFileA(file->name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (again != INVALID_HANDLE_VALUE) CloseHandle(again);
-  }
   free(file->buffer);
   file->buffer = nullptr;
   file->handle = -1;
-  return keep ? file->failed : 0;
+  if (file->standardOutput) return keep ? file->failed : 0;
+  const bool closeFailed = !CloseHandle(h) || FileOperationFails(kFileClose);
+  if (keep && !file->failed && !closeFailed && ReplaceFileWith(file->newName, file->target) == 0) return 0;
+  DeleteFileA(file->newName);
+  if (keep) file->failed = 1;
+  return keep ? 1 : 0;
 }
 
 FILE *CreateExclusiveFile(const char *name) {
@@ -306,10 +371,12 @@ static int64_t ReadHandleAt(intptr_t handle, void *bytes, size_t count, uint64_t
 }
 
 int64_t ReadInputAt(const InputFile *file, void *bytes, size_t count, uint64_t offset) {
+  if (file->inMemory) return ReadInputBytes(file, bytes, count, offset);
   return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
 void UnmapInputFile(InputFile *file) {
+  if (file->inMemory) return;
   if (file->bytes != nullptr && file->bytes == gViewStart) gViewStart = nullptr;
   if (file->bytes != nullptr) UnmapViewOfFile(file->bytes);
   if (file->mapping != 0) CloseHandle(reinterpret_cast<HANDLE>(file->mapping));
@@ -347,6 +414,13 @@ void RemoveRunFile(RunFile *file) {
   file->handle = -1;
 }
 
+void InputFromRunFile(RunFile *run, InputFile *file) {
+  memset(file, 0, sizeof *file);
+  file->handle = run->handle;
+  file->size = run->written;
+  run->handle = -1;
+}
+
 void SystemTemporaryFolder(char *folder, size_t capacity) {
   char path[MAX_PATH + 1];
   DWORD length = GetTempPathA(sizeof path, path);
@@ -366,29 +440,26 @@ uint64_t PhysicalMemoryBytes() {
   return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
-static volatile intptr_t gWatchedOutput = -1;  // the output's handle while a run writes it
+static char gWatchedName[300];         // the new output file while a run writes it
+static volatile LONG gWatching = 0;
 
-// Runs on a thread of its own when the console is interrupted or closed: empties the output
-// and ends the process at once, which closes (and so deletes) the run files.
+// Runs on a thread of its own when the console is interrupted or closed: removes the new
+// output file and ends the process at once, which closes (and so deletes) the run files.
 static BOOL WINAPI OnConsoleEvent(DWORD) {
-  const intptr_t handle = gWatchedOutput;
   StopWritesAndWait();
-  if (handle != -1) {
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    if (SetFilePointerEx(Handle(handle), zero, nullptr, FILE_BEGIN)) SetEndOfFile(Handle(handle));
-  }
+  if (gWatching) DeleteFileA(gWatchedName);  // the named output stays as it was
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
   return TRUE;
 }
 
-void WatchInterrupts(const OutputFile *output) {
-  gWatchedOutput = output->handle;
+static void WatchInterrupts(const OutputFile *output) {
+  snprintf(gWatchedName, sizeof gWatchedName, "%s", output->newName);
+  gWatching = 1;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 void StopWatchingInterrupts() {
-  if (gWatchedOutput == -1) return;
+  if (!gWatching) return;
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
-  gWatchedOutput = -1;
+  gWatching = 0;
 }

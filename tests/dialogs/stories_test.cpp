@@ -182,7 +182,7 @@ void StoryRunner::Run(int line, const Words &w) {
     if (sscanf(a.c_str(), "%d,%d", &left, &top) == 2) Fake.places[kMain] = ScreenRect{left, top, left + 564, top + 370};
     MinimizeWindow(kMain);
   } else if (verb == "native") {  // steps only the native runner can take
-    if (a == "fault") SetFileFaultForTesting(std::stoull(w[3]), 1, b == "rename" ? kFileRename : kFileDelete);
+    if (a == "fault") SetFileFaultForTesting(std::stoull(w[3]), w.size() < 5 || w[4] != "once", b == "rename" ? kFileRename : kFileDelete);
     if (a == "nodialog") Fake.dialogResult = -1;
     if (a == "slowclock") SetClockForTesting(SlowClock, nullptr);
   } else {

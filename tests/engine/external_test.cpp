@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,9 +64,10 @@ TEST(ExternalSort, AnInputPastTheBudgetSortsExternallyWithTheSameBytes) {
 }
 
 #ifndef _WIN32
-// An interrupt while run files are written, and while they are merged into the output: the
-// process ends by the signal, the output is empty and no run file is left.
-TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
+// An interrupt while run files are written, and while they are merged into the output, of a
+// named input and of standard input: the process ends by the signal, the output is as it
+// was, and no run file or new output file is left.
+TEST(ExternalSortFaults, InterruptsLeaveTheOutputAsItWasAndNoFileOfTheirs) {
   TempFolder folder;
   std::filesystem::create_directory(folder.File("tmp"));
   std::mt19937_64 random(5);
@@ -74,19 +76,27 @@ TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
   WriteFile(folder.File("in.dat"), FixedInput(random, 70 * 997, 100, 26));
   const ParameterRecord job = MakeJob(folder.File("in.dat"), folder.File("out.dat"), 100, {KeyField{1, 4, 'a', 'a', 0}});
   static int interruptPhase;
-  for (int phase : {kPhaseWritingRuns, kPhaseMergingRuns}) {
-    for (int signalNumber : {SIGINT, SIGTERM}) {
-      SCOPED_TRACE("phase " + std::to_string(phase) + " signal " + std::to_string(signalNumber));
+  for (int round = 0; round < 8; round++) {
+    const int phase = round % 2 ? kPhaseMergingRuns : kPhaseWritingRuns, signalNumber = round % 4 < 2 ? SIGINT : SIGTERM;
+    const bool standardInput = round >= 4;
+    {
+      SCOPED_TRACE("phase " + std::to_string(phase) + " signal " + std::to_string(signalNumber) + (standardInput ? " stdin" : ""));
       WriteFile(job.outputName, "stale");
       interruptPhase = phase;
       static int interruptSignal;
       interruptSignal = signalNumber;
       const pid_t child = fork();
       if (child == 0) {
-        const RunOptions options = MakeOptions(0, [](int at, uint64_t done, uint64_t) {
+        RunOptions options = MakeOptions(0, [](int at, uint64_t done, uint64_t) {
           if (at == kPhaseWritingRuns && done == 0) close(0);  // the first run file gets descriptor 0
           if (at == interruptPhase && done > 0) raise(interruptSignal);
         }, folder.File("tmp"));
+        static const char *const kStandardInput[] = {"-"};
+        if (standardInput) {
+          options.streams.inputs = kStandardInput;
+          options.streams.inputCount = 1;
+          if (dup2(open(job.inputName, O_RDONLY), 0) != 0) _exit(1);
+        }
         SetExternalLimitsForTesting(997, 0);
         RunJob(job, &options);
         _exit(0);
@@ -94,8 +104,9 @@ TEST(ExternalSortFaults, InterruptsLeaveAnEmptyOutputAndNoRunFile) {
       int status = 0;
       ASSERT_EQ(waitpid(child, &status, 0), child);
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << status;
-      EXPECT_EQ(ReadFile(job.outputName), "");
+      EXPECT_EQ(ReadFile(job.outputName), "stale");
       EXPECT_TRUE(std::filesystem::is_empty(folder.File("tmp")));
+      EXPECT_EQ(FolderNames(folder.path), (std::vector<std::string>{"in.dat", "out.dat", "tmp"}));
     }
   }
 }

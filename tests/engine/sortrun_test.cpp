@@ -152,7 +152,7 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
         SetExternalLimitsForTesting(0, 0);
         SetWideOffsetsForTesting(0);
         EXPECT_EQ(std::string(ErrorText), expected.errorText);
-        EXPECT_TRUE(ReadFile(output) == (expected.outputOpened ? expected.output : "stale"));
+        EXPECT_TRUE(ReadFile(output) == (expected.result == 0 ? expected.output : "stale"));
         if (path.partRecords == 0 && path.threads == 1) oneThread = ReadFile(report);
         EXPECT_EQ(path.partRecords == 0 ? ReadFile(report) : WithoutMemoryFigure(ReadFile(report)),
                   path.partRecords == 0 ? oneThread : WithoutMemoryFigure(oneThread));
@@ -489,9 +489,9 @@ TEST(ErrorText, AppendsAreCutAtTheCapacity) {
 
 // Runs job once with nothing failing, then again failing each file operation, and then
 // each allocation, in turn. Every run must end as the clean one did, or fail cleanly: a
-// message that names what failed and the closing one, an empty output, the input
-// untouched, no run file left. A report that could not be opened is the only failure a
-// run may take in its stride. Returns the number of failure points tried.
+// message that names what failed and the closing one, the output as it was, the input
+// untouched, no run file or new output file left. A report that could not be opened is the
+// only failure a run may take in its stride. Returns the number of failure points tried.
 int FailEachOperationInTurn(const ParameterRecord &job, const RunOptions &options, const std::string &inputBytes,
                             const std::string &temporary) {
   const char *named[] = {"Could NOT Create Temporary File", "Could NOT Write Temporary File",
@@ -531,7 +531,9 @@ int FailEachOperationInTurn(const ParameterRecord &job, const RunOptions &option
         }
         EXPECT_TRUE(std::count(rest.begin(), rest.end(), '\n') == 2 &&
                     std::any_of(std::begin(named), std::end(named), [&](const char *m) { return rest.find(m) == 2; }));
-        EXPECT_TRUE(output.empty() || output == "stale") << output.size();
+        EXPECT_EQ(output, "stale") << output.size();  // as it was: the new output is gone
+        const std::string outputName = job.outputName, folder = outputName.substr(0, outputName.rfind(kPathSeparator));
+        for (const std::string &name : FolderNames(folder)) EXPECT_EQ(name.find(".pelmar-"), std::string::npos) << name;
       }
       if (::testing::Test::HasFailure()) return points;
     }

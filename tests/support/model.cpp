@@ -114,10 +114,8 @@ std::vector<unsigned char> DescribedKey(const ParameterRecord &job, const unsign
 
 namespace {
 
-// A refused run: before the output is opened (it stays as it was), or after (it is left empty).
-ExpectedRun Refused(const std::string &text, bool outputOpened) {
-  return ExpectedRun{1, text + kSortTerminated, outputOpened, "", ReferenceSortResult{}};
-}
+// A refused run: the output stays as it was.
+ExpectedRun Refused(const std::string &text) { return ExpectedRun{1, text + kSortTerminated, "", ReferenceSortResult{}}; }
 
 std::string Named(const char *what, const ParameterRecord &job) { return std::string(what) + job.inputName + "!\n"; }
 
@@ -295,7 +293,7 @@ size_t DecodeJob(const uint8_t *data, size_t size, const std::string &input, con
 }
 
 ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode, const KeySettings &settings) {
-  if (!JobIsValid(job, settings)) return Refused("\n Invalid Sort Parameters!\n", false);
+  if (!JobIsValid(job, settings)) return Refused("\n Invalid Sort Parameters!\n");
   const char kOneRecord[] = "\n Only ONE Record in File - No Need to Sort!\n";
   const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
   bool wide = settings.stable && job.recordLength != kVariableRecords;  // pelmar-sort's keys: by value
@@ -309,9 +307,9 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
     const size_t length = static_cast<size_t>(job.recordLength);
     int64_t keyTotal = 0;
     for (int k = 0; k < job.keyCount; k++) keyTotal += job.keys[k].field == 0 ? job.keys[k].length : 0;
-    if (bytes.size() / length < 2) return Refused(kOneRecord, true);
-    if (bytes.size() % length != 0) return Refused(Named("\n File Size NOT Equally Divisible by Record Length: ", job), true);
-    if (keyTotal > job.recordLength) return Refused("\n Total Length of Keys Specified > Record Length!\n", true);
+    if (bytes.size() / length < 2) return Refused(kOneRecord);
+    if (bytes.size() % length != 0) return Refused(Named("\n File Size NOT Equally Divisible by Record Length: ", job));
+    if (keyTotal > job.recordLength) return Refused("\n Total Length of Keys Specified > Record Length!\n");
     for (size_t at = 0; at < bytes.size(); at += length) {
       if (!wide) {
         const std::vector<unsigned char> key = DescribedKey(job, data + at);
@@ -324,8 +322,8 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
   } else {
     std::vector<TextLine> lines;
     const int cut = CutLines(bytes, mode, &lines);
-    if (cut == kScanDelimiterError) return Refused(Named("\n Record Delimeter Error in: ", job), false);
-    if (cut == kScanTooLong) return Refused(Named("\n Found Record Length > 256 Bytes in: ", job), false);
+    if (cut == kScanDelimiterError) return Refused(Named("\n Record Delimeter Error in: ", job));
+    if (cut == kScanTooLong) return Refused(Named("\n Found Record Length > 256 Bytes in: ", job));
     int64_t longest = 0;
     for (const TextLine &line : lines) longest = std::max<int64_t>(longest, line.stored.size());
     messages = "\n Longest Variable Record Length  = " + std::to_string(longest) + "\n";
@@ -338,8 +336,8 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
         past += "\n Postion + Length in " + title + " Key > Variable Record Length!\n";
       }
     }
-    if (!past.empty()) return Refused(messages + past, false);
-    if (lines.size() < 2) return Refused(messages + kOneRecord, true);
+    if (!past.empty()) return Refused(messages + past);
+    if (lines.size() < 2) return Refused(messages + kOneRecord);
     for (const TextLine &line : lines) {  // the stored bytes read zeros past their end; the offset closes the key
       std::vector<unsigned char> record(1100, 0);
       memcpy(record.data(), line.stored.data(), line.stored.size());
@@ -360,7 +358,7 @@ ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int 
   } else {
     keys.keyLength = static_cast<uint32_t>(keys.bytes.size() / records.size());
   }
-  ExpectedRun expected{0, messages, true, "", ReferenceSort(keys)};
+  ExpectedRun expected{0, messages, "", ReferenceSort(keys)};
   for (uint32_t i : expected.sort.order) expected.output += records[i];
   return expected;
 }

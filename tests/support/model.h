@@ -117,8 +117,7 @@ bool JobIsValid(const ParameterRecord &job, const KeySettings &settings);
 struct ExpectedRun {
   int result;                // 0 or 1
   std::string errorText;     // the error text, whole
-  bool outputOpened;         // false: the run ends before it opens the output
-  std::string output;        // the output file after the run (empty after a failure)
+  std::string output;        // the output file after a run that succeeds (a failed one leaves it as it was)
   ReferenceSortResult sort;  // the described sort of the records, when it succeeds
 };
 ExpectedRun ExpectRun(const std::string &bytes, const ParameterRecord &job, int mode,
