@@ -13,7 +13,8 @@
 // The options, each with its long and short name.
 enum OptionName {
   kInput, kOutput, kSize, kKey, kTitle, kStats, kDelimiter, kSave, kSaved, kLast, kList,
-  kPreferences, kSet, kThreads, kMemory, kTemporaryFolder, kHelp, kVersion, kStable, kFieldSeparator, kCsv
+  kPreferences, kSet, kThreads, kMemory, kTemporaryFolder, kHelp, kVersion, kStable, kFieldSeparator, kCsv,
+  kMerge, kUnique, kCheck, kLineEnd
 };
 
 struct OptionSpec {
@@ -32,6 +33,8 @@ static const OptionSpec kOptions[] = {
     {kVersion, "version", 0, false},     {kMemory, "memory", 'S', true},
     {kTemporaryFolder, "temporary-directory", 'T', true},
     {kStable, "stable", 0, false},       {kFieldSeparator, "field-separator", 0, true}, {kCsv, "csv", 0, false},
+    {kMerge, "merge", 'm', false},       {kUnique, "unique", 'u', false},  {kCheck, "check", 'c', false},
+    {kLineEnd, "line-end", 0, true},
 };
 
 // The option an argument names and the value written into it, if any: "--input=x" gives
@@ -90,17 +93,46 @@ static int ReadTitle(const char *value, CommandLine *line, char *error, size_t e
   return 0;
 }
 
-// --delimiter both|cr|lf. Returns 0, or 1 for another word.
+// --delimiter both|cr|lf|nul. Returns 0, or 1 for another word.
 static int ReadDelimiter(const char *value, CommandLine *line, char *error, size_t errorSize) {
-  static const char *const kWords[] = {"both", "cr", "lf"};  // by delimiter mode
-  for (int mode = kDelimiterBoth; mode <= kDelimiterLf; mode++) {
+  static const char *const kWords[] = {"both", "cr", "lf", "nul"};  // by delimiter mode
+  for (int mode = kDelimiterBoth; mode <= kDelimiterNul; mode++) {
     if (strcmp(value, kWords[mode]) == 0) {
       line->delimiter = mode;
       return 0;
     }
   }
-  snprintf(error, errorSize, "--delimiter takes both, cr or lf, not '%s'", value);
+  snprintf(error, errorSize, "--delimiter takes both, cr, lf or nul, not '%s'", value);
   return 1;
+}
+
+// --line-end crlf|lf|cr|nul. Returns 0, or 1 for another word.
+static int ReadLineEnd(const char *value, CommandLine *line, char *error, size_t errorSize) {
+  static const char *const kWords[] = {"crlf", "lf", "cr", "nul"};  // by kLineEndCrLf ...
+  for (int end = kLineEndCrLf; end <= kLineEndNul; end++) {
+    if (strcmp(value, kWords[end]) == 0) {
+      line->lineEnd = end;
+      return 0;
+    }
+  }
+  snprintf(error, errorSize, "--line-end takes crlf, lf, cr or nul, not '%s'", value);
+  return 1;
+}
+
+// --input IN, once for each input; "-" once at most. Returns 0, or 1 for one too many.
+static int ReadInput(const char *value, CommandLine *line, char *error, size_t errorSize) {
+  for (int i = 0; i < line->inputCount && strcmp(value, "-") == 0; i++) {
+    if (strcmp(line->inputs[i], "-") == 0) {
+      snprintf(error, errorSize, "standard input (--input -) can be read once");
+      return 1;
+    }
+  }
+  if (line->inputCount == kMostInputs) {
+    snprintf(error, errorSize, "at most %d inputs", kMostInputs);
+    return 1;
+  }
+  line->inputs[line->inputCount++] = value;
+  return 0;
 }
 
 // --threads N. Returns 0, or 1 for anything but a number from 1 to kMaxSortThreads.
@@ -161,7 +193,7 @@ static int ReadFieldSeparator(const char *value, CommandLine *line, char *error,
 static int TakeOption(const OptionSpec *option, const char *value, CommandLine *line, int *actions,
                       bool *fieldGiven, char *error, size_t errorSize) {
   switch (option->name) {
-    case kInput: line->input = value; *fieldGiven = true; break;
+    case kInput: *fieldGiven = true; return ReadInput(value, line, error, errorSize) != 0 ? 2 : 0;
     case kOutput: line->output = value; *fieldGiven = true; break;
     case kSize: line->size = value; *fieldGiven = true; break;
     case kKey:
@@ -198,10 +230,35 @@ static int TakeOption(const OptionSpec *option, const char *value, CommandLine *
     case kStable: line->keySettings.stable = 1; break;
     case kFieldSeparator: return ReadFieldSeparator(value, line, error, errorSize) != 0 ? 2 : 0;
     case kCsv: line->keySettings.fieldMode = kFieldsCsv; line->keySettings.separator = ','; break;
+    case kMerge: line->runAction = line->runAction == kRunCheck ? -1 : kRunMerge; break;
+    case kCheck: line->runAction = line->runAction == kRunMerge ? -1 : kRunCheck; break;
+    case kUnique: line->unique = 1; break;
+    case kLineEnd: return ReadLineEnd(value, line, error, errorSize) != 0 ? 2 : 0;
     case kHelp: line->action = kActionHelp; break;
     case kVersion: line->action = kActionVersion; break;
   }
   return 0;
+}
+
+int InputsBeyondTheDialog(const CommandLine *line) {
+  return line->inputCount > 1 || (line->inputCount == 1 && strcmp(line->inputs[0], "-") == 0) ||
+         line->runAction != kRunSort;
+}
+
+// What --merge, --check, --save and the standard streams take. Returns 0, or 2 with the
+// reason in error.
+static int CheckRunOptions(const CommandLine *line, char *error, size_t errorSize) {
+  const bool standardOutput = line->output != nullptr && strcmp(line->output, "-") == 0;
+  const char *reason = nullptr;
+  if (line->runAction < 0) reason = "--merge and --check do not go together";
+  if (line->runAction == kRunCheck && line->output != nullptr) reason = "--check writes nothing: it takes no --output";
+  if (line->runAction != kRunSort && line->statistics) reason = "--stats goes with a sort, not with --merge or --check";
+  if (line->save && (InputsBeyondTheDialog(line) || standardOutput)) {
+    reason = "--save keeps the set of a sort of one named input into a named output";
+  }
+  if (reason == nullptr) return 0;
+  snprintf(error, errorSize, "%s", reason);
+  return 2;
 }
 
 int NamesTextLines(const char *size) {
@@ -239,6 +296,8 @@ static int CheckKeyLanguage(const CommandLine *line, int fieldOptions, char *err
 int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size_t errorSize) {
   memset(line, 0, sizeof *line);
   line->delimiter = -1;
+  line->lineEnd = kLineEndCrLf;
+  line->runAction = kRunSort;
   bool fieldGiven = false;  // --input, --output, --size or --key
   int actions = 0;          // --saved, --last, --list, --preferences, --set
   bool optionsEnded = false;
@@ -282,5 +341,6 @@ int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size
     snprintf(error, errorSize, "nothing to sort: give --input, --output, --size and --key, or --saved or --last");
     return 2;
   }
+  if (CheckRunOptions(line, error, errorSize) != 0) return 2;
   return CheckKeyLanguage(line, fieldOptions, error, errorSize);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/keys.h"
+#include "engine/runoptions.h"
 #include "engine/sorttypes.h"
 
 constexpr int kActionSort = 0;         // sort the typed parameters
@@ -25,15 +26,19 @@ constexpr size_t kPartSize = 512;     // a part of at most 511 characters is kep
 
 struct CommandLine {
   int action;                               // kActionSort ...
-  const char *input;                        // --input, or null
-  const char *output;                       // --output, or null
+  const char *inputs[kMostInputs];          // every --input, in order ("-": standard input)
+  int inputCount;
+  const char *output;                       // --output, or null ("-": standard output)
   const char *size;                         // --size, or null
   int keyCount;                             // --key options given, 0 to 6
   char keys[kMaxKeys][kKeyParts][kPartSize];  // each key's parts as typed; left-out parts empty
   const char *titles[kMaxKeys];             // --title K=TEXT: key K's new title, or null
                                             // (an empty TEXT leaves the title as it is)
   int statistics;                           // --stats
-  int delimiter;                            // --delimiter: 0 both, 1 cr, 2 lf; -1 when not given
+  int delimiter;                            // --delimiter: 0 both, 1 cr, 2 lf, 3 nul; -1 when not given
+  int lineEnd;                              // --line-end: kLineEndCrLf (when not given) ...
+  int runAction;                            // kRunSort, or kRunMerge (--merge), kRunCheck (--check)
+  int unique;                               // --unique
   int threads;                              // --threads: 1 to kMaxSortThreads; 0 when not given
   uint64_t memory;                          // --memory: the run's budget in bytes; 0 when not given
   const char *temporaryFolder;              // --temporary-directory DIR, or null
@@ -45,6 +50,10 @@ struct CommandLine {
 
 // 1 when a --size text names text lines: "var" up to "variable", in any letter case.
 int NamesTextLines(const char *size);
+
+// 1 when the command line reads standard input, several inputs, or merges or checks: the
+// Sort dialog's checks of the input name and file are not pelmar-sort's then.
+int InputsBeyondTheDialog(const CommandLine *line);
 
 // Reads argv. Returns 0, or 2 with a one-line reason in error (without the program name)
 // for an unknown option, a missing value, more than six keys, a key of more than four

@@ -2,9 +2,12 @@
 // typed options fill the dialog's fields (the plain-text dialog of the window-system
 // layer); then it does what the dialog's SORT does, through the dialog's own logic:
 // validation, then the SORT action, which saves only with --save.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -148,8 +151,9 @@ static void PrintErrorText() {
 
 static const CommandLine *gLine;  // the command line being run
 
-// One line on standard error for every key with fields that were not valid numbers.
-static void PrintInvalidFields(const RunOutcome *outcome) {
+// One line on standard error for every key with fields that were not valid numbers, and
+// for the records a unique run left out.
+static void PrintNotes(const RunOutcome *outcome) {
   for (int k = 0; k < gLine->keyCount; k++) {
     const uint64_t count = outcome->invalidFields[k];
     if (count == 0) continue;
@@ -159,24 +163,77 @@ static void PrintInvalidFields(const RunOutcome *outcome) {
             static_cast<unsigned long long>(count), count == 1 ? " is" : "s are",
             CurrentParameters.keys[k].sequence == 'd' ? "after" : "before");
   }
+  if (outcome->leftOut > 0) {
+    fprintf(stderr, "pelmar-sort: %llu record%s with a key equal to the one before left out\n",
+            static_cast<unsigned long long>(outcome->leftOut), outcome->leftOut == 1 ? "" : "s");
+  }
 }
 
-// The run's result on the terminal: "Sort Is Done!" and the report's name on standard
-// output, or the error text on standard error; the fields that were not valid numbers. The
-// progress line is gone first.
+// A check's finding: the record out of key order, on one line.
+static void PrintCheckResult() {
+  std::string text = ErrorText;
+  const size_t first = text.find_first_not_of("\n ");
+  text = first == std::string::npos ? "" : text.substr(first);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  fprintf(stderr, "pelmar-sort: %s\n", text.c_str());
+}
+
+// The run's result on the terminal: "Sort Is Done!" and the report's name (on standard
+// error when the records go to standard output), or the error text on standard error;
+// notes on invalid numbers and left-out records. A check says nothing when all is in order.
+// The progress line is gone first.
 static void PrintSortResult(WindowHandle, int result, const RunOutcome *outcome) {
   EndProgress();
+  FILE *notes = gLine->output != nullptr && strcmp(gLine->output, "-") == 0 ? stderr : stdout;
+  if (result != 0 && outcome->outOfOrder && gLine->runAction == kRunCheck) {
+    PrintCheckResult();
+    return;
+  }
   if (result != 0) {
     PrintErrorText();
     return;
   }
-  PrintInvalidFields(outcome);
-  printf("%s\n", kMessageSortDone);
+  PrintNotes(outcome);
+  if (gLine->runAction == kRunCheck) return;
+  fprintf(notes, "%s\n", kMessageSortDone);
   const bool statistics = CurrentParameters.statisticsFlag == 1;
   if (statistics && outcome->statisticsWritten) {
-    printf("%s%s\n", StatisticsDirectory, kStatisticsFileName);
+    fprintf(notes, "%s%s\n", StatisticsDirectory, kStatisticsFileName);
   } else if (statistics) {
     fprintf(stderr, "Could NOT Open Statistics File: %s%s\n", StatisticsDirectory, kStatisticsFileName);
+  }
+}
+
+// After a refused or failed run: the system's reason for each named input that cannot be
+// read, and a hint when a text input's lines end in LF alone but the run took CR LF.
+static void ExplainFailure(const CommandLine *line) {
+  for (int i = 0; i < line->inputCount; i++) {
+    const char *name = line->inputs[i];
+    struct stat status;
+    const char *reason = nullptr;
+    if (strcmp(name, "-") == 0) continue;
+    if (stat(name, &status) != 0) {
+      reason = strerror(errno);
+    } else if (S_ISDIR(status.st_mode)) {
+      reason = "a folder, not a file";
+    } else if (!S_ISREG(status.st_mode)) {
+      reason = "not a regular file";
+    }
+    if (reason != nullptr) fprintf(stderr, "pelmar-sort: %s: %s\n", name, reason);
+  }
+  const bool countRefused = strstr(ErrorText, "Only ONE Record in File") != nullptr ||
+                            strstr(ErrorText, "Found Record Length > 256 Bytes") != nullptr;
+  if (line->delimiter >= 0 || DelimiterMode != kDelimiterBoth || !countRefused || PathExists(SettingsPath)) return;
+  for (int i = 0; i < line->inputCount; i++) {
+    FILE *file = strcmp(line->inputs[i], "-") == 0 ? nullptr : fopen(line->inputs[i], "rb");
+    if (file == nullptr) continue;
+    static char head[65536];
+    const size_t got = fread(head, 1, sizeof head, file);
+    fclose(file);
+    if (memchr(head, '\n', got) != nullptr && memchr(head, '\r', got) == nullptr) {
+      fprintf(stderr, "pelmar-sort: the lines of %s end in LF alone: add --delimiter lf\n", line->inputs[i]);
+      return;
+    }
   }
 }
 
@@ -327,17 +384,17 @@ static int LoadNamedEntry(const CommandLine *line) {
             kIdentifierSize, identifier);
     return 2;
   }
-  if (LoadSavedEntry(nullptr, identifier) == 0) return 0;
   const std::vector<std::string> listed = SavedIdentifiers();
   if (std::find(listed.begin(), listed.end(), identifier) == listed.end()) {
     fprintf(stderr, "pelmar-sort: there is no saved entry %s (--list shows those there are)\n", identifier);
+    return 1;
   }
-  return 1;
+  return LoadSavedEntry(nullptr, identifier) != 0 ? 1 : 0;
 }
 
 // Puts the typed options into the fields; keys of the wider language are read here instead.
 static void FillTypedFields(const CommandLine *line) {
-  if (line->input != nullptr) WriteFieldText(nullptr, IDC_INPUT_NAME, line->input);
+  if (line->inputCount > 0) WriteFieldText(nullptr, IDC_INPUT_NAME, line->inputs[0]);
   if (line->output != nullptr) WriteFieldText(nullptr, IDC_OUTPUT_NAME, line->output);
   if (line->size != nullptr) WriteFieldText(nullptr, IDC_RECORD_SIZE, line->size);
   for (int k = 0; k < line->keyCount && !UsesWideKeys(line); k++) {
@@ -348,13 +405,22 @@ static void FillTypedFields(const CommandLine *line) {
   }
 }
 
-// Keys of the wider language: the dialog's checks of everything else, then the keys', and
-// the keys into the current parameters. Returns 0, or the exit status.
-static int ValidateWideKeys(const CommandLine *line) {
-  if (ValidateParameters(nullptr, 0) != 0) {
-    PrintErrorText();
-    return 1;
-  }
+// The dialog's checks that apply to the command line: of the keys unless they are of the
+// wider language, of the input unless it goes beyond the dialog's one named file, of the
+// output unless it is standard output or there is none (a check). Returns 0, or 1.
+static int ValidateFields(const CommandLine *line) {
+  const bool standardOutput = line->output != nullptr && strcmp(line->output, "-") == 0;
+  int checks = UsesWideKeys(line) ? 0 : kCheckKeys;
+  if (!InputsBeyondTheDialog(line)) checks |= kCheckInput;
+  if (!standardOutput && line->runAction != kRunCheck) checks |= kCheckOutput;
+  if (ValidateParameters(nullptr, checks) == 0) return 0;
+  PrintErrorText();
+  return 1;
+}
+
+// Keys of the wider language: read, checked against the record, and put in the current
+// parameters. Returns 0, or the exit status.
+static int TakeWideKeys(const CommandLine *line) {
   SortParameters *p = &CurrentParameters;
   for (int k = 0; k < line->keyCount; k++) {
     char error[kPartSize + 64];
@@ -372,11 +438,12 @@ static int ValidateWideKeys(const CommandLine *line) {
 // What the Sort dialog's SORT does with its fields, the sort run with run. Returns the exit
 // status.
 static int ValidateAndSort(const CommandLine *line, const RunOptions *run) {
-  if (UsesWideKeys(line)) {
-    if (int status = ValidateWideKeys(line)) return status;
-  } else if (ValidateParameters(nullptr) != 0) {
-    PrintErrorText();
+  if (ValidateFields(line) != 0) {
+    ExplainFailure(line);
     return 1;
+  }
+  if (UsesWideKeys(line)) {
+    if (int status = TakeWideKeys(line)) return status;
   }
   const int save = line->save;
   // The dialog's action, with pelmar-sort's differences: a set is saved only when asked,
@@ -384,6 +451,8 @@ static int ValidateAndSort(const CommandLine *line, const RunOptions *run) {
   // the terminal.
   SortActionOptions options = {save, ".", run, StartSortProgress, PrintSortResult};
   const int result = RunSortAction(nullptr, 0, &options);
+  if (StandardOutputClosed()) exit(1);  // the reader went away: no more to say, as a pipeline expects
+  if (result != 0) ExplainFailure(line);
   return result != 0 || ParametersSaveFailed ? 1 : 0;
 }
 
@@ -403,6 +472,9 @@ int main(int argc, char **argv) {
     return 0;
   }
 
+#ifdef SIGPIPE
+  signal(SIGPIPE, SIG_DFL);  // a reader that goes away ends the run at once and quietly, as in any pipeline
+#endif
   // Start-up as the program's: the current directory is the program directory.
   ResetParameterState();
   LoadSettings();
@@ -413,10 +485,15 @@ int main(int argc, char **argv) {
   if (line.temporaryFolder != nullptr) CopyText(run.temporaryFolder, sizeof run.temporaryFolder, line.temporaryFolder);
   run.progress = ShowsProgress() ? ShowProgress : nullptr;
   run.keySettings = line.keySettings;
+  run.streams = StreamSettings{line.inputCount > 0 ? line.inputs : nullptr, line.inputCount, line.output != nullptr && strcmp(line.output, "-") == 0,
+                               line.runAction, line.unique, line.lineEnd};
   gLine = &line;
 
   switch (line.action) {
     case kActionList:
+      if (Preferences.createUserFiles != 1) {
+        fprintf(stderr, "pelmar-sort: user parameter files are off: --save keeps none (--set user-files=on)\n");
+      }
       for (const std::string &identifier : SavedIdentifiers()) PrintShellWord(identifier);
       return 0;
     case kActionPreferences:

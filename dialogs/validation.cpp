@@ -292,7 +292,7 @@ static void EndMessageGroup(int reportsBefore) {
   if (gReportCount > reportsBefore) AppendErrorText("\n");
 }
 
-int ValidateParameters(WindowHandle dialog, int checkKeys) {
+int ValidateParameters(WindowHandle dialog, int checks) {
   SortParameters *p = &CurrentParameters;
   gFailed = 0;
   gReportCount = 0;
@@ -302,24 +302,24 @@ int ValidateParameters(WindowHandle dialog, int checkKeys) {
   if (!BrowsedInput) {
     memset(p->inputName, 0, kNameSize);
     size_t length = ReadField(dialog, IDC_INPUT_NAME, p->inputName, kNameReadSize);
-    if (strchr(p->inputName, '.') == nullptr || length < kMinInputNameLength) {
+    if ((checks & kCheckInput) && (strchr(p->inputName, '.') == nullptr || length < kMinInputNameLength)) {
       Report("Suspicious Syntax of Input File Name!\n");
     }
   }
   p->inputName[kNameSize - 1] = '\0';  // a browsed name is used as held: keep it bounded
   memset(p->outputName, 0, kNameSize);
   ReadField(dialog, IDC_OUTPUT_NAME, p->outputName, kNameReadSize);
-  if (CountDots(p->outputName) != 1) Report("Suspicious Syntax of Output File Name!\n");
+  if ((checks & kCheckOutput) && CountDots(p->outputName) != 1) Report("Suspicious Syntax of Output File Name!\n");
   if (gFailed) return gFailed;
 
-  RenameEqualOutput(dialog);
+  if (checks & kCheckOutput) RenameEqualOutput(dialog);
   CheckRecordLength(dialog);
   if (strlen(p->inputName) > kMaxNameLength || strlen(p->outputName) > kMaxNameLength) {
     Report("Input or Output File Name\\Path too LONG!\n");
   }
   if (gFailed) return gFailed;
-  if (checkKeys == 0) {
-    CheckInputFile();
+  if ((checks & kCheckKeys) == 0) {
+    if (checks & kCheckInput) CheckInputFile();
     return gFailed;
   }
 
@@ -344,7 +344,7 @@ int ValidateParameters(WindowHandle dialog, int checkKeys) {
   CheckOverlaps(lengthSum);
   if (gFailed) return gFailed;
 
-  CheckInputFile();
+  if (checks & kCheckInput) CheckInputFile();
   return gFailed;
 }
 

@@ -47,9 +47,16 @@ extern int BrowsedInput;
 // message per problem to the ErrorText (which it clears first) and writes the repaired
 // record size and output name back into the fields. Returns 0 when valid, 1 when at least
 // one message was reported. Reads the key titles and the working OFNI.
-// checkKeys 0 leaves out stages 6 to 11 (and so their "\n"): pelmar-sort, whose keys go
-// beyond what the key fields take, reads and checks its keys itself and sets them after.
-int ValidateParameters(WindowHandle dialog, int checkKeys = 1);
+// checks names the stages to run: pelmar-sort, whose keys, inputs and outputs go beyond what
+// the fields take, leaves out the keys (stages 6 to 11, and so their "\n"; it reads and
+// checks them itself and sets them after), the input (stages 1 and 12: standard input,
+// several inputs, a merge or a check) or the output (stages 2 and 3: standard output, a
+// check). The fields left out are still read into CurrentParameters.
+constexpr int kCheckKeys = 1;
+constexpr int kCheckInput = 2;
+constexpr int kCheckOutput = 4;
+constexpr int kCheckEverything = kCheckKeys | kCheckInput | kCheckOutput;
+int ValidateParameters(WindowHandle dialog, int checks = kCheckEverything);
 
 // Stage 4, the record size field: digits give that record length and clear the
 // variable-length flag; "var" up to "variable" (any letter case) give -1 and set it;

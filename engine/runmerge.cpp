@@ -9,7 +9,6 @@
 
 static const uint32_t kIndexBytes = 4;           // a run entry's record index
 static const uint64_t kExhausted = ~uint64_t{0};  // head prefix of a run file with nothing left
-static const unsigned char kCrLf[2] = {0x0D, 0x0A};
 
 // One merge of run files: their readers and the loser tree over them.
 struct TreeMerge {
@@ -26,15 +25,20 @@ uint64_t RunMergeBytes(uint32_t fanIn, size_t readSize, uint64_t groupCount) {
   return uint64_t{fanIn} * perReader + groupCount * perGroup;
 }
 
+// A run file's entries, read as they were written.
+static int64_t FillFromRunFile(RunReader *reader, unsigned char *bytes, size_t room) {
+  const RunFile *file = static_cast<const RunFile *>(reader->source);
+  if (reader->offset == file->written) return 0;
+  const int64_t got = ReadRunFile(file, bytes, room, reader->offset);
+  if (got <= 0) return -1;  // the file ends before its length
+  reader->offset += static_cast<uint64_t>(got);
+  return got;
+}
+
 // Makes the head entry of the reader whole in its window, or marks it done. Returns 0, or 1
-// when the file could not be read or ends inside an entry.
+// when its entries could not be had or end inside an entry.
 static int LoadHead(const TreeMerge *m, RunReader *reader) {
   const SortRunState *run = m->run;
-  if (reader->start == reader->end && reader->offset == reader->file->written) {
-    reader->done = true;
-    reader->prefix = kExhausted;
-    return 0;
-  }
   // A fixed-length entry is its head and the record; a text entry's length follows its head.
   size_t need = m->ext->entryHead + (run->variable ? 2 : static_cast<size_t>(run->job.recordLength));
   for (int round = 0; round < 2; round++) {
@@ -42,12 +46,15 @@ static int LoadHead(const TreeMerge *m, RunReader *reader) {
       memmove(reader->buffer, reader->buffer + reader->start, reader->end - reader->start);
       reader->end -= reader->start;
       reader->start = 0;
-      while (reader->end < need && reader->offset < reader->file->written) {
-        const int64_t got = ReadRunFile(reader->file, reader->buffer + reader->end, reader->capacity - reader->end,
-                                        reader->offset);
-        if (got <= 0) return 1;
+      int64_t got = 1;
+      while (reader->end < need && (got = reader->fill(reader, reader->buffer + reader->end, reader->capacity - reader->end)) > 0) {
         reader->end += static_cast<size_t>(got);
-        reader->offset += static_cast<uint64_t>(got);
+      }
+      if (got < 0) return 1;
+      if (reader->end == 0) {
+        reader->done = true;
+        reader->prefix = kExhausted;
+        return 0;
       }
       if (reader->end < need) return 1;
     }
@@ -73,22 +80,35 @@ static inline bool HeadBefore(const TreeMerge *m, uint32_t a, uint32_t b) {
   return a < b;  // equal keys: the earlier run file
 }
 
-// Sets up the merge of runs[0, count): every reader's head loaded, then the loser tree,
+// A reader's entries that could not be had: a run file's are named (an input's failure has
+// been told). Returns 1.
+static int FailReader(SortRunState *run, const RunReader *reader) {
+  if (!run->failed) FailWithName(run, kCannotReadTemporary, reader->name);
+  return 1;
+}
+
+// Opens readers[0, count) on runs[0, count).
+static void OpenRunFileReaders(ExternalSort *ext, const RunFile *runs, uint32_t count) {
+  for (uint32_t r = 0; r < count; r++) {
+    RunReader *reader = &ext->readers[r];
+    reader->fill = FillFromRunFile;
+    reader->source = const_cast<RunFile *>(&runs[r]);
+    reader->name = runs[r].name;
+    reader->offset = 0;
+  }
+}
+
+// Sets up the merge of readers[0, count): every reader's head loaded, then the loser tree,
 // leaves count + r, inner nodes 1 to count - 1, each keeping its match's loser. Returns 0,
 // or 1 after failing the run.
-static int StartTree(TreeMerge *m, SortRunState *run, const RunFile *runs, uint32_t count) {
+static int StartTree(TreeMerge *m, SortRunState *run, uint32_t count) {
   ExternalSort *ext = run->externalSort;
   *m = TreeMerge{run, ext, count, 0, run->plan.keyLength};
   for (uint32_t r = 0; r < count; r++) {
     RunReader *reader = &ext->readers[r];
-    reader->file = &runs[r];
-    reader->offset = 0;
     reader->start = reader->end = 0;
     reader->done = false;
-    if (LoadHead(m, reader) != 0) {
-      FailWithName(run, kCannotReadTemporary, runs[r].name);
-      return 1;
-    }
+    if (LoadHead(m, reader) != 0) return FailReader(run, reader);
   }
   auto entrant = [&](uint32_t node) { return node >= count ? node - count : ext->winners[node]; };
   for (uint32_t node = count - 1; node >= 1; node--) {
@@ -119,7 +139,7 @@ static int NextWinner(TreeMerge *m) {
 // One more record emitted by a merge: the pass's progress.
 static void CountProgress(SortRunState *run) {
   ExternalSort *ext = run->externalSort;
-  if (++ext->mergeDone % kProgressInterval == 0) {
+  if (++ext->mergeDone % kProgressInterval == 0 && ext->mergeTotal > 0) {
     ReportProgress(run->options.progress, kPhaseMergingRuns, ext->mergeDone, ext->mergeTotal);
   }
 }
@@ -127,7 +147,8 @@ static void CountProgress(SortRunState *run) {
 // Merges runs[0, count) into target, entries whole. Returns 0, or 1 after failing the run.
 static int MergeIntoRunFile(SortRunState *run, const RunFile *runs, uint32_t count, RunFile *target) {
   TreeMerge m;
-  if (StartTree(&m, run, runs, count) != 0) return 1;
+  OpenRunFileReaders(run->externalSort, runs, count);
+  if (StartTree(&m, run, count) != 0) return 1;
   SequentialWriter writer;
   StartRunFileWriter(&writer, target, run->externalSort->writerBuffers);
   int readFailed = 0;
@@ -139,41 +160,69 @@ static int MergeIntoRunFile(SortRunState *run, const RunFile *runs, uint32_t cou
   }
   target->written = FinishWriter(&writer);
   if (readFailed) {
-    FailWithName(run, kCannotReadTemporary, m.ext->readers[m.winner].file->name);
+    FailReader(run, &m.ext->readers[m.winner]);
   } else if (target->written == UINT64_MAX) {
     FailWithName(run, kCannotWriteTemporary, target->name);
   }
   return run->failed;
 }
 
+// Writes the head entry's record, unless a unique run leaves it out (its key equal to the
+// last one written, kept in lastKey).
+static void PutRecord(SortRunState *run, const RunReader *head, unsigned char *lastKey, SequentialWriter *writer) {
+  ExternalSort *ext = run->externalSort;
+  const unsigned char *entry = head->buffer + head->start;
+  const uint32_t uniqueLength = UniqueLength(&run->plan, &run->options);
+  if (uniqueLength > 0 && ext->emitted > 0 && memcmp(lastKey, entry, uniqueLength) == 0) {
+    run->leftOut++;
+    return;
+  }
+  memcpy(lastKey, entry, uniqueLength);
+  ext->emitted++;
+  const unsigned char *record = entry + ext->entryHead;
+  if (run->variable) {
+    uint32_t lineEndLength;
+    const unsigned char *lineEnd = LineEndBytes(run->options.streams.lineEnd, &lineEndLength);
+    Put(writer, record + 2, head->headLength - ext->entryHead - 2);
+    Put(writer, lineEnd, lineEndLength);
+  } else {
+    Put(writer, record, static_cast<size_t>(run->job.recordLength));
+  }
+}
+
 int MergeIntoOutput(SortRunState *run) {
   ExternalSort *ext = run->externalSort;
+  OpenRunFileReaders(ext, ext->runs, ext->runCount);
+  return MergeReadersIntoOutput(run, ext->runCount);
+}
+
+int MergeReadersIntoOutput(SortRunState *run, uint32_t count) {
+  ExternalSort *ext = run->externalSort;
   TreeMerge m;
-  if (StartTree(&m, run, ext->runs, ext->runCount) != 0) return 1;
+  if (StartTree(&m, run, count) != 0) return 1;
+  unsigned char *lastKey = static_cast<unsigned char *>(AllocateZeroed(m.keyLength, 1));
+  if (lastKey == nullptr) {
+    Fail(run, kMemoryError);
+    return 1;
+  }
   SequentialWriter writer;
   StartOutputWriter(&writer, &run->output, ext->writerBuffers);
   int readFailed = 0;
   while (!ext->readers[m.winner].done && writer.failed == 0 && readFailed == 0) {
     const RunReader *head = &ext->readers[m.winner];
-    const unsigned char *entry = head->buffer + head->start;
     uint32_t index;
-    memcpy(&index, entry + m.keyLength, kIndexBytes);
-    CountEmitted(&ext->count, index / kSortGroupSize);
-    const unsigned char *record = entry + ext->entryHead;
-    if (run->variable) {
-      Put(&writer, record + 2, head->headLength - ext->entryHead - 2);
-      Put(&writer, kCrLf, sizeof kCrLf);
-    } else {
-      Put(&writer, record, static_cast<size_t>(run->job.recordLength));
-    }
+    memcpy(&index, head->buffer + head->start + m.keyLength, kIndexBytes);
+    if (ext->count.remaining != nullptr) CountEmitted(&ext->count, index / kSortGroupSize);  // a sort's, for its report
+    PutRecord(run, head, lastKey, &writer);
     readFailed = NextWinner(&m);
     CountProgress(run);
   }
+  free(lastKey);
   if (FinishWriter(&writer) == UINT64_MAX && !readFailed) {
     run->output.failed = 1;
     FailWithName(run, kWriteError, run->job.outputName);
   }
-  if (readFailed) FailWithName(run, kCannotReadTemporary, ext->readers[m.winner].file->name);
+  if (readFailed) FailReader(run, &ext->readers[m.winner]);
   return run->failed;
 }
 

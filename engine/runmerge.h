@@ -16,10 +16,21 @@
 
 #include "engine/runstate.h"
 
-// One run file being merged: a window of it in memory holding at least its head entry whole.
+struct RunReader;
+
+// Adds whole entries to a reader's window, at most room bytes of them at bytes: read from
+// its run file, or made from the records of an input (mergeinputs.h). Returns the bytes
+// added, 0 when no entry is left, or -1 when it failed (an input's failure has failed the run).
+typedef int64_t (*FillEntries)(RunReader *reader, unsigned char *bytes, size_t room);
+
+// One run of entries being merged: a window of it in memory holding at least its head entry
+// whole. An entry is a key of T bytes, a record index of 4, then the record (a text line's
+// after its length in 2 bytes).
 struct RunReader {
-  const RunFile *file;
-  uint64_t offset;         // the next byte of the file to read
+  FillEntries fill;        // where its entries come from
+  void *source;            // the run file, or the input
+  const char *name;        // for the messages of a run file that cannot be read
+  uint64_t offset;         // a run file: the next byte to read
   unsigned char *buffer;   // the window, capacity bytes
   size_t capacity;
   size_t start;            // the head entry's first byte in the window
@@ -35,6 +46,11 @@ uint64_t RunMergeBytes(uint32_t fanIn, size_t readSize, uint64_t groupCount);
 // Allocates the readers, the tree and the merge count, and starts the merges' progress
 // (kPhaseMergingRuns: every record once per pass). Returns 0, or 1 once the run has failed.
 int StartRunMerge(SortRunState *run);
+
+// Merges the entries of readers[0, count) of the external sort into the output (whose line
+// ends and unique rule the run's options give), ties going to the lower reader; counts
+// MergeCompares when the merge count was started. Returns 0, or 1 once the run has failed.
+int MergeReadersIntoOutput(SortRunState *run, uint32_t count);
 
 // Merge passes while there are more run files than one merge takes. Returns 0, or 1 once
 // the run has failed.

@@ -30,5 +30,7 @@ void ResolveRunOptions(const RunOptions *given, RunOptions *resolved) {
   if (resolved->memoryBudget == 0) resolved->memoryBudget = DefaultMemoryBudget();
   resolved->memoryBudget = std::max(resolved->memoryBudget, kMinimumMemoryBudget);
   resolved->temporaryFolder[kNameSize - 1] = '\0';
+  // Unique keeps the first of equal keys in input order: fixed-length keys end in their index.
+  if (resolved->streams.unique) resolved->keySettings.stable = 1;
   if (resolved->temporaryFolder[0] == '\0') SystemTemporaryFolder(resolved->temporaryFolder, kNameSize);
 }

@@ -14,6 +14,8 @@
 constexpr uint64_t kMinimumMemoryBudget = uint64_t{16} << 20;  // the least budget a run takes
 constexpr int kDefaultMostThreads = 8;                          // the default thread count: the cores, at most this
 
+constexpr int kMostInputs = 1024;  // inputs one run takes
+
 // What a run does with its inputs.
 constexpr int kRunSort = 0;   // sorts them (the described run)
 constexpr int kRunMerge = 1;  // merges inputs that are each in key order, in one pass

@@ -8,7 +8,6 @@ static const int kPrefetchDistance = 64;                    // records ahead tha
 static const uint32_t kKeyTaskRecords = 65536;              // fixed-length records a keying task takes
 static const uint32_t kWriteTaskRecords = 16384;            // records an output task gathers and writes
 static const size_t kWriteBufferSize = size_t{1} << 20;     // each output worker's buffer, bytes
-static const unsigned char kCrLf[2] = {0x0D, 0x0A};
 
 // ---- The scan and the keys of text, in ranges on the pool.
 
@@ -198,9 +197,44 @@ int BuildKeys(void *context) {
 // consecutive output positions into its worker's buffer and writes them at their place in
 // the file, which the lengths of the records before them give.
 
+const unsigned char *LineEndBytes(int lineEnd, uint32_t *length) {
+  static const unsigned char kEnds[4][2] = {{0x0D, 0x0A}, {0x0A, 0}, {0x0D, 0}, {0, 0}};
+  *length = lineEnd == kLineEndCrLf ? 2 : 1;
+  return kEnds[lineEnd];
+}
+
+// 1 when output position k holds a record that a unique copy leaves out: its key equals the
+// one before it (the same key bytes up to the index or offset that ends them).
+static inline bool LeftOut(const OutputCopy *copy, uint32_t k) {
+  const SortWorkspace *ws = copy->input->ws;
+  if (copy->uniqueLength == 0 || k == 0) return false;
+  const uint64_t t = ws->keyLength;
+  return memcmp(ws->keyArray + ws->outputOrder[k] * t, ws->keyArray + ws->outputOrder[k - 1] * t, copy->uniqueLength) == 0;
+}
+
+// Bytes record i takes in the output.
+static inline size_t OutputLength(const OutputCopy *copy, uint32_t i) {
+  const PhaseInput *phase = copy->input;
+  if (phase->recordLength != kVariableRecords) return static_cast<size_t>(phase->recordLength);
+  return phase->ws->recordLengths[i] + size_t{copy->lineEndLength};
+}
+
+// Copies record i, and a text line's end, to out.
+static inline void CopyRecord(const OutputCopy *copy, uint32_t i, unsigned char *out) {
+  const PhaseInput *phase = copy->input;
+  if (phase->recordLength != kVariableRecords) {
+    memcpy(out, phase->bytes + i * static_cast<uint64_t>(phase->recordLength), static_cast<size_t>(phase->recordLength));
+    return;
+  }
+  const uint16_t length = phase->ws->recordLengths[i];
+  memcpy(out, phase->bytes + RecordOffset(phase->ws, i), length);
+  memcpy(out + length, copy->lineEnd, copy->lineEndLength);
+}
+
 struct WriteJob {
   const OutputCopy *copy;
   uint64_t *taskOffset;    // tasks + 1 entries: where each task's bytes start; the last is the total
+  uint64_t *leftOut;       // per task: records left out as equal
   unsigned char *buffers;  // kWriteBufferSize bytes per worker
   int *result;             // per task: 0, 1 when a write failed, -1 when a read faulted
 };
@@ -226,16 +260,22 @@ static inline void PrefetchRecord(const PhaseInput *phase, uint32_t i) {
   __builtin_prefetch(record + (text ? ws->recordLengths[i] : recordLength) - 1);
 }
 
-// Bytes of task index's records in the output (variable-length records), into taskOffset[index + 1].
+// Bytes of task index's records in the output, into taskOffset[index + 1]; the records it
+// leaves out into leftOut[index].
 static uint64_t MeasureTask(void *context, uint32_t index, int) {
   WriteJob *job = static_cast<WriteJob *>(context);
-  const PhaseInput *phase = job->copy->input;
-  const SortWorkspace *ws = phase->ws;
-  uint64_t bytes = 0;
-  for (uint32_t k = index * kWriteTaskRecords, end = WriteTaskEnd(phase, index); k < end; k++) {
-    bytes += ws->recordLengths[ws->outputOrder[k]] + sizeof kCrLf;
+  const OutputCopy *copy = job->copy;
+  const uint32_t *order = copy->input->ws->outputOrder;
+  uint64_t bytes = 0, leftOut = 0;
+  for (uint32_t k = index * kWriteTaskRecords, end = WriteTaskEnd(copy->input, index); k < end; k++) {
+    if (LeftOut(copy, k)) {
+      leftOut++;
+    } else {
+      bytes += OutputLength(copy, order[k]);
+    }
   }
   job->taskOffset[index + 1] = bytes;
+  job->leftOut[index] = leftOut;
   return 0;
 }
 
@@ -243,28 +283,21 @@ static int WriteTaskRecords(void *context) {
   const WriteTaskArguments *arguments = static_cast<WriteTaskArguments *>(context);
   const OutputCopy *copy = arguments->job->copy;
   const PhaseInput *phase = copy->input;
-  const SortWorkspace *ws = phase->ws;
-  const bool text = phase->recordLength == kVariableRecords;
-  const uint64_t recordLength = static_cast<uint64_t>(phase->recordLength);
+  const uint32_t *order = phase->ws->outputOrder;
   unsigned char *buffer = arguments->job->buffers + static_cast<size_t>(arguments->worker) * kWriteBufferSize;
   uint64_t offset = arguments->job->taskOffset[arguments->task];
   size_t used = 0;
   const uint32_t end = WriteTaskEnd(phase, arguments->task);
   for (uint32_t k = arguments->task * kWriteTaskRecords; k < end; k++) {
-    if (k + kPrefetchDistance < end) PrefetchRecord(phase, ws->outputOrder[k + kPrefetchDistance]);
-    const uint32_t i = ws->outputOrder[k];
-    const size_t length = text ? ws->recordLengths[i] + sizeof kCrLf : static_cast<size_t>(recordLength);
+    if (k + kPrefetchDistance < end) PrefetchRecord(phase, order[k + kPrefetchDistance]);
+    if (LeftOut(copy, k)) continue;
+    const size_t length = OutputLength(copy, order[k]);
     if (used + length > kWriteBufferSize) {
       if (WriteOutputAt(copy->output, buffer, used, offset) != 0) return 1;
       offset += used;
       used = 0;
     }
-    if (text) {
-      memcpy(buffer + used, phase->bytes + RecordOffset(ws, i), length - sizeof kCrLf);
-      memcpy(buffer + used + length - sizeof kCrLf, kCrLf, sizeof kCrLf);
-    } else {
-      memcpy(buffer + used, phase->bytes + i * recordLength, length);
-    }
+    CopyRecord(copy, order[k], buffer + used);
     used += length;
   }
   return used > 0 ? WriteOutputAt(copy->output, buffer, used, offset) : 0;
@@ -277,10 +310,12 @@ static uint64_t WriteTask(void *context, uint32_t index, int worker) {
   return WriteTaskEnd(job->copy->input, index) - uint64_t{index} * kWriteTaskRecords;
 }
 
-// Where each task's bytes start in the output.
+// Where each task's bytes start in the output: measured (text lines, and records a unique
+// copy leaves out), or each fixed-length record's place.
 static void PlaceTasks(WriteJob *job, uint32_t tasks) {
-  const PhaseInput *phase = job->copy->input;
-  if (phase->recordLength == kVariableRecords) {
+  const OutputCopy *copy = job->copy;
+  const PhaseInput *phase = copy->input;
+  if (phase->recordLength == kVariableRecords || copy->uniqueLength > 0) {
     RunPoolTasks(phase->pool, MeasureTask, job, tasks, nullptr);
     for (uint32_t t = 0; t < tasks; t++) job->taskOffset[t + 1] += job->taskOffset[t];
     return;
@@ -294,50 +329,57 @@ static void PlaceTasks(WriteJob *job, uint32_t tasks) {
 // Returns 0, 1 when a write failed, -1 when a read faulted (a fault wins: the write may
 // have failed only because the input went), or 2 when the buffers could not be had
 // (nothing written then).
-static int WriteOutputOnPool(const OutputCopy *copy) {
+static int WriteOutputOnPool(OutputCopy *copy) {
   const PhaseInput *phase = copy->input;
   const uint32_t n = phase->ws->recordCount;
   const uint32_t tasks = (n + kWriteTaskRecords - 1) / kWriteTaskRecords;
   WriteJob job;
   job.copy = copy;
   job.taskOffset = static_cast<uint64_t *>(calloc(tasks + 1, sizeof(uint64_t)));
+  job.leftOut = static_cast<uint64_t *>(calloc(tasks, sizeof(uint64_t)));
   job.buffers = static_cast<unsigned char *>(malloc(kWriteBufferSize * static_cast<size_t>(phase->threads)));
   job.result = static_cast<int *>(calloc(tasks, sizeof(int)));
   int result = 2;
-  if (job.taskOffset != nullptr && job.buffers != nullptr && job.result != nullptr) {
+  if (job.taskOffset != nullptr && job.leftOut != nullptr && job.buffers != nullptr && job.result != nullptr) {
     PlaceTasks(&job, tasks);
     const PoolProgress progress = {phase->progress, kPhaseWriting, 0, n, kProgressInterval};
     RunPoolTasks(phase->pool, WriteTask, &job, tasks, &progress);
     result = 0;
     for (uint32_t t = 0; t < tasks && result >= 0; t++) {
       if (job.result[t] != 0) result = job.result[t];
+      copy->leftOut += job.leftOut[t];
     }
     if (result == 1) copy->output->failed = 1;
   }
   free(job.taskOffset);
+  free(job.leftOut);
   free(job.buffers);
   free(job.result);
   return result;
 }
 
 int WriteOutput(void *context) {
-  const OutputCopy *copy = static_cast<const OutputCopy *>(context);
+  OutputCopy *copy = static_cast<OutputCopy *>(context);
   const PhaseInput *phase = copy->input;
-  const SortWorkspace *ws = phase->ws;
-  const uint32_t n = ws->recordCount;
-  const bool text = phase->recordLength == kVariableRecords;
-  const uint64_t recordLength = static_cast<uint64_t>(phase->recordLength);
+  const uint32_t *order = phase->ws->outputOrder;
+  const uint32_t n = phase->ws->recordCount;
   ReportProgress(phase->progress, kPhaseWriting, 0, n);
-  if (phase->pool != nullptr) {
+  copy->leftOut = 0;
+  if (phase->pool != nullptr && !copy->output->standardOutput) {
     const int written = WriteOutputOnPool(copy);
     if (written != 2) return written;
+    copy->leftOut = 0;
   }
+  const bool text = phase->recordLength == kVariableRecords;
+  const uint64_t recordLength = static_cast<uint64_t>(phase->recordLength);
   for (uint32_t k = 0; k < n; k++) {
-    if (k + kPrefetchDistance < n) PrefetchRecord(phase, ws->outputOrder[k + kPrefetchDistance]);
-    const uint32_t i = ws->outputOrder[k];
-    if (text) {
-      WriteOutputFile(copy->output, phase->bytes + RecordOffset(ws, i), ws->recordLengths[i]);
-      WriteOutputFile(copy->output, kCrLf, sizeof kCrLf);
+    if (k + kPrefetchDistance < n) PrefetchRecord(phase, order[k + kPrefetchDistance]);
+    const uint32_t i = order[k];
+    if (LeftOut(copy, k)) {
+      copy->leftOut++;
+    } else if (text) {
+      WriteOutputFile(copy->output, phase->bytes + RecordOffset(phase->ws, i), phase->ws->recordLengths[i]);
+      WriteOutputFile(copy->output, copy->lineEnd, copy->lineEndLength);
     } else {
       WriteOutputFile(copy->output, phase->bytes + i * recordLength, recordLength);
     }

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "engine/keys.h"
+#include "engine/runoptions.h"
 #include "engine/runprogress.h"
 #include "engine/scanner.h"
 #include "engine/workpool.h"
@@ -57,8 +58,16 @@ int BuildKeys(void *phase);
 // The records of a phase's input copied to an output in final order.
 struct OutputCopy {
   const PhaseInput *input;
-  OutputFile *output;            // a regular file: parts of it are written at their offsets at once
+  OutputFile *output;            // a regular file (parts of it written at their offsets at once), or
+                                 // standard output (written in sequence)
+  const unsigned char *lineEnd;  // text lines: the bytes each ends in
+  uint32_t lineEndLength;
+  uint32_t uniqueLength;         // 0; or the key bytes that make records equal, of which only the first is written
+  uint64_t leftOut;              // records left out as equal to the one before
 };
+
+// The bytes written text lines end in, by kLineEndCrLf ...; *length receives how many.
+const unsigned char *LineEndBytes(int lineEnd, uint32_t *length);
 
 // Guarded work: copies the records (an OutputCopy). Returns 0, 1 when a write failed, or -1
 // when a worker's read faulted.

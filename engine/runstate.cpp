@@ -5,6 +5,8 @@
 const char kMemoryError[] = "\n Memory Allocation Error! Not Enough Memory\n";
 const char kCannotOpenInput[] = "\n Could NOT Open Input File: %s!\n";
 const char kPartialRecord[] = "\n File Size NOT Equally Divisible by Record Length: %s!\n";
+const char kDelimiterError[] = "\n Record Delimeter Error in: %s!\n";
+const char kRecordTooLong[] = "\n Found Record Length > 256 Bytes in: %s!\n";
 const char kCannotCreateTemporary[] = "\n Could NOT Create Temporary File in: %s!\n";
 const char kCannotWriteTemporary[] = "\n Could NOT Write Temporary File: %s!\n";
 const char kCannotReadTemporary[] = "\n Could NOT Read Temporary File: %s!\n";
@@ -31,6 +33,10 @@ int FailIfInputChanged(SortRunState *run) {
   const int changed = InputFileChanged(&run->input);
   if (changed != 0) FailWithName(run, changed == 1 ? kInputChanged : kReadError, run->job.inputName);
   return changed != 0;
+}
+
+uint32_t UniqueLength(const KeyPlan *plan, const RunOptions *options) {
+  return options->streams.unique ? plan->keyLength - plan->offsetLength - plan->indexLength : 0;
 }
 
 WorkPool *RunPool(SortRunState *run) {

@@ -29,7 +29,6 @@ struct ExternalPlan {
 
 struct RunReader;  // a run file being merged (runmerge.h)
 
-constexpr int kMostInputs = 1024;  // inputs one run takes
 
 // What an external run owns besides the run's own state (external.h allocates it).
 struct ExternalSort {
@@ -47,7 +46,8 @@ struct ExternalSort {
   uint32_t *winners;            // and its set-up
   StreamedMergeCount count;     // MergeCompares, kept as the last merge emits the order
   uint64_t mergeDone;           // records the merges have emitted, over all passes
-  uint64_t mergeTotal;          // records times merge passes
+  uint64_t mergeTotal;          // records times merge passes; 0 for a merge of inputs (no progress)
+  uint64_t emitted;             // records the last merge wrote to the output
 };
 
 // Everything one run owns, from its start to its return.
@@ -89,6 +89,8 @@ extern const char kReadError[];
 extern const char kWriteError[];
 extern const char kSequenceError[];
 extern const char kPartialRecord[];
+extern const char kDelimiterError[];
+extern const char kRecordTooLong[];
 extern const char kCannotCreateTemporary[];
 extern const char kCannotWriteTemporary[];
 extern const char kCannotReadTemporary[];
@@ -107,6 +109,10 @@ void FailInputRead(SortRunState *run);
 // failing the run with "Input File Changed During Sort", or with "Error Reading Input File"
 // when the length cannot be told.
 int FailIfInputChanged(SortRunState *run);
+
+// The key bytes that make two records equal for a unique run (up to the index or offset
+// that ends every key), or 0 when the run keeps every record.
+uint32_t UniqueLength(const KeyPlan *plan, const RunOptions *options);
 
 // The run's pool, started on first use; null when the run has one thread (or no pool could
 // be started: the run then goes on with one).

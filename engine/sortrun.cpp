@@ -8,6 +8,7 @@
 #include "engine/groupsort.h"
 #include "engine/keys.h"
 #include "engine/merge.h"
+#include "engine/mergeinputs.h"
 #include "engine/runinput.h"
 #include "engine/runpath.h"
 #include "engine/runparts.h"
@@ -20,8 +21,6 @@
 
 char StatisticsDirectory[kNameSize] = {'C', ':', kPathSeparator, 0};
 
-static const char kDelimiterError[] = "\n Record Delimeter Error in: %s!\n";
-static const char kRecordTooLong[] = "\n Found Record Length > 256 Bytes in: %s!\n";
 static const char kLongestRecord[] = "\n Longest Variable Record Length  = %d\n";
 static const char kPositionPastRecord[] = "\n Postion in %s Key > Variable Record Length!\n";
 static const char kFieldPastRecord[] = "\n Postion + Length in %s Key > Variable Record Length!\n";
@@ -282,8 +281,10 @@ static void SortInMemory(SortRunState *run) {
   }
   run->t[3] = ElapsedMilliseconds();
   if (FailIfInputChanged(run) != 0) return;
-  OutputCopy copy = {&run->phase, &run->output};
+  OutputCopy copy = {&run->phase, &run->output, nullptr, 0, UniqueLength(&run->plan, &run->options), 0};
+  copy.lineEnd = LineEndBytes(run->options.streams.lineEnd, &copy.lineEndLength);
   const int written = RunGuarded(WriteOutput, &copy);
+  run->leftOut = copy.leftOut;
   if (written < 0) {
     FailInputRead(run);
   } else if (written != 0) {
@@ -316,19 +317,31 @@ static int Finish(SortRunState *run, RunOutcome *outcome) {
     }
     if (fclose(run->statistics) != 0) statisticsWritten = 0;
   }
-  if (run->failed) AppendErrorText(kTerminated);
+  if (run->failed && !(run->outOfOrder && run->options.streams.action == kRunCheck)) AppendErrorText(kTerminated);
   if (outcome != nullptr) {
-    *outcome = RunOutcome{statisticsWritten, ranExternally, {}, 0, 0};
+    *outcome = RunOutcome{statisticsWritten, ranExternally, {}, run->leftOut, run->outOfOrder};
     memcpy(outcome->invalidFields, run->invalidFields, sizeof outcome->invalidFields);
   }
   return run->failed;
 }
 
+// pelmar-sort's merge and check of inputs that are each in key order already.
+static void MergeOrCheck(SortRunState *run) {
+  if (run->options.streams.action == kRunCheck) {
+    CheckInputs(run);
+  } else if (OpenOutput(run) == 0) {
+    MergeInputs(run);
+  }
+}
+
 int SortRun(const ParameterRecord *jobRecord, const RunOptions *options, RunOutcome *outcome) {
   SortRunState run;
   StartRun(&run, jobRecord, options);
-  if (CheckJob(&run) == 0 && OpenInput(&run) == 0 && OpenOutput(&run) == 0 && CountRecords(&run) == 0 &&
-      TakePath(&run) == 0) {
+  if (CheckJob(&run) != 0) {
+    // refused
+  } else if (run.options.streams.action != kRunSort) {
+    MergeOrCheck(&run);
+  } else if (OpenInput(&run) == 0 && OpenOutput(&run) == 0 && CountRecords(&run) == 0 && TakePath(&run) == 0) {
     OpenReport(&run);
     if (Allocate(&run) == 0) {
       if (run.external) SortExternally(&run); else SortInMemory(&run);

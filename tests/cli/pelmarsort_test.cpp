@@ -64,7 +64,7 @@ TEST(PelmarSort, Transcripts) {
         {{"-k", "1,2,c,a,x"}, 2, "", usage("a key has at most four parts: POS,LEN,TYPE,SEQ, not '1,2,c,a,x'")},
         {{"-t", "7=Seven"}, 2, "", usage("--title needs a key number from 1 to 6: K=TEXT, not '7=Seven'")},
         {{"-t", "1=" + x25 + "x"}, 2, "", usage("a key title has at most 25 characters")},
-        {{"--delimiter", "crlf"}, 2, "", usage("--delimiter takes both, cr or lf, not 'crlf'")},
+        {{"--delimiter", "crlf"}, 2, "", usage("--delimiter takes both, cr, lf or nul, not 'crlf'")},
         {{"--threads", "0"}, 2, "", usage("--threads takes a number from 1 to 64, not '0'")},
         {{"--threads=65"}, 2, "", usage("--threads takes a number from 1 to 64, not '65'")},
         {{"-S", "16777215"}, 2, "", usage("--memory takes at least 16M, not '16777215'")},
@@ -83,7 +83,7 @@ TEST(PelmarSort, Transcripts) {
          0, done + "d" + kSep + "SortStat.txt\n", ""},
         {{"-iout.dat", "--output=back.dat", "-s4", "-k1,2", "--stats", "--threads=64"}, 0, done + "." + kSep + "SortStat.txt\n", ""},
         {{"-i", "e/in.dat", "-o", "e.dat", "-s", "2", "-k", "1,2", "--stats"}, 0, done, "Could NOT Open Statistics File: e" + kSep + "SortStat.txt\n"},
-        {{"-i", "runs.dir", "-o", "e.dat", "-s", "2", "-k", "1,2"}, 1, "", "\n\nCould NOT Open Input File: runs.dir!\n"},
+        {{"-i", "runs.dir", "-o", "e.dat", "-s", "2", "-k", "1,2"}, 1, "", "\n\nCould NOT Open Input File: runs.dir!\npelmar-sort: runs.dir: a folder, not a file\n"},
         {{"--last"}, 1, "", "pelmar-sort: no parameters were saved here yet (a sort with --save saves them)\n"},
         {{"-i", "big.dat", "-o", "o.dat", "-s", "4", "-k", "1,3,u", "-t", "1=Amount", "-t1="}, 1, "", "Amount Integer Type Must have a even Lenth!\n  Usually 2 or 4!\n\n"},
         {{"-i", "big.dat", "-o", "o.dat", "-s", "1", "-k", "1,1", "--memory=16384k", "-T", "nowhere"}, 1, "", "\n Could NOT Create Temporary File in: nowhere!\n" + kTerminated},
@@ -97,7 +97,7 @@ TEST(PelmarSort, Transcripts) {
         {{"--list"}, 0, "'o&k_a'\norders_a\n", ""},
         {{"--last"}, 0, done, ""},
         {{"--saved", "orders_a", "-t", "2=A", "--stats"}, 0, done + "." + kSep + "SortStat.txt\n", ""},
-        {{"--saved", "orders_b"}, 1, "", "  * * ERROR * *\n(b) Corrupted SPT File!\npelmar-sort: there is no saved entry orders_b (--list shows those there are)\n"},
+        {{"--saved", "orders_b"}, 1, "", "pelmar-sort: there is no saved entry orders_b (--list shows those there are)\n"},
         {{"--saved", "../x_a"}, 2, "", "pelmar-sort: '../x_a' is not an entry identifier: a base name, '_' and a letter, as --list shows them\n"},
         // Preferences, through the Preferences dialog's checks; the delimiter comes from the
         // option, else from the settings.
