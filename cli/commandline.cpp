@@ -337,10 +337,10 @@ int ParseCommandLine(int argc, char **argv, CommandLine *line, char *error, size
     snprintf(error, errorSize, "--saved, --last, --list, --preferences and --set take no --input, --output, --size or --key");
     return 2;
   }
+  if (CheckRunOptions(line, error, errorSize) != 0) return 2;
   if (line->action == kActionSort && !fieldGiven) {
     snprintf(error, errorSize, "nothing to sort: give --input, --output, --size and --key, or --saved or --last");
     return 2;
   }
-  if (CheckRunOptions(line, error, errorSize) != 0) return 2;
   return CheckKeyLanguage(line, fieldOptions, error, errorSize);
 }

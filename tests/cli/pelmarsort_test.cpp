@@ -4,6 +4,9 @@
 // the command line adds: options reaching the run, statuses, messages and reports.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,8 +22,9 @@ const std::string kSep(1, kPathSeparator);                       // in a report'
 const std::string kTerminated = "\n* * * ERRORS! - Sort Terminated * * *\n";
 
 // pelmar-sort's arguments, and its exit status, standard output and standard error; an
-// expected "A..." matches any text that starts with A.
-struct Step { std::vector<std::string> arguments; int status; std::string out, err; };
+// expected "A..." matches any text that starts with A. Standard input is the file in names
+// (none when empty); records written to standard output ("-") are compared byte for byte.
+struct Step { std::vector<std::string> arguments; int status; std::string out, err, in = std::string(); };
 
 bool Matches(const std::string &text, const std::string &expected) {
   const size_t cut = expected.size() - 3;
@@ -38,7 +42,8 @@ void Play(const Files &files, const std::vector<Step> &steps, const Files &after
     std::vector<std::string> arguments = {PELMAR_SORT_PROGRAM};
     arguments.insert(arguments.end(), step.arguments.begin(), step.arguments.end());
     std::string out, err;
-    EXPECT_EQ(RunProgramIn(folder.path, arguments, &out, &err), step.status) << testing::PrintToString(step.arguments);
+    const bool raw = std::find(arguments.begin(), arguments.end(), "-") != arguments.end();
+    EXPECT_EQ(RunProgramIn(folder.path, arguments, &out, &err, step.in, raw), step.status) << testing::PrintToString(step.arguments);
     EXPECT_PRED2(Matches, out, step.out);
     EXPECT_PRED2(Matches, err, step.err);
   }
@@ -137,9 +142,61 @@ TEST(PelmarSort, Transcripts) {
         {{"--field-separator", "ab"}, 2, "", usage("--field-separator takes one character (or \\t for a tab), not 'ab'")}},
        {{"out.csv", "2,007\r\nid,amount\r\n3,\"-1,5\",x\r\n1,-12.50\r\n"}, {"out.tsv", "c\t+1\r\nb\t2\r\na\t 10\r\n"},
         {"pd.out", std::string("\x1A\x2C" "a3" "\x12\x3D" "a2" "\x00\x0C" "a4" "\x12\x3C" "a1", 16)}, {"ties.out", "a2a4b1b3"}});
+  // Pipelines: standard input and output (binary: CR, LF and 0x1A pass as they are), several
+  // inputs as one, merges of sorted inputs, unique keys, checks, the chosen line ends; an
+  // existing output stays as it was after a refused run; the refusals of the options.
+  const std::string binary("\x1A\r\n" "b\n\r" "a\r\x1A", 9), crlf = "\n* * * ERRORS! - Sort Terminated * * *\n";
+  const std::vector<std::string> lf = {"-s", "var", "-k", "1,1", "--delimiter", "lf"};
+  auto with = [](std::vector<std::string> a, const std::vector<std::string> &b) { a.insert(a.end(), b.begin(), b.end()); return a; };
+  Play({{"lf.txt", "b2\na1\nc3\n"}, {"more.txt", "a0\n"}, {"bin.dat", binary}, {"s1.txt", "a1\nc3\n"}, {"s2.txt", "b2\nc0\n"},
+        {"nul.txt", std::string("b\0a\0", 4)}, {"old.txt", "old"}, {"ties.txt", "a1\na2\n"}},
+       {{with({"-i", "-", "-o", "-", "--line-end", "lf"}, lf), 0, "a1\nb2\nc3\n", "Sort Is Done!\n", "lf.txt"},
+        {{"-i", "-", "-o", "-", "-s", "3", "-k", "1,1,a"}, 0, std::string("\x1A\r\n" "a\r\x1A" "b\n\r", 9), "Sort Is Done!\n", "bin.dat"},
+        {with({"-i", "lf.txt", "-i", "-", "-o", "both.txt", "--line-end", "cr"}, lf), 0, done, "", "more.txt"},
+        {with({"-m", "-i", "s1.txt", "--input=s2.txt", "-o", "-", "--line-end", "lf"}, lf), 0, "a1\nb2\nc3\nc0\n", "Sort Is Done!\n"},
+        {with({"-m", "-i", "s1.txt", "-i", "lf.txt", "-o", "old.txt"}, lf), 1, "", "\n Record 2 at Byte 3 of lf.txt Is Out of Key Order!\n" + crlf},
+        {with({"-u", "-i", "ties.txt", "-i", "lf.txt", "-o", "-", "--line-end", "lf"}, lf), 0, "a1\nb2\nc3\n",
+         "pelmar-sort: 2 records with a key equal to the one before left out\nSort Is Done!\n"},
+        {with({"-c", "-i", "s1.txt"}, lf), 0, "", ""},
+        {with({"-c", "-i", "-"}, lf), 1, "", "pelmar-sort: Record 2 at Byte 3 of standard input Is Out of Key Order!\n", "lf.txt"},
+        {with({"-c", "-u", "-i", "ties.txt"}, lf), 1, "", "pelmar-sort: Record 2 at Byte 3 of ties.txt Is Out of Key Order!\n"},
+        {{"-i", "-", "-o", "-", "-s", "var", "-k", "1,1", "--delimiter", "nul", "--line-end", "nul"}, 0, std::string("a\0b\0", 4),
+         "Sort Is Done!\n", "nul.txt"},
+        {{"-i", "lf.txt", "-o", "old.txt", "-s", "var", "-k", "1,1"}, 1, "",
+         "\n Longest Variable Record Length  = 6\n\n Only ONE Record in File - No Need to Sort!\n" + crlf +
+         "pelmar-sort: the lines of lf.txt end in LF alone: add --delimiter lf\n"},
+        {with({"-i", "gone.txt", "-i", "lf.txt", "-o", "x.txt"}, lf), 1, "", "\n Could NOT Open Input File: gone.txt!\n" + crlf +
+         "pelmar-sort: gone.txt: No such file or directory\n"},
+        {{"--list"}, 0, "", "pelmar-sort: user parameter files are off: --save keeps none (--set user-files=on)\n"},
+        {{"-i", "-", "--input=-"}, 2, "", usage("standard input (--input -) can be read once")},
+        {{"-m", "-c"}, 2, "", usage("--merge and --check do not go together")},
+        {{"-c", "-o", "x.txt"}, 2, "", usage("--check writes nothing: it takes no --output")},
+        {{"-m", "--stats"}, 2, "", usage("--stats goes with a sort, not with --merge or --check")},
+        {{"-i", "-", "--save"}, 2, "", usage("--save keeps the set of a sort of one named input into a named output")},
+        {{"--line-end", "crcr"}, 2, "", usage("--line-end takes crlf, lf, cr or nul, not 'crcr'")}},
+       {{"both.txt", "a1\ra0\rb2\rc3\r"}, {"old.txt", "old"}});
   // What cannot be written fails the command.
   Play({{"in.dat", "bbaa"}, {"spt.spt/", ""}, {"Pelmar.ini/", ""}},
        {{{"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"}, 1, done, "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n"},
         {{"--set", "stay=on"}, 1, "", "pelmar-sort: could not write ..."}},
        {{"out.dat", "aabb"}});
+}
+
+// A reader that goes away (pelmar-sort ... -o - | head -c 1) ends the run at once, with no
+// message: by the signal a closed pipe sends (POSIX), or a quiet exit (Windows).
+TEST(PelmarSort, AClosedReaderEndsTheRunQuietly) {
+  TempFolder folder;
+  std::string lines;
+  for (int i = 0; i < 200000; i++) lines += std::to_string(i * 7919 % 200000) + "\n";
+  WriteFile(folder.File("in.txt"), lines);
+  std::string err;
+  const int status = RunProgramIntoClosedPipe(
+      folder.path, {PELMAR_SORT_PROGRAM, "-i", "in.txt", "-o", "-", "-s", "var", "-k", "1,6", "--delimiter", "lf"}, 1, &err);
+#ifdef _WIN32
+  EXPECT_EQ(status, 1);
+#else
+  EXPECT_EQ(status, 128 + SIGPIPE);
+#endif
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(FolderNames(folder.path), std::vector<std::string>{"in.txt"});
 }

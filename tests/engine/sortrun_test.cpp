@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #endif
@@ -497,6 +499,9 @@ int FailEachOperationInTurn(const ParameterRecord &job, const RunOptions &option
   const char *named[] = {"Could NOT Create Temporary File", "Could NOT Write Temporary File",
                          "Could NOT Read Temporary File", "Error Reading Input File", "Memory Allocation Error",
                          "Error Writing Output File", "Could NOT Open", "Input File Changed"};
+#ifndef _WIN32
+  if (options.streams.inputs != nullptr) lseek(0, 0, SEEK_SET);
+#endif
   EXPECT_EQ(RunJob(job, &options), 0) << ErrorText;
   const std::string expected = ReadFile(job.outputName);
   int points = 0;
@@ -504,6 +509,9 @@ int FailEachOperationInTurn(const ParameterRecord &job, const RunOptions &option
     for (uint64_t n = 1;; n++) {
       if (kind == 0) SetFileFaultForTesting(n); else SetAllocationFaultForTesting(n);
       WriteFile(job.outputName, "stale");
+#ifndef _WIN32
+      if (options.streams.inputs != nullptr) lseek(0, 0, SEEK_SET);  // standard input read again from its start
+#endif
       const int result = RunJob(job, &options);
       const uint64_t counted = kind == 0 ? FileOperationsCounted() : AllocationsCounted();
       SetFileFaultForTesting(0);
@@ -566,20 +574,37 @@ TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
     const ParameterRecord &job;
     const std::string &bytes;
     uint32_t partRecords;  // 0: in memory
-  } rows[] = {{fixed, records, 0}, {text, lines, 0},
+    bool standardInput;    // read from standard input: into memory, or (records past a quarter of the
+                           // least budget) into a temporary file
+  } rows[] = {{fixed, records, 0, false}, {text, lines, 0, false},
 #ifndef _WIN32
-              {text, lines, 997},  // run files have no name once made: none may be left
+              {text, lines, 997, false},  // run files have no name once made: none may be left
+              {text, lines, 997, true}, {fixed, records, 0, true},
 #endif
   };
+  static const char *const kStandardInput[] = {"-"};
   for (int threads : {1, 3}) {
     for (const auto &row : rows) {
-      SCOPED_TRACE(testing::Message() << threads << " threads, length " << row.job.recordLength << ", parts of " << row.partRecords);
+      SCOPED_TRACE(testing::Message() << threads << " threads, length " << row.job.recordLength << ", parts of "
+                                      << row.partRecords << (row.standardInput ? ", standard input" : ""));
       options.threads = threads;
+      options.memoryBudget = row.standardInput ? kMinimumMemoryBudget : 0;
+      options.streams.inputs = row.standardInput ? kStandardInput : nullptr;
+      options.streams.inputCount = row.standardInput ? 1 : 0;
+#ifndef _WIN32
+      const int saved = dup(0);
+      if (row.standardInput) dup2(open(row.job.inputName, O_RDONLY), 0);
+#endif
       SetExternalLimitsForTesting(row.partRecords, row.partRecords > 0 ? 2 : 0);
       EXPECT_GE(FailEachOperationInTurn(row.job, options, row.bytes, temporary), row.partRecords > 0 ? 60 : 15);
+#ifndef _WIN32
+      dup2(saved, 0);
+      close(saved);
+#endif
       RunOutcome outcome;
+      options.streams.inputs = nullptr;
       EXPECT_EQ(RunJob(row.job, &options, &outcome), 0);
-      EXPECT_EQ(outcome.ranExternally, row.partRecords > 0);
+      EXPECT_EQ(outcome.ranExternally, row.partRecords > 0 || row.standardInput);
     }
   }
   SetExternalLimitsForTesting(0, 0);

@@ -124,27 +124,30 @@ static std::string WithoutCarriageReturns(const std::string &text) {
   return lines;
 }
 
-int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
-                 std::string *err) {
-  TempFolder captured;
-  const std::string outPath = captured.File("stdout"), errPath = captured.File("stderr");
-  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-  HANDLE outFile = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
-  HANDLE errFile = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
-  HANDLE inFile = CreateFileA("NUL", GENERIC_READ, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+// Starts the program in folder with the three handles, and returns its exit status once it
+// has ended, after reading take bytes of pipe (when not null) and closing it.
+static int RunWithHandles(const std::string &folder, const std::vector<std::string> &arguments, HANDLE in, HANDLE out,
+                          HANDLE err, HANDLE pipe, size_t take) {
   std::string command;
   for (const std::string &argument : arguments) command += (command.empty() ? "" : " ") + Quoted(argument);
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = inFile;
-  startup.hStdOutput = outFile;
-  startup.hStdError = errFile;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
   PROCESS_INFORMATION process;
   int status = -1;
   if (CreateProcessA(arguments[0].c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
                      &process)) {
+    if (pipe != nullptr) {
+      CloseHandle(out);  // the child holds the writing end now
+      std::string bytes(take, '\0');
+      DWORD got = 0;
+      for (size_t done = 0; done < take && ReadFile(pipe, &bytes[done], static_cast<DWORD>(take - done), &got, nullptr) && got > 0;) done += got;
+      CloseHandle(pipe);
+    }
     DWORD code = 0;
     if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code)) {
       status = static_cast<int>(code);
@@ -152,10 +155,42 @@ int RunProgramIn(const std::string &folder, const std::vector<std::string> &argu
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
+  return status;
+}
+
+int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
+                 std::string *err, const std::string &input, bool raw) {
+  TempFolder captured;
+  const std::string outPath = captured.File("stdout"), errPath = captured.File("stderr");
+  const std::string inPath = input.empty() ? "NUL" : folder + "/" + input;
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE outFile = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+  HANDLE errFile = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+  HANDLE inFile = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0, nullptr);
+  const int status = RunWithHandles(folder, arguments, inFile, outFile, errFile, nullptr, 0);
   for (HANDLE h : {outFile, errFile, inFile}) {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
-  *out = WithoutCarriageReturns(ReadFile(outPath));
+  *out = raw ? ReadFile(outPath) : WithoutCarriageReturns(ReadFile(outPath));
+  *err = WithoutCarriageReturns(ReadFile(errPath));
+  return status;
+}
+
+int RunProgramIntoClosedPipe(const std::string &folder, const std::vector<std::string> &arguments, size_t take,
+                             std::string *err) {
+  TempFolder captured;
+  const std::string errPath = captured.File("stderr");
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE errFile = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+  HANDLE inFile = CreateFileA("NUL", GENERIC_READ, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+  HANDLE reading = nullptr, writing = nullptr;
+  int status = -1;
+  if (CreatePipe(&reading, &writing, &inherited, 0)) {
+    SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0);
+    status = RunWithHandles(folder, arguments, inFile, writing, errFile, reading, take);
+  }
+  CloseHandle(errFile);
+  CloseHandle(inFile);
   *err = WithoutCarriageReturns(ReadFile(errPath));
   return status;
 }
@@ -168,10 +203,11 @@ bool ResizeFile(const std::string &path, uint64_t length) {
 
 bool MakeLink(const std::string &target, const std::string &name) { return symlink(target.c_str(), name.c_str()) == 0; }
 
-int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
-                 std::string *err) {
-  TempFolder captured;
-  const std::string outPath = captured.File("stdout"), errPath = captured.File("stderr");
+// Starts the program in folder with standard input from input (none: /dev/null), output and
+// error to out and err (descriptors), and returns its exit status or 128 + its signal,
+// after reading take bytes of pipe (when not -1) and closing it.
+static int RunWithDescriptors(const std::string &folder, const std::vector<std::string> &arguments,
+                              const std::string &input, int out, int err, int pipe, size_t take) {
   std::vector<std::string> copies = arguments;
   std::vector<char *> argv;
   for (std::string &argument : copies) argv.push_back(&argument[0]);
@@ -179,18 +215,53 @@ int RunProgramIn(const std::string &folder, const std::vector<std::string> &argu
   pid_t child = fork();
   if (child == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
-    int outFile = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(outFile, 1);
-    dup2(errFile, 2);
+    dup2(open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY), 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (pipe >= 0) close(pipe);
     execv(argv[0], argv.data());
     _exit(127);
   }
+  if (pipe >= 0) {
+    close(out);
+    std::string bytes(take, '\0');
+    for (size_t done = 0; done < take;) {
+      const ssize_t got = read(pipe, &bytes[done], take - done);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    close(pipe);
+  }
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
+                 std::string *err, const std::string &input, bool) {
+  TempFolder captured;
+  const std::string outPath = captured.File("stdout"), errPath = captured.File("stderr");
+  const int outFile = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int status = RunWithDescriptors(folder, arguments, input, outFile, errFile, -1, 0);
+  close(outFile);
+  close(errFile);
   *out = ReadFile(outPath);
   *err = ReadFile(errPath);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status < 128 ? status : -1;
+}
+
+int RunProgramIntoClosedPipe(const std::string &folder, const std::vector<std::string> &arguments, size_t take,
+                             std::string *err) {
+  TempFolder captured;
+  const std::string errPath = captured.File("stderr");
+  const int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int ends[2];
+  int status = -1;
+  if (pipe(ends) == 0) status = RunWithDescriptors(folder, arguments, "", ends[1], errFile, ends[0], take);
+  close(errFile);
+  *err = ReadFile(errPath);
+  return status;
 }
 
 #endif

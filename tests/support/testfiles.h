@@ -49,9 +49,15 @@ bool MakeHardLink(const std::string &target, const std::string &name);
 
 // Runs the program arguments[0] with the other arguments in folder and returns its exit
 // status (-1 when it could not be run or did not exit), with what it wrote to standard
-// output and standard error. A Windows console program writes its lines ending in CR LF:
-// they come back here ending in LF, as on POSIX.
+// output and standard error. Standard input is the file input names in folder (none: the
+// null device). A Windows console program writes its lines ending in CR LF: they come back
+// here ending in LF, as on POSIX, but for standard output when raw is set.
 int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
-                 std::string *err);
+                 std::string *err, const std::string &input = std::string(), bool raw = false);
+
+// Runs the program as RunProgramIn does, its standard output a pipe that is closed once
+// take bytes were read from it. Returns its exit status, or 128 + the signal that ended it.
+int RunProgramIntoClosedPipe(const std::string &folder, const std::vector<std::string> &arguments, size_t take,
+                             std::string *err);
 
 #endif
