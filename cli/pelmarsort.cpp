@@ -190,7 +190,7 @@ static void PrintSortResult(WindowHandle, int result, const RunOutcome *outcome)
     return;
   }
   if (result != 0) {
-    PrintErrorText();
+    if (!StandardOutputClosed()) PrintErrorText();  // a reader that went away needs no word
     return;
   }
   PrintNotes(outcome);

@@ -115,9 +115,9 @@ int64_t WriteSomeBytes(intptr_t handle, const unsigned char *bytes, size_t count
   if (FileOperationFails(kFileWrite) || BeginWrite() == 0) return -1;
   const BOOL written = WriteFile(Handle(handle), bytes, chunk, &done, nullptr);
   EndWrite();
-  if (!written && (GetLastError() == ERROR_NO_DATA || GetLastError() == ERROR_BROKEN_PIPE) &&
-      Handle(handle) == GetStdHandle(STD_OUTPUT_HANDLE)) {
-    gStandardOutputClosed = 1;
+  if (!written && Handle(handle) == GetStdHandle(STD_OUTPUT_HANDLE)) {
+    const DWORD error = GetLastError();  // the reader's end closed, as each system says it
+    if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) gStandardOutputClosed = 1;
   }
   if (!written || done == 0) return -1;
   return done;

@@ -42,7 +42,8 @@ void Play(const Files &files, const std::vector<Step> &steps, const Files &after
     std::vector<std::string> arguments = {PELMAR_SORT_PROGRAM};
     arguments.insert(arguments.end(), step.arguments.begin(), step.arguments.end());
     std::string out, err;
-    const bool raw = std::find(arguments.begin(), arguments.end(), "-") != arguments.end();
+    const auto output = std::find(arguments.begin(), arguments.end(), "-o");  // records on standard output
+    const bool raw = output != arguments.end() && output + 1 != arguments.end() && output[1] == "-";
     EXPECT_EQ(RunProgramIn(folder.path, arguments, &out, &err, step.in, raw), step.status) << testing::PrintToString(step.arguments);
     EXPECT_PRED2(Matches, out, step.out);
     EXPECT_PRED2(Matches, err, step.err);
@@ -149,7 +150,7 @@ TEST(PelmarSort, Transcripts) {
   const std::vector<std::string> lf = {"-s", "var", "-k", "1,1", "--delimiter", "lf"};
   auto with = [](std::vector<std::string> a, const std::vector<std::string> &b) { a.insert(a.end(), b.begin(), b.end()); return a; };
   Play({{"lf.txt", "b2\na1\nc3\n"}, {"more.txt", "a0\n"}, {"bin.dat", binary}, {"s1.txt", "a1\nc3\n"}, {"s2.txt", "b2\nc0\n"},
-        {"nul.txt", std::string("b\0a\0", 4)}, {"old.txt", "old"}, {"ties.txt", "a1\na2\n"}},
+        {"zero.txt", std::string("b\0a\0", 4)}, {"old.txt", "old"}, {"ties.txt", "a1\na2\n"}},
        {{with({"-i", "-", "-o", "-", "--line-end", "lf"}, lf), 0, "a1\nb2\nc3\n", "Sort Is Done!\n", "lf.txt"},
         {{"-i", "-", "-o", "-", "-s", "3", "-k", "1,1,a"}, 0, std::string("\x1A\r\n" "a\r\x1A" "b\n\r", 9), "Sort Is Done!\n", "bin.dat"},
         {with({"-i", "lf.txt", "-i", "-", "-o", "both.txt", "--line-end", "cr"}, lf), 0, done, "", "more.txt"},
@@ -161,7 +162,7 @@ TEST(PelmarSort, Transcripts) {
         {with({"-c", "-i", "-"}, lf), 1, "", "pelmar-sort: Record 2 at Byte 3 of standard input Is Out of Key Order!\n", "lf.txt"},
         {with({"-c", "-u", "-i", "ties.txt"}, lf), 1, "", "pelmar-sort: Record 2 at Byte 3 of ties.txt Is Out of Key Order!\n"},
         {{"-i", "-", "-o", "-", "-s", "var", "-k", "1,1", "--delimiter", "nul", "--line-end", "nul"}, 0, std::string("a\0b\0", 4),
-         "Sort Is Done!\n", "nul.txt"},
+         "Sort Is Done!\n", "zero.txt"},
         {{"-i", "lf.txt", "-o", "old.txt", "-s", "var", "-k", "1,1"}, 1, "",
          "\n Longest Variable Record Length  = 6\n\n Only ONE Record in File - No Need to Sort!\n" + crlf +
          "pelmar-sort: the lines of lf.txt end in LF alone: add --delimiter lf\n"},

@@ -315,6 +315,8 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
       SCOPED_TRACE(std::to_string(threads) + " threads, length " + std::to_string(row.recordLength));
       options.threads = threads;
       WriteFile(gChangingFile, row.bytes);
+      std::error_code gone;
+      std::filesystem::remove(folder.File("out"), gone);  // a finished run on Windows leaves one
       gReplacement = row.replacement;
       gChangeAtPhase = row.phase;
       gChangeAtDone = row.done;
@@ -330,7 +332,7 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
 #endif
       EXPECT_EQ(result, 1);
       EXPECT_EQ(ErrorText, row.before + "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kSortTerminated);
-      EXPECT_EQ(ReadFile(folder.File("out")), "");
+      EXPECT_FALSE(FileExists(folder.File("out")));
     }
   }
   DelimiterMode = kDelimiterBoth;
