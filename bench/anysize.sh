@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Any size: Pelmar's external path against GNU sort given the same memory (sort -S) and the
-# same temporary folder (sort -T), and against cp of the same file; then inputs past 4 GiB
-# in memory and in a budget. Wall time, peak resident memory and the ratios.
-#   bench/anysize.sh                       the whole table (needs ~25 GB under BENCH_DIR)
+# Any size: Pelmar's external path against its own run in memory, against GNU sort given the
+# same memory (sort -S) and the same temporary folder (sort -T), and against cp of the same
+# file; then inputs past 4 GiB in memory and in a budget, and on request 20 GB in 2 GiB.
+# Wall time, peak resident memory and the ratios; each timed command starts after a sync,
+# so that no earlier command's writing-back is counted against it.
+#   bench/anysize.sh                       the 1 GB table and the 4.3 GB rows (~25 GB under BENCH_DIR)
 #   BENCH_LARGE=0 bench/anysize.sh         without the 4.3 GB rows
+#   BENCH_HUGE=1 bench/anysize.sh          with the 20 GB row (~65 GB under BENCH_DIR, ~15 minutes)
 # BENCH_DIR (default $TMPDIR/pelmar-anysize, else /tmp/pelmar-anysize) holds the inputs, outputs and run files.
 # Each command runs BENCH_REPEAT times (default 2), interleaved, and its fastest run counts.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 repeat=${BENCH_REPEAT:-2}
 large=${BENCH_LARGE:-1}
+huge=${BENCH_HUGE:-0}
 data=${BENCH_DIR:-${TMPDIR:-/tmp}/pelmar-anysize}
 build="$top/build-bench"
 temporary="$data/tmp"
@@ -23,6 +27,7 @@ measure() {  # "wall_ms peak_mib" of one run; the output file is removed first
   local output=$1 result
   shift
   rm -f "$output"
+  sync
   result=$("$build/bench/measure" "$@")
   set -- $result
   if [ "$3" != 0 ]; then echo "command failed with status $3: $*" >&2; exit 1; fi
@@ -57,23 +62,28 @@ same_as_in_memory() {  # the external output must be the in-memory output, byte 
   cmp -s "$data/pelmar.out" "$data/reference-$format-$(basename "$input")" || { echo "different bytes: $format $budget" >&2; exit 1; }
 }
 
-printf '%-6s %9s %7s | %8s %6s | %8s %6s | %7s | %7s %6s\n' format records memory "pelmar ms" MiB "GNU ms" MiB "cp ms" "/GNU" "/cp"
+# Per format: Pelmar in memory (its default budget), then in 256 MiB and 64 MiB beside GNU
+# sort in the same memory; /mem is the budget's run against the run in memory.
+printf '%-6s %9s %7s | %8s %6s | %8s %6s | %7s | %6s %6s %6s\n' format records memory "pelmar ms" MiB "GNU ms" MiB "cp ms" "/GNU" "/cp" "/mem"
 for format in fixed lines; do
   n=10000000
   input=$(input_of $n)
-  for memory in 64 256; do
-    budget=$(( memory << 20 ))
-    same_as_in_memory "$format" "$input" "$budget"
+  inMemory=""
+  for memory in default 256 64; do
+    budget=0 label=$memory
+    [ "$memory" = default ] || { budget=$(( memory << 20 )) label=${memory}M; same_as_in_memory "$format" "$input" "$budget"; }
     cat "$input" >/dev/null
     p="" g="" c=""
     for (( run = 0; run < repeat; run++ )); do
       p=$(faster "$p" "$(measure "$data/pelmar.out" $(pelmar "$format" "$input" "$budget"))")
-      g=$(faster "$g" "$(LC_ALL=C measure "$data/gnu.out" sort -S "${memory}M" -T "$temporary" -k1.1,1.10 "$input" -o "$data/gnu.out")")
+      [ "$memory" = default ] ||
+        g=$(faster "$g" "$(LC_ALL=C measure "$data/gnu.out" sort -S "${memory}M" -T "$temporary" -k1.1,1.10 "$input" -o "$data/gnu.out")")
       c=$(faster "$c" "$(measure "$data/copy.out" cp "$input" "$data/copy.out")")
     done
-    set -- $p $g $c
-    printf '%-6s %9s %6sM | %8s %6s | %8s %6s | %7s | %7s %6s\n' "$format" "$n" "$memory" "$1" "$2" "$3" "$4" "$5" \
-      "$(ratio "$1" "$3")" "$(ratio "$1" "$5")"
+    set -- $p ${g:-- -} $c
+    [ "$memory" = default ] && inMemory=$1
+    printf '%-6s %9s %7s | %8s %6s | %8s %6s | %7s | %6s %6s %6s\n' "$format" "$n" "$label" "$1" "$2" "$3" "$4" "$5" \
+      "$([ "$3" = - ] && echo - || ratio "$1" "$3")" "$(ratio "$1" "$5")" "$(ratio "$1" "$inMemory")"
   done
   rm -f "$data/reference-$format-$(basename "$input")"
 done
@@ -97,4 +107,32 @@ if [ "$large" = 1 ]; then
     done
   done
   rm -f "$data/copy.out" "$data/pelmar.out"
+fi
+
+# 20 GB of fixed records in 2 GiB, once each: Pelmar against GNU sort, with peak resident
+# memory and the most the disk held beyond the input (run files and output together,
+# sampled every half second; the output alone is the input's size).
+if [ "$huge" = 1 ]; then
+  echo
+  printf '%-6s %9s %7s | %8s %6s %8s | %8s %6s %8s | %6s\n' format records memory "pelmar ms" MiB "disk GB" "GNU ms" MiB "disk GB" "/GNU"
+  n=200000000
+  input=$(input_of $n)
+  peak_disk() {  # runs the command while sampling the disk; prints "wall_ms peak_mib peak_disk_gb"
+    local before most=0 used sampler result
+    sync
+    before=$(df -B1 --output=used "$data" | tail -1)
+    ( while :; do df -B1 --output=used "$data" | tail -1; sleep 0.5; done ) > "$data/disk.samples" &
+    sampler=$!
+    result=$(measure "$@")
+    kill "$sampler"
+    most=$(sort -n "$data/disk.samples" | tail -1)
+    echo "$result $(awk -v a="$most" -v b="$before" 'BEGIN { printf "%.1f", (a - b) / 1e9 }')"
+  }
+  p=$(peak_disk "$data/pelmar.out" $(pelmar fixed "$input" $(( 2048 << 20 ))))
+  rm -f "$data/pelmar.out"
+  g=$(LC_ALL=C peak_disk "$data/gnu.out" sort -S 2G -T "$temporary" -k1.1,1.10 "$input" -o "$data/gnu.out")
+  rm -f "$data/gnu.out" "$data/disk.samples"
+  [ -z "$(ls -A "$temporary")" ] || { echo "files left in $temporary" >&2; exit 1; }
+  set -- $p $g
+  printf '%-6s %9s %7s | %8s %6s %8s | %8s %6s %8s | %6s\n' fixed "$n" 2048M "$1" "$2" "$3" "$4" "$5" "$6" "$(ratio "$1" "$4")"
 fi

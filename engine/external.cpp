@@ -24,7 +24,7 @@ int AllocateExternalSort(SortRunState *run, uint64_t *figure) {
   ext->writerBuffers = static_cast<unsigned char *>(AllocateZeroed(2, kWriterBuffer));
   if (ext->block.bytes == nullptr || ext->runs == nullptr || ext->writerBuffers == nullptr) return 2;
   for (uint32_t r = 0; r < plan->runCapacity; r++) ext->runs[r].handle = -1;
-  ext->entryHead = ext->partWorkspace.keyLength + kIndexBytes;
+  ext->entryHead = ext->partWorkspace.keyLength + (run->statisticsFlag == 1 ? kIndexBytes : 0);
   ext->partWorkspace.uncountedMerge = true;
   // The part's phases: the part buffer as input, on the run's pool, silent.
   PhaseInput *part = &ext->part;

@@ -14,7 +14,6 @@ static const char kOutOfOrder[] = "\n Record %llu at Byte %llu of %s Is Out of K
 static const uint64_t kReserve = uint64_t{6} << 20;        // the writer's buffers and the run's own
 static const size_t kMostBlock = size_t{8} << 20;           // bytes of an input read at a time, at most
 static const size_t kLeastTextBlock = 4 * (size_t{kLongestRecordSpan} + 2);  // a few of the longest lines
-static const uint32_t kIndexBytes = 4;                      // an entry's record index (0 here: no report)
 
 // One input read in sequence, its records cut and keyed a block at a time.
 struct InputCursor {
@@ -178,7 +177,6 @@ static int64_t FillFromInput(RunReader *reader, unsigned char *bytes, size_t roo
   InputCursor *cursor = static_cast<InputCursor *>(reader->source);
   const SortRunState *run = cursor->run;
   const uint32_t t = run->plan.keyLength;
-  const uint32_t index = 0;
   size_t filled = 0;
   for (;;) {
     if (cursor->next == cursor->count && (KeyNextBlock(cursor) != 0 || cursor->count == 0)) {
@@ -186,17 +184,16 @@ static int64_t FillFromInput(RunReader *reader, unsigned char *bytes, size_t roo
     }
     const uint32_t i = cursor->next;
     const uint16_t length = run->variable ? cursor->ws.recordLengths[i] : 0;
-    const size_t size = t + kIndexBytes + (run->variable ? 2 + size_t{length} : static_cast<size_t>(run->job.recordLength));
+    const size_t size = t + (run->variable ? 2 + size_t{length} : static_cast<size_t>(run->job.recordLength));
     if (filled + size > room) return static_cast<int64_t>(filled);
     if (TakeRecord(cursor, i) != 0) return -1;
     unsigned char *entry = bytes + filled;
     memcpy(entry, cursor->ws.keyArray + uint64_t{i} * t, t);
-    memcpy(entry + t, &index, kIndexBytes);
     if (run->variable) {
-      memcpy(entry + t + kIndexBytes, &length, 2);
-      memcpy(entry + t + kIndexBytes + 2, cursor->block.bytes + RecordOffset(&cursor->ws, i), length);
+      memcpy(entry + t, &length, 2);
+      memcpy(entry + t + 2, cursor->block.bytes + RecordOffset(&cursor->ws, i), length);
     } else {
-      memcpy(entry + t + kIndexBytes, cursor->block.bytes + uint64_t{i} * static_cast<uint64_t>(run->job.recordLength),
+      memcpy(entry + t, cursor->block.bytes + uint64_t{i} * static_cast<uint64_t>(run->job.recordLength),
              static_cast<size_t>(run->job.recordLength));
     }
     filled += size;
@@ -211,10 +208,10 @@ static int StartInputMerge(SortRunState *run, InputCursor *cursors, int inputs) 
   run->externalSort = ext;
   const uint32_t count = static_cast<uint32_t>(inputs);
   run->externalPlan.fanIn = count;
-  const size_t longest = run->plan.keyLength + kIndexBytes + (run->variable ? 2 + kLongestRecordSpan : run->job.recordLength);
+  const size_t longest = run->plan.keyLength + (run->variable ? 2 + kLongestRecordSpan : run->job.recordLength);
   const size_t window = std::max(2 * longest, BlockSize(run, inputs));
   if (ext != nullptr) {
-    ext->entryHead = run->plan.keyLength + kIndexBytes;
+    ext->entryHead = run->plan.keyLength;  // no report: no record index
     ext->readers = static_cast<RunReader *>(AllocateZeroed(count, sizeof(RunReader)));
     ext->losers = static_cast<uint32_t *>(AllocateZeroed(count, sizeof(uint32_t)));
     ext->winners = static_cast<uint32_t *>(AllocateZeroed(count, sizeof(uint32_t)));

@@ -9,6 +9,7 @@
 
 static const uint32_t kIndexBytes = 4;           // a run entry's record index
 static const uint64_t kExhausted = ~uint64_t{0};  // head prefix of a run file with nothing left
+static const uint64_t kReleaseUnit = 4096;       // a merged run file's read bytes go back in pages of this
 
 // One merge of run files: their readers and the loser tree over them.
 struct TreeMerge {
@@ -32,6 +33,11 @@ static int64_t FillFromRunFile(RunReader *reader, unsigned char *bytes, size_t r
   const int64_t got = ReadRunFile(file, bytes, room, reader->offset);
   if (got <= 0) return -1;  // the file ends before its length
   reader->offset += static_cast<uint64_t>(got);
+  // What the window holds now, the file need not: its pages go back at once (whole pages
+  // only), to serve the merge's own writes, and so does its room on the disk.
+  const uint64_t read = reader->offset / kReleaseUnit * kReleaseUnit;
+  if (read > reader->released) ReleaseRunFileBytes(file, reader->released, read - reader->released);
+  reader->released = read;
   return got;
 }
 
@@ -95,6 +101,7 @@ static void OpenRunFileReaders(ExternalSort *ext, const RunFile *runs, uint32_t 
     reader->source = const_cast<RunFile *>(&runs[r]);
     reader->name = runs[r].name;
     reader->offset = 0;
+    reader->released = 0;
   }
 }
 
@@ -210,9 +217,11 @@ int MergeReadersIntoOutput(SortRunState *run, uint32_t count) {
   int readFailed = 0;
   while (!ext->readers[m.winner].done && writer.failed == 0 && readFailed == 0) {
     const RunReader *head = &ext->readers[m.winner];
-    uint32_t index;
-    memcpy(&index, head->buffer + head->start + m.keyLength, kIndexBytes);
-    if (ext->count.remaining != nullptr) CountEmitted(&ext->count, index / kSortGroupSize);  // a sort's, for its report
+    if (ext->count.remaining != nullptr) {  // a sort's, for its report
+      uint32_t index;
+      memcpy(&index, head->buffer + head->start + m.keyLength, kIndexBytes);
+      CountEmitted(&ext->count, index / kSortGroupSize);
+    }
     PutRecord(run, head, lastKey, &writer);
     readFailed = NextWinner(&m);
     CountProgress(run);
@@ -271,7 +280,7 @@ int StartRunMerge(SortRunState *run) {
   ext->losers = static_cast<uint32_t *>(AllocateZeroed(plan->fanIn, sizeof(uint32_t)));
   ext->winners = static_cast<uint32_t *>(AllocateZeroed(plan->fanIn, sizeof(uint32_t)));
   bool allocated = ext->readers != nullptr && ext->losers != nullptr && ext->winners != nullptr &&
-                   StartStreamedCount(&ext->count, run->recordCount) == 0;
+                   (ext->entryHead == run->plan.keyLength || StartStreamedCount(&ext->count, run->recordCount) == 0);
   for (uint32_t r = 0; allocated && r < plan->fanIn; r++) {
     ext->readers[r].capacity = plan->readSize;
     ext->readers[r].buffer = static_cast<unsigned char *>(AllocateZeroed(plan->readSize, 1));

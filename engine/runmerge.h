@@ -24,13 +24,15 @@ struct RunReader;
 typedef int64_t (*FillEntries)(RunReader *reader, unsigned char *bytes, size_t room);
 
 // One run of entries being merged: a window of it in memory holding at least its head entry
-// whole. An entry is a key of T bytes, a record index of 4, then the record (a text line's
-// after its length in 2 bytes).
+// whole. An entry is a key of T bytes, the record's index in 4 when a report counts the
+// merge (entryHead bytes so far), then the record (a text line's after its length in 2
+// bytes).
 struct RunReader {
   FillEntries fill;        // where its entries come from
   void *source;            // the run file, or the input
   const char *name;        // for the messages of a run file that cannot be read
   uint64_t offset;         // a run file: the next byte to read
+  uint64_t released;       // and the bytes before this one given back
   unsigned char *buffer;   // the window, capacity bytes
   size_t capacity;
   size_t start;            // the head entry's first byte in the window

@@ -9,7 +9,6 @@
 #include "engine/seqwriter.h"
 
 
-static const uint32_t kIndexBytes = 4;     // a run entry's record index
 static const uint32_t kGatherAhead = 16;   // records ahead that a run file's gathering asks for
 
 int ScanInputInBlocks(SortRunState *run) {
@@ -44,7 +43,8 @@ int ScanInputInBlocks(SortRunState *run) {
 }
 
 // Writes the sorted part to a new run file: per record its key, its index in the input
-// and the record (text: its length in two bytes, then its bytes).
+// when a report counts the merge, and the record (text: its length in two bytes, then its
+// bytes).
 static int WriteRunFile(SortRunState *run, uint32_t firstRecord) {
   ExternalSort *ext = run->externalSort;
   const PhaseInput *part = &ext->part;
@@ -56,6 +56,7 @@ static int WriteRunFile(SortRunState *run, uint32_t firstRecord) {
   }
   ext->runCount++;
   const uint64_t keyLength = ws->keyLength;
+  const uint32_t indexBytes = ext->entryHead - ws->keyLength;
   const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
   SequentialWriter writer;
   StartRunFileWriter(&writer, file, ext->writerBuffers);
@@ -70,7 +71,7 @@ static int WriteRunFile(SortRunState *run, uint32_t firstRecord) {
     const uint32_t i = ws->outputOrder[k];
     const uint32_t index = firstRecord + i;
     Put(&writer, ws->keyArray + i * keyLength, keyLength);
-    Put(&writer, &index, kIndexBytes);
+    Put(&writer, &index, indexBytes);
     if (run->variable) {
       const uint16_t length = ws->recordLengths[i];
       Put(&writer, &length, sizeof length);

@@ -35,7 +35,8 @@ struct ExternalSort {
   PhaseInput part;              // the part being sorted: its buffer as input, its own workspace, no reporter
   SortWorkspace partWorkspace;  // the part's arrays
   TextBlock block;              // the part buffer: a block of the input in memory
-  uint32_t entryHead;           // T + 4: each run entry's key and record index, before the record
+  uint32_t entryHead;           // each run entry's key (T bytes) and, for a report's merge count, the
+                                // record's index in 4 more, before the record
   RunFile *runs;                // the run files, in input order of their records
   uint32_t runCount;
   RunFile *merged;              // during a merge pass: the longer run files it makes

@@ -166,6 +166,11 @@ int WriteRunFileAt(const RunFile *file, const void *bytes, size_t count, uint64_
 // at its end, or -1.
 int64_t ReadRunFile(const RunFile *file, void *bytes, size_t count, uint64_t offset);
 
+// Gives count bytes of a run file from offset back to the system (a merge has read them):
+// their room on the disk and their pages in memory, for what the run writes next. Where
+// the system cannot, nothing. The file's length stays.
+void ReleaseRunFileBytes(const RunFile *file, uint64_t offset, uint64_t count);
+
 // Closes a run file, which takes it away; nothing for one that is not open.
 void RemoveRunFile(RunFile *file);
 

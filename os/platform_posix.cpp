@@ -364,6 +364,17 @@ int64_t ReadRunFile(const RunFile *file, void *bytes, size_t count, uint64_t off
   return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
+void ReleaseRunFileBytes(const RunFile *file, uint64_t offset, uint64_t count) {
+#ifdef FALLOC_FL_PUNCH_HOLE
+  fallocate(static_cast<int>(file->handle), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+            static_cast<off_t>(count));
+#else
+  (void)file;
+  (void)offset;
+  (void)count;
+#endif
+}
+
 void RemoveRunFile(RunFile *file) {
   if (file->handle >= 0) close(static_cast<int>(file->handle));
   file->handle = -1;

@@ -409,6 +409,8 @@ int64_t ReadRunFile(const RunFile *file, void *bytes, size_t count, uint64_t off
   return ReadHandleAt(file->handle, bytes, count, offset);
 }
 
+void ReleaseRunFileBytes(const RunFile *, uint64_t, uint64_t) {}
+
 void RemoveRunFile(RunFile *file) {
   if (file->handle != -1) CloseHandle(Handle(file->handle));
   file->handle = -1;
