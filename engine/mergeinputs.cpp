@@ -247,12 +247,14 @@ static InputCursor *OpenCursors(SortRunState *run, int inputs, unsigned char **l
   return cursors;
 }
 
-int MergeInputs(SortRunState *run) {
+int MergeInputs(SortRunState *run, int (*openOutput)(SortRunState *run)) {
   PrepareMergePlan(run);
   const int inputs = run->options.streams.inputCount;
   unsigned char *lastKeys = nullptr;
   InputCursor *cursors = OpenCursors(run, inputs, &lastKeys);
-  if (!run->failed && StartInputMerge(run, cursors, inputs) == 0) MergeReadersIntoOutput(run, static_cast<uint32_t>(inputs));
+  if (!run->failed && openOutput(run) == 0 && StartInputMerge(run, cursors, inputs) == 0) {
+    MergeReadersIntoOutput(run, static_cast<uint32_t>(inputs));
+  }
   for (int s = 0; cursors != nullptr && s < inputs; s++) CloseCursor(&cursors[s]);
   free(cursors);
   free(lastKeys);

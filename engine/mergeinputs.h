@@ -12,9 +12,11 @@
 
 #include "engine/runstate.h"
 
-// Opens the output and merges the inputs into it. Returns 0, or 1 once the run has failed
-// (an input out of key order leaves the output as it was).
-int MergeInputs(SortRunState *run);
+// Opens the inputs, then the output with openOutput (so an output that is one of the inputs
+// is known as such, and a missing input stops the run before any output exists), and
+// merges the inputs into it. Returns 0, or 1 once the run has failed (an input out of key
+// order leaves the output as it was).
+int MergeInputs(SortRunState *run, int (*openOutput)(SortRunState *run));
 
 // Checks that the inputs, taken as one, are in key order (equal keys in any order; with
 // unique, equal keys are out of order), writing nothing. Returns 0; or 1 once a record out

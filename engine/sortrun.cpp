@@ -329,8 +329,8 @@ static int Finish(SortRunState *run, RunOutcome *outcome) {
 static void MergeOrCheck(SortRunState *run) {
   if (run->options.streams.action == kRunCheck) {
     CheckInputs(run);
-  } else if (OpenOutput(run) == 0) {
-    MergeInputs(run);
+  } else {
+    MergeInputs(run, OpenOutput);
   }
 }
 

@@ -156,6 +156,7 @@ TEST(PelmarSort, Transcripts) {
         {with({"-i", "lf.txt", "-i", "-", "-o", "both.txt", "--line-end", "cr"}, lf), 0, done, "", "more.txt"},
         {with({"-m", "-i", "s1.txt", "--input=s2.txt", "-o", "-", "--line-end", "lf"}, lf), 0, "a1\nb2\nc3\nc0\n", "Sort Is Done!\n"},
         {with({"-m", "-i", "s1.txt", "-i", "lf.txt", "-o", "old.txt"}, lf), 1, "", "\n Record 2 at Byte 3 of lf.txt Is Out of Key Order!\n" + crlf},
+        {with({"-m", "-i", "s1.txt", "-i", "s2.txt", "-o", "s2.txt"}, lf), 1, "", "\n Output File Is the Input File: s2.txt!\n" + crlf},
         {with({"-u", "-i", "ties.txt", "-i", "lf.txt", "-o", "-", "--line-end", "lf"}, lf), 0, "a1\nb2\nc3\n",
          "pelmar-sort: 2 records with a key equal to the one before left out\nSort Is Done!\n"},
         {with({"-c", "-i", "s1.txt"}, lf), 0, "", ""},
@@ -175,7 +176,7 @@ TEST(PelmarSort, Transcripts) {
         {{"-m", "--stats"}, 2, "", usage("--stats goes with a sort, not with --merge or --check")},
         {{"-i", "-", "--save"}, 2, "", usage("--save keeps the set of a sort of one named input into a named output")},
         {{"--line-end", "crcr"}, 2, "", usage("--line-end takes crlf, lf, cr or nul, not 'crcr'")}},
-       {{"both.txt", "a1\ra0\rb2\rc3\r"}, {"old.txt", "old"}});
+       {{"both.txt", "a1\ra0\rb2\rc3\r"}, {"old.txt", "old"}, {"s2.txt", "b2\nc0\n"}});
   // What cannot be written fails the command.
   Play({{"in.dat", "bbaa"}, {"spt.spt/", ""}, {"Pelmar.ini/", ""}},
        {{{"-i", "in.dat", "-o", "out.dat", "-s", "2", "-k", "1,2", "--save"}, 1, done, "* * Warning * *\nInternal Program Error:\n  Could NOT Open SPT File!\n"},
