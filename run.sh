@@ -105,12 +105,13 @@ case "${1:-}" in
     (cd build && ctest --output-on-failure)
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON -DPELMAR_LARGE_TESTS=ON
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
-    # The engine's worker threads under ThreadSanitizer: whole sorts (the run differential,
-    # the fault loop) and the scan of ranges on every thread count.
+    # The engine's threads under ThreadSanitizer: whole sorts (the run differential, the
+    # fault loop, the external path's run-file and output writers, merges of inputs) and the
+    # scan of ranges on every thread count.
     cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMAR_SANITIZE_THREAD=ON >/dev/null
     ninja -C "$top/build-tsan" engine_tests
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$top/build-tsan/tests/engine/engine_tests" --gtest_brief=1 \
-      --gtest_filter='SortRun.*:ScanRecordRange.*'
+      --gtest_filter='SortRun.*:SortRunStreams.*:ExternalSort*:ScanRecordRange.*'
     # The Windows programs (pelmar.exe, pelmar-sort.exe) and every suite, cross-built once:
     # the suites under Wine, then pelmar.exe end to end against pelmar-sort's results.
     build_win_gtest
