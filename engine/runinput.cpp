@@ -53,6 +53,21 @@ static int Spill(SortRunState *run, Assembly *a) {
   return 0;
 }
 
+// Makes room in memory for count more bytes: the block grows to twice its size (or what
+// is needed), at most to the limit. Returns 0, or 1 once the run has failed.
+static int Reserve(SortRunState *run, Assembly *a, uint64_t count) {
+  if (a->size + count <= a->capacity) return 0;
+  const uint64_t capacity = std::min(std::max(2 * a->capacity, a->size + count), a->limit);
+  unsigned char *larger = static_cast<unsigned char *>(ResizeAllocation(a->bytes, static_cast<size_t>(capacity)));
+  if (larger == nullptr) {
+    Fail(run, kMemoryError);
+    return 1;
+  }
+  a->bytes = larger;
+  a->capacity = capacity;
+  return 0;
+}
+
 // Adds count bytes to the assembly. Returns 0, or 1 once the run has failed.
 static int Append(SortRunState *run, Assembly *a, const unsigned char *bytes, size_t count) {
   if (a->spill.handle < 0 && a->size + count > a->limit && Spill(run, a) != 0) return 1;
@@ -64,18 +79,7 @@ static int Append(SortRunState *run, Assembly *a, const unsigned char *bytes, si
     a->spill.written += count;
     return 0;
   }
-  if (a->size + count > a->capacity) {
-    const uint64_t capacity = std::min(std::max(2 * a->capacity, a->size + count), a->limit);
-    unsigned char *larger = static_cast<unsigned char *>(AllocateZeroed(static_cast<size_t>(capacity), 1));
-    if (larger == nullptr) {
-      Fail(run, kMemoryError);
-      return 1;
-    }
-    if (a->size > 0) memcpy(larger, a->bytes, static_cast<size_t>(a->size));
-    free(a->bytes);
-    a->bytes = larger;
-    a->capacity = capacity;
-  }
+  if (Reserve(run, a, count) != 0) return 1;
   memcpy(a->bytes + a->size, bytes, count);
   a->size += count;
   return 0;
@@ -94,13 +98,21 @@ static int ReadSource(SortRunState *run, Assembly *a, int s, unsigned char *chun
   InputFile file;
   if (OpenSource(run, s, &file) != 0) return 1;
   uint64_t read = 0;
-  int result = 0;
   for (;;) {
-    const int64_t got = file.standardInput ? ReadInputNext(&file, chunk, kReadChunk) : ReadInputAt(&file, chunk, kReadChunk, read);
+    // Straight into memory while a chunk more stays within the limit; else through the chunk.
+    const bool inMemory = a->spill.handle < 0 && a->size + kReadChunk <= a->limit;
+    if (inMemory && Reserve(run, a, kReadChunk) != 0) break;
+    unsigned char *into = inMemory ? a->bytes + a->size : chunk;
+    const int64_t got = file.standardInput ? ReadInputNext(&file, into, kReadChunk) : ReadInputAt(&file, into, kReadChunk, read);
     if (got < 0) FailWithName(run, kReadError, SourceName(run, s));
-    if (got <= 0 || (result = Append(run, a, chunk, static_cast<size_t>(got))) != 0) break;
+    if (got <= 0) break;
+    if (inMemory) {
+      a->size += static_cast<uint64_t>(got);
+    } else if (Append(run, a, chunk, static_cast<size_t>(got)) != 0) {
+      break;
+    }
     read += static_cast<uint64_t>(got);
-    a->lineEnded = chunk[got - 1] == (DelimiterMode == kDelimiterCr ? 0x0D : DelimiterMode == kDelimiterNul ? 0 : 0x0A);
+    a->lineEnded = into[got - 1] == (DelimiterMode == kDelimiterCr ? 0x0D : DelimiterMode == kDelimiterNul ? 0 : 0x0A);
   }
   CloseInputFile(&file);
   if (run->failed) return 1;
@@ -163,5 +175,8 @@ int OpenRunInput(SortRunState *run) {
     return 0;
   }
   NameInputs(run);
-  return AssembleInputs(run);
+  if (streams->inputCount == 1 && OpenSource(run, 0, &run->input) == 0 && !run->input.standardInput) {
+    return 0;  // standard input that is a regular file: read where it lies
+  }
+  return run->failed ? 1 : AssembleInputs(run);
 }

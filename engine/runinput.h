@@ -1,5 +1,6 @@
 // The run's input. One named file is opened as it is: mapped in memory, or read in sequence
-// by the external path. Standard input, or several inputs taken as one (pelmar-sort's), are
+// by the external path, and so is standard input when it is a regular file read from its
+// start. Any other standard input, or several inputs taken as one (pelmar-sort's), are
 // read in sequence, in the order given, into memory, or once they pass a quarter of the
 // budget into a temporary file made as run files are (no name left, gone with the run); a
 // text input whose last line has no delimiter gets one, so that the next input's first line

@@ -365,7 +365,7 @@ int WriteOutput(void *context) {
   const uint32_t n = phase->ws->recordCount;
   ReportProgress(phase->progress, kPhaseWriting, 0, n);
   copy->leftOut = 0;
-  if (phase->pool != nullptr && !copy->output->standardOutput) {
+  if (phase->pool != nullptr && !copy->output->inSequence) {
     const int written = WriteOutputOnPool(copy);
     if (written != 2) return written;
     copy->leftOut = 0;

@@ -59,7 +59,7 @@ int BuildKeys(void *phase);
 struct OutputCopy {
   const PhaseInput *input;
   OutputFile *output;            // a regular file (parts of it written at their offsets at once), or
-                                 // standard output (written in sequence)
+                                 // one written in sequence (a pipe)
   const unsigned char *lineEnd;  // text lines: the bytes each ends in
   uint32_t lineEndLength;
   uint32_t uniqueLength;         // 0; or the key bytes that make records equal, of which only the first is written

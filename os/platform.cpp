@@ -32,6 +32,11 @@ void *AllocateZeroed(size_t count, size_t size) {
   return calloc(count, size);
 }
 
+void *ResizeAllocation(void *bytes, size_t size) {
+  if (++gAllocations == gFailingAllocation) return nullptr;
+  return realloc(bytes, size);
+}
+
 void SetFileFaultForTesting(uint64_t failingOperation, int persistent, int kind) {
   gFileOperations = 0;
   gFaultKind = kind;
@@ -100,8 +105,8 @@ static int WriteAllBytesAt(intptr_t handle, const void *bytes, size_t count, uin
 }
 
 int WriteOutputAt(const OutputFile *file, const void *bytes, size_t count, uint64_t offset) {
-  if (file->standardOutput) return WriteAllInSequence(file->handle, bytes, count);
-  return WriteAllBytesAt(file->handle, bytes, count, offset);
+  if (file->inSequence) return WriteAllInSequence(file->handle, bytes, count);
+  return WriteAllBytesAt(file->handle, bytes, count, file->base + offset);
 }
 
 int WriteRunFileAt(const RunFile *file, const void *bytes, size_t count, uint64_t offset) {

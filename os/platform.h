@@ -37,8 +37,10 @@ struct InputFile {
 // or is not a regular file (errno, or GetLastError, tells why).
 int OpenInputFile(const char *name, InputFile *file);
 
-// Opens standard input to be read in sequence (ReadInputNext), in binary on Windows.
-// Returns 0 (its size is not known: 0).
+// Opens standard input. A regular file read from its start (POSIX: "< file") is opened as
+// OpenInputFile opens a named one, with its length and identity, and is left as read to its
+// end; anything else is read in sequence (ReadInputNext; in binary on Windows), its size not
+// known (0, and standardInput set). Returns 0.
 int OpenStandardInput(InputFile *file);
 
 // Reads up to count bytes of standard input (kFileRead). Returns the bytes read, 0 at
@@ -72,7 +74,9 @@ struct OutputFile {
   uint64_t written;        // bytes handed to the system so far
   int failed;              // 1 after any failed write
   int closedPipe;          // 1 when a write found standard output's reader gone
-  bool standardOutput;     // written in sequence: a pipe takes no offsets
+  bool standardOutput;     // the process's standard output: left open when closed, never renamed
+  bool inSequence;         // written in sequence: standard output that is a pipe, a terminal or appended to
+  uint64_t base;           // standard output in a regular file: the offset its first byte goes to
   char name[256];          // the name it was opened by
   char target[256];        // the file the new one replaces: name, or where a link named name leads
   char newName[280];       // the new file beside it while it is written; empty for standard output
@@ -95,8 +99,9 @@ constexpr int kOutputNoMemory = 3;
 // file cannot be created); kOutputIsInput; or kOutputNoMemory (its buffer could not be had).
 int OpenOutputFile(const char *name, const FileIdentity *inputs, int inputCount, OutputFile *file);
 
-// Opens standard output to be written in sequence, in binary on Windows. Returns
-// kOutputOpened, or kOutputNoMemory.
+// Opens standard output: written in sequence, in binary on Windows; on POSIX a regular file
+// not opened to append takes writes at offsets from where it stands ("> file"), and is left
+// standing at its end when closed. Returns kOutputOpened, or kOutputNoMemory.
 int OpenStandardOutput(OutputFile *file);
 
 // Opens the statistics report for writing the way an input is refused: without truncating
@@ -249,6 +254,10 @@ int FileOperationFails(int operation);
 // calloc that the fault simulation can make fail.
 void *AllocateZeroed(size_t count, size_t size);
 
+// realloc that the fault simulation can make fail (an allocation): bytes, grown or shrunk
+// to size, its new bytes not zeroed; null when it cannot be had, bytes then left as they were.
+void *ResizeAllocation(void *bytes, size_t size);
+
 // With persistent 1, the chosen operation and every one after it fail, as a full disk or
 // a lost device would have them. With a kind (kFileOpen ...), only operations of that
 // kind are counted and failed.
@@ -256,6 +265,10 @@ void SetFileFaultForTesting(uint64_t failingOperation, int persistent = 0, int k
 void SetAllocationFaultForTesting(uint64_t failingAllocation);
 uint64_t FileOperationsCounted();
 uint64_t AllocationsCounted();
+
+// Test hook: standard input read in sequence even when it is a regular file, as a pipe is
+// (POSIX; Windows always reads it in sequence).
+void SetStandardInputInSequenceForTesting(bool inSequence);
 
 // Test hook: replaces the clock and the local time (null restores them).
 void SetClockForTesting(uint32_t (*milliseconds)(), void (*localTime)(LocalTime *));

@@ -45,6 +45,8 @@ int OpenInputFile(const char *name, InputFile *file) {
   return 0;
 }
 
+void SetStandardInputInSequenceForTesting(bool) {}
+
 int OpenStandardInput(InputFile *file) {
   memset(file, 0, sizeof *file);
   file->handle = reinterpret_cast<intptr_t>(GetStdHandle(STD_INPUT_HANDLE));
@@ -201,6 +203,7 @@ int OpenStandardOutput(OutputFile *file) {
   if (file->buffer == nullptr) return kOutputNoMemory;
   file->handle = reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
   file->standardOutput = true;
+  file->inSequence = true;
   return kOutputOpened;
 }
 

@@ -96,6 +96,7 @@ TEST(ExternalSortFaults, InterruptsLeaveTheOutputAsItWasAndNoFileOfTheirs) {
           options.streams.inputs = kStandardInput;
           options.streams.inputCount = 1;
           if (dup2(open(job.inputName, O_RDONLY), 0) != 0) _exit(1);
+          SetStandardInputInSequenceForTesting(true);  // read as a pipe is, into a temporary file
         }
         SetExternalLimitsForTesting(997, 0);
         RunJob(job, &options);

@@ -596,10 +596,12 @@ TEST(SortRunFaults, EveryFailedFileOperationOrAllocationEndsCleanly) {
 #ifndef _WIN32
       const int saved = dup(0);
       if (row.standardInput) dup2(open(row.job.inputName, O_RDONLY), 0);
+      SetStandardInputInSequenceForTesting(row.standardInput);  // read as a pipe is
 #endif
       SetExternalLimitsForTesting(row.partRecords, row.partRecords > 0 ? 2 : 0);
       EXPECT_GE(FailEachOperationInTurn(row.job, options, row.bytes, temporary), row.partRecords > 0 ? 60 : 15);
 #ifndef _WIN32
+      SetStandardInputInSequenceForTesting(false);
       dup2(saved, 0);
       close(saved);
 #endif

@@ -105,14 +105,18 @@ TEST(SortRunStreams, SeveralInputsAndStandardInputSortAsOneFile) {
       EXPECT_TRUE(ReadFile(folder.File("out.txt")) == expected);
       EXPECT_EQ(counters(), report);
 #ifndef _WIN32
-      Streams standard({"-"}, kRunSort, 0, threads);
-      const int saved = dup(0);
-      ASSERT_EQ(dup2(open(folder.File("whole.txt").c_str(), O_RDONLY), 0), 0);
-      EXPECT_EQ(RunJob(job, &standard.options), 0) << ErrorText;
-      dup2(saved, 0);
-      close(saved);
-      EXPECT_TRUE(ReadFile(folder.File("out.txt")) == expected);
-      EXPECT_EQ(counters(), report);
+      for (bool inSequence : {false, true}) {  // a file, read where it lies; a pipe, read in sequence
+        Streams standard({"-"}, kRunSort, 0, threads);
+        const int saved = dup(0);
+        ASSERT_EQ(dup2(open(folder.File("whole.txt").c_str(), O_RDONLY), 0), 0);
+        SetStandardInputInSequenceForTesting(inSequence);
+        EXPECT_EQ(RunJob(job, &standard.options), 0) << ErrorText;
+        SetStandardInputInSequenceForTesting(false);
+        dup2(saved, 0);
+        close(saved);
+        EXPECT_TRUE(ReadFile(folder.File("out.txt")) == expected);
+        EXPECT_EQ(counters(), report);
+      }
 #endif
     }
   }
@@ -120,6 +124,34 @@ TEST(SortRunStreams, SeveralInputsAndStandardInputSortAsOneFile) {
   SetClockForTesting(nullptr, nullptr);
   DelimiterMode = kDelimiterBoth;
 }
+
+#ifndef _WIN32
+// Standard output in a regular file takes the records where it stands, at offsets from there
+// on every thread, and is left at their end; opened to append it is written in sequence.
+TEST(SortRunStreams, StandardOutputInAFileStartsWhereItStandsAndEndsAtItsEnd) {
+  TempFolder folder;
+  std::mt19937_64 random(23);
+  const std::vector<std::string> lines = Lines(random, 40000, "\r\n");  // past one output task on a pool
+  WriteFile(folder.File("in.txt"), Joined(lines, 0, lines.size()));
+  const ParameterRecord job = MakeJob(folder.File("in.txt"), "-", kVariableRecords, {KeyField{1, 4, 'a', 'a', 0}});
+  const std::string sorted = ExpectRun(Joined(lines, 0, lines.size()), job, kDelimiterBoth).output;
+  for (int flags : {O_WRONLY, O_WRONLY | O_APPEND}) {
+    WriteFile(folder.File("out.txt"), "head");
+    const int saved = dup(1), out = open(folder.File("out.txt").c_str(), flags);
+    lseek(out, 4, SEEK_SET);
+    dup2(out, 1);
+    RunOptions options = MakeOptions(2);
+    options.streams.standardOutput = 1;
+    const int result = RunJob(job, &options);
+    EXPECT_EQ(write(1, "tail", 4), 4);
+    dup2(saved, 1);
+    close(saved);
+    close(out);
+    EXPECT_EQ(result, 0) << ErrorText;
+    EXPECT_TRUE(ReadFile(folder.File("out.txt")) == "head" + sorted + "tail") << flags;
+  }
+}
+#endif
 
 // A merge of sorted parts is the sort of the whole; a part out of key order is named with
 // its record and byte, the output left as it was. Unique keeps the first of each key, sorted
