@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +17,7 @@
 #include "storage/parameterfiles.h"
 #include "storage/settings.h"
 #include "tests/support/fakewinsys.h"
+#include "tests/support/tables.h"
 #include "tests/support/testfiles.h"
 
 namespace {
@@ -63,30 +63,6 @@ std::string Slashed(std::string path) {
 
 uint32_t Clock = 0;
 uint32_t SlowClock() { return Clock += 1000; }  // every reading a second later
-
-// A line's words; a quoted word may hold blanks and the escapes \n \r \" \\ \0 and \*Nc
-// (N times c). '@' stands for the story's folder.
-Words Split(const std::string &line, const std::string &folder) {
-  Words words;
-  for (size_t at = 0; at < line.size(); at++) {
-    if (line[at] == ' ') continue;
-    std::string word;
-    const bool quoted = line[at] == '"';
-    for (at += quoted; at < line.size() && line[at] != (quoted ? '"' : ' '); at++) {
-      char c = line[at];
-      if (c == '@' || c != '\\' || !quoted) {
-        word += c == '@' ? folder : std::string(1, c);
-        continue;
-      }
-      c = line[++at];
-      size_t n = 0;
-      while (c == '*' && isdigit(static_cast<unsigned char>(line[at + 1]))) n = n * 10 + (line[++at] - '0');
-      word.append(c == '*' ? n : 1, c == '*' ? line[++at] : c == 'n' ? '\n' : c == 'r' ? '\r' : c == '0' ? '\0' : c);
-    }
-    words.push_back(word);
-  }
-  return words;
-}
 
 class StoryRunner {
  public:
@@ -251,21 +227,27 @@ void StoryRunner::Check(const Words &w) {
   }
 }
 
+}  // namespace
+
+// The controls as the stories name them (validation.txt too); 0 for a name of none.
+int ControlNamed(const std::string &name) { return kControls.count(name) ? kControls.at(name) : 0; }
+
+namespace {
+
 TEST(DialogStories, EveryStoryHolds) {
-  std::ifstream file(PELMAR_STORIES);
-  ASSERT_TRUE(file.is_open()) << PELMAR_STORIES;
   std::unique_ptr<StoryRunner> runner;
-  std::string line;
-  for (int number = 1; std::getline(file, line); number++) {
-    if (line.empty() || line[0] == '#') continue;
-    if (line.rfind("story ", 0) == 0) {
+  PlayTable(PELMAR_STORIES, 365, [&](const TableRow &row) {
+    if (row.words[0] == "story") {
       runner.reset();
-      runner.reset(new StoryRunner(line.substr(6)));
-    } else {
-      ASSERT_NE(runner, nullptr) << "stories.txt line " << number << " is in no story";
-      runner->Run(number, Split(line, runner->Folder()));
+      return runner.reset(new StoryRunner(row.text.substr(6)));
     }
-  }
+    ASSERT_NE(runner, nullptr) << "a line in no story";
+    std::vector<std::string> words = row.words;
+    for (std::string &word : words) {  // '@' stands for the story's folder
+      for (size_t at = 0; (at = word.find('@', at)) != std::string::npos; at += runner->Folder().size()) word.replace(at, 1, runner->Folder());
+    }
+    runner->Run(row.line, words);
+  });
 }
 
 }  // namespace

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "engine/sortrun.h"
 #include "tests/support/model.h"
+#include "tests/support/tables.h"
 
 namespace {
 
@@ -78,61 +78,23 @@ std::string CutByModel(const std::string &bytes, int mode) {
 
 }  // namespace
 
-// {mode, text -> records}: the delimiter ends a record, other CR and LF bytes stay inside
-// its span and out of its key, empty lines make no record, an unended last line is one;
-// mode 0 takes only CR LF; 260 stored bytes and 32767 in the span at most. The scan of the
-// whole text, of ranges and the model's cutter all give the row.
+// scans.txt's rows: each scan cut three ways, and the cuts of text into ranges.
 TEST(ScanRecords, CutsOfTheWorkedCases) {
-  const std::string x260(260, 'x'), x261(261, 'x');
-  const std::string span = "a" + std::string(32765, '\n') + "b";  // 32767 bytes from a to b
-  const std::tuple<int, std::string, std::string> rows[] = {
-      {kDelimiterBoth, "AB\r\nCD\r\n", "good 0+2:AB 4+2:CD longest 2"},
-      {kDelimiterCr, "AB\rCD\r", "good 0+2:AB 3+2:CD longest 2"},
-      {kDelimiterLf, "AB\nCD\n", "good 0+2:AB 3+2:CD longest 2"},
-      {kDelimiterBoth, "\r\n\r\nAB\r\n", "good 4+2:AB longest 2"},
-      {kDelimiterBoth, "\n\r\nAB\r\n", "good 3+2:AB longest 2"},
-      {kDelimiterCr, "\n\rAB\r", "good 2+2:AB longest 2"},
-      {kDelimiterLf, "\r\nAB\n", "good 2+2:AB longest 2"},
-      {kDelimiterBoth, "AB\rCD", "delimiter error"},
-      {kDelimiterBoth, "AB\r\nCD\r", "delimiter error"},
-      {kDelimiterBoth, "AB\r\nCDE", "good 0+2:AB 4+3:CDE longest 3"},
-      {kDelimiterBoth, "AB\r\nC\nD", "good 0+2:AB 4+3:CD longest 2"},
-      {kDelimiterLf, "only", "good 0+4:only longest 4"},
-      {kDelimiterLf, "AB\r\nCD\r\n", "good 0+2:AB 4+2:CD longest 2"},
-      {kDelimiterBoth, "xA\nBC\r\nD\r\n", "good 0+5:xABC 7+1:D longest 4"},
-      {kDelimiterCr, "\nAB\rCD\r", "good 1+2:AB 4+2:CD longest 2"},
-      {kDelimiterBoth, std::string("\xFF\x00\x1Az\r\n", 6), "good 0+4:\xFF longest 4"},
-      {kDelimiterBoth, x260 + "\r\ny\r\n", "good 0+260:xxxx 262+1:y longest 260"},
-      {kDelimiterBoth, x261 + "\r\n", "too long"},
-      {kDelimiterLf, "a\n" + x261, "too long"},
-      {kDelimiterCr, span + "\r", "good 0+32767:ab longest 2"},
-      {kDelimiterCr, "z\r" + span + "c\r", "too long"},
-      {kDelimiterCr, "x" + span + "\r", "too long"},
-  };
-  for (const auto &row : rows) {
-    SCOPED_TRACE(std::get<2>(row));
-    EXPECT_EQ(Scan(std::get<1>(row), std::get<0>(row)), std::get<2>(row));
-    EXPECT_EQ(Scan(std::get<1>(row), std::get<0>(row), 3), std::get<2>(row));
-    EXPECT_EQ(CutByModel(std::get<1>(row), std::get<0>(row)), std::get<2>(row));
-  }
-}
-
-// Each cut falls just after the first delimiter past its share of the bytes, never inside a
-// CR LF pair; a share without a delimiter makes no cut.
-TEST(SplitAtDelimiters, CutsJustAfterTheFirstDelimiterPastEachShare) {
-  std::string lf, crlf;
-  for (int i = 0; i < 8; i++) lf += "a\n", crlf += "a\r\n";
-  const std::tuple<int, std::string, std::vector<uint64_t>> rows[] = {
-      {kDelimiterLf, lf, {0, 6, 10, 14, 16}},
-      {kDelimiterBoth, crlf, {0, 9, 15, 21, 24}},
-      {kDelimiterLf, "abcdefghijklmno\n", {0, 16}},
-  };
-  for (const auto &row : rows) {
-    const std::string &bytes = std::get<1>(row);
-    std::vector<uint64_t> starts(5, 99);
-    const uint32_t count = SplitAtDelimiters(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
-                                             std::get<0>(row), 4, starts.data());
-    starts.resize(count + 1);
-    EXPECT_EQ(starts, std::get<2>(row));
-  }
+  PlayTable(PELMAR_ENGINE_DATA "scans.txt", 25, [](const TableRow &row) {
+    const bool split = row.words[0] == "split";
+    const std::vector<std::string> w(row.words.begin() + split, row.words.end());
+    const int mode = w[0] == "cr" ? kDelimiterCr : w[0] == "lf" ? kDelimiterLf : kDelimiterBoth;
+    ASSERT_TRUE(w.size() == 4 && w[2] == "->" && (mode != kDelimiterBoth || w[0] == "both")) << "no such row";
+    if (split) {  // each range's first byte, then the size
+      std::vector<uint64_t> starts(5, 99);
+      starts.resize(1 + SplitAtDelimiters(reinterpret_cast<const unsigned char *>(w[1].data()), w[1].size(), mode, 4, starts.data()));
+      std::string cuts;
+      for (uint64_t start : starts) cuts += (cuts.empty() ? "" : " ") + std::to_string(start);
+      EXPECT_EQ(cuts, w[3]);
+      return;
+    }
+    EXPECT_EQ(Scan(w[1], mode), w[3]);
+    EXPECT_EQ(Scan(w[1], mode, 3), w[3]);
+    EXPECT_EQ(CutByModel(w[1], mode), w[3]);
+  });
 }

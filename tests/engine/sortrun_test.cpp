@@ -25,6 +25,7 @@
 #include "engine/statreport.h"
 #include "os/platform.h"
 #include "tests/support/model.h"
+#include "tests/support/tables.h"
 #include "tests/support/testfiles.h"
 
 namespace {
@@ -181,47 +182,9 @@ TEST(SortRun, GeneratedJobsLeaveWhatTheModelSaysOnEveryPath) {
   EXPECT_FALSE(progressPastTotal);
 }
 
-// What the model cannot know: names that lead nowhere, to the input or to something other
-// than a file, and reports that cannot be written. Every row starts from in.dat and
-// SortStat.txt holding "ddccbbaa" and no out.dat; both stay as they were unless named as
-// the output.
+// files_refused.txt's rows: names that lead nowhere, to the input or to something other
+// than a file, and reports that cannot be written.
 TEST(SortRun, FilesThatCannotServeAreRefusedByName) {
-  struct Row {
-    const char *input;       // in the folder; "" the folder itself; absolute from '/'; appended from '\\'
-    const char *output;      // the same
-    int32_t recordLength;
-    const char *statistics;  // null: no report; else its folder within the folder
-    int result;
-    const char *message;     // $I and $O stand for the input's and output's paths
-    const char *outputAfter; // null: it does not exist; "*": not checked
-  };
-  const Row rows[] = {
-      {"missing.dat", "out.dat", 2, nullptr, 1, "\n Could NOT Open Input File: $I!\n", nullptr},
-      {"", "out.dat", 2, nullptr, 1, "\n Could NOT Open Input File: $I!\n", nullptr},
-      {"in.dat", "no/such/out.dat", 2, nullptr, 1, "\n Could NOT Open Output File: $O!\n", nullptr},
-      {"in.dat", "in.dat", 2, nullptr, 1, "\n Output File Is the Input File: $O!\n", "*"},
-      {"in.dat", "./in.dat", 2, nullptr, 1, "\n Output File Is the Input File: $O!\n", "*"},
-      {"in.dat", "link.dat", 2, nullptr, 1, "\n Output File Is the Input File: $O!\n", "*"},
-      {"in.dat", "hard.dat", 2, nullptr, 1, "\n Output File Is the Input File: $O!\n", "*"},
-      {"in.dat", "out.dat", 2, "no-such-folder", 0, "\n Could NOT Open Statistics File: \\SortStat.txt!\n", "aabbccdd"},
-      {"SortStat.txt", "out.dat", 2, ".", 0, "\n Could NOT Open Statistics File: \\SortStat.txt!\n", "aabbccdd"},
-      {"in.dat", "SortStat.txt", 2, ".", 0, "\n Could NOT Open Statistics File: \\SortStat.txt!\n", "aabbccdd"},
-#ifdef _WIN32
-      // Names that differ in letter case or by a .\\ prefix, and both separators.
-      {"in.dat", "IN.DAT", 2, nullptr, 1, "\n Output File Is the Input File: $O!\n", "*"},
-      {"in.dat", "\\.\\In.Dat", 2, nullptr, 1, "\n Output File Is the Input File: $O!\n", "*"},
-      {"in.dat", "\\in.dat", 2, nullptr, 1, "\n Output File Is the Input File: $O!\n", "*"},
-#else
-      // A FIFO would block the open or the read forever; devices are no record files either;
-      // a file whose length reads 0 but that has content cannot be counted or mapped.
-      {"pipe.dat", "out.dat", 2, nullptr, 1, "\n Could NOT Open Input File: $I!\n", nullptr},
-      {"in.dat", "pipe.dat", 2, nullptr, 1, "\n Could NOT Open Output File: $O!\n", "*"},
-      {"in.dat", "/dev/null", 2, nullptr, 1, "\n Could NOT Open Output File: $O!\n", "*"},
-      {"in.dat", "out.dat", 2, "fifo", 0, "\n Could NOT Open Statistics File: /SortStat.txt!\n", "aabbccdd"},
-      {"/proc/self/status", "out.dat", kVariableRecords, nullptr, 1, "\n Error Reading Input File: $I!\n", nullptr},
-      {"/proc/self/status", "out.dat", 2, nullptr, 1, "\n Error Reading Input File: $I!\n", nullptr},
-#endif
-  };
   TempFolder folder;
   WriteFile(folder.File("in.dat"), "ddccbbaa");
   ASSERT_TRUE(MakeLink(folder.File("in.dat"), folder.File("link.dat")));
@@ -234,29 +197,30 @@ TEST(SortRun, FilesThatCannotServeAreRefusedByName) {
   auto path = [&](const std::string &name) {
     return name.empty() ? folder.path : name[0] == '/' ? name : name[0] == '\\' ? folder.path + name : folder.File(name);
   };
-  for (const Row &row : rows) {
-    SCOPED_TRACE(std::string(row.input) + " -> " + row.output);
+  PlayTable(PELMAR_ENGINE_DATA "files_refused.txt", 19, [&](const TableRow &row) {
+    std::vector<std::string> w = row.words;
+    if (w[0] == "posix" || w[0] == "windows") {
+      if ((w[0] == "windows") != (kPathSeparator == '\\')) return;
+      w.erase(w.begin());
+    }
+    ASSERT_TRUE(w.size() == 8 && w[4] == "->") << "a row is INPUT OUTPUT LENGTH REPORT -> RESULT MESSAGE OUTPUT-AFTER";
     WriteFile(folder.File("SortStat.txt"), "ddccbbaa");
     RemoveFile(folder.File("out.dat"));
-    ParameterRecord job = MakeJob(path(row.input), path(row.output), row.recordLength, {KeyField{1, 2, 'a', 'a', 0}});
-    job.statisticsFlag = row.statistics != nullptr;
-    if (row.statistics != nullptr) CopyText(StatisticsDirectory, kNameSize, folder.File(row.statistics).c_str());
-    EXPECT_EQ(RunJob(job), row.result);
-    std::string message = row.message;
-    for (size_t at; (at = message.find("$I")) != std::string::npos;) message.replace(at, 2, job.inputName);
-    for (size_t at; (at = message.find("$O")) != std::string::npos;) message.replace(at, 2, job.outputName);
-    if (kPathSeparator != '\\' && message.find("\\SortStat") != std::string::npos) message.replace(message.find("\\SortStat"), 1, "/");
-    EXPECT_EQ(std::string(ErrorText), message + (row.result ? kSortTerminated : ""));
-    if (row.outputAfter == nullptr) {
-      EXPECT_FALSE(FileExists(job.outputName));
-    } else if (std::string(row.outputAfter) != "*") {
-      EXPECT_EQ(ReadFile(job.outputName), row.outputAfter);
+    ParameterRecord job = MakeJob(path(w[0]), path(w[1]), w[2] == "var" ? kVariableRecords : std::stoi(w[2]), {KeyField{1, 2, 'a', 'a', 0}});
+    job.statisticsFlag = w[3] != "-";
+    if (job.statisticsFlag) CopyText(StatisticsDirectory, kNameSize, folder.File(w[3]).c_str());
+    const int result = std::stoi(w[5]);
+    EXPECT_EQ(RunJob(job), result);
+    std::string message = w[6];
+    const std::pair<std::string, std::string> names[] = {{"{input}", job.inputName}, {"{output}", job.outputName}, {"{sep}", {kPathSeparator}}};
+    for (const auto &name : names) {
+      for (size_t at; (at = message.find(name.first)) != std::string::npos;) message.replace(at, name.first.size(), name.second);
     }
+    EXPECT_EQ(std::string(ErrorText), message + (result ? kSortTerminated : ""));
+    EXPECT_TRUE(w[7] == "*" || (w[7] == "-" ? !FileExists(job.outputName) : ReadFile(job.outputName) == w[7])) << ReadFile(job.outputName);
     EXPECT_EQ(ReadFile(folder.File("in.dat")), "ddccbbaa");
-    if (std::string(row.output) != "SortStat.txt") {
-      EXPECT_EQ(ReadFile(folder.File("SortStat.txt")), "ddccbbaa");
-    }
-  }
+    EXPECT_TRUE(w[1] == "SortStat.txt" || ReadFile(folder.File("SortStat.txt")) == "ddccbbaa");
+  });
 }
 
 namespace {
@@ -289,49 +253,42 @@ TEST(SortRun, InputChangedDuringTheRunFailsWithoutOverrun) {
   for (int i = 0; i < 1000; i++) lines += "line number " + std::to_string(i) + "\n";
   for (size_t i = 0; i < more.size(); i += 2) more[i] = 'y';
   struct Row {
-    int32_t recordLength;
     int phase;
     uint64_t done;
-    const std::string &bytes, &replacement;
-    std::string before;     // the messages before the change's
-    uint32_t partRecords;   // 0: in memory
+    const std::string &replacement;  // over the start of the text lines; empty: the records cut short
+    uint32_t partRecords;            // 0: in memory
   };
-  const std::string longest = "\n Longest Variable Record Length  = 15\n";
-  const Row rows[] = {{50, kPhaseWriting, 0, records, "", "", 0},
-                      {50, kPhaseWriting, kProgressInterval, records, "", "", 0},
-                      {kVariableRecords, kPhaseKeying, 0, lines, more, longest, 0},
-                      {kVariableRecords, kPhaseKeying, 0, lines, joined, longest, 0},
-                      {kVariableRecords, kPhaseKeying, 0, lines, overlong, longest, 0},
-                      {50, kPhaseWritingRuns, 0, records, "", "", 997},
-                      {kVariableRecords, kPhaseWritingRuns, 0, lines, more, longest, 997},
-                      {kVariableRecords, kPhaseWritingRuns, 0, lines, joined, longest, 997},
-                      {kVariableRecords, kPhaseWritingRuns, 0, lines, overlong, longest, 997}};
+  const std::string longest = "\n Longest Variable Record Length  = 15\n", cut;
+  const Row rows[] = {{kPhaseWriting, 0, cut, 0}, {kPhaseWriting, kProgressInterval, cut, 0}, {kPhaseKeying, 0, more, 0},
+                      {kPhaseKeying, 0, joined, 0}, {kPhaseKeying, 0, overlong, 0}, {kPhaseWritingRuns, 0, cut, 997},
+                      {kPhaseWritingRuns, 0, more, 997}, {kPhaseWritingRuns, 0, joined, 997}, {kPhaseWritingRuns, 0, overlong, 997}};
   TempFolder folder;
   gChangingFile = folder.File("in.dat");
   RunOptions options = MakeOptions(0, ChangeInput);
   DelimiterMode = kDelimiterLf;
   for (int threads : {1, 3}) {
     for (const Row &row : rows) {
-      SCOPED_TRACE(std::to_string(threads) + " threads, length " + std::to_string(row.recordLength));
+      const bool text = !row.replacement.empty();  // else fixed-length records of 50 bytes
+      SCOPED_TRACE(std::to_string(threads) + " threads, phase " + std::to_string(row.phase) + (text ? ", text" : ""));
       options.threads = threads;
-      WriteFile(gChangingFile, row.bytes);
+      WriteFile(gChangingFile, text ? lines : records);
       std::error_code gone;
       std::filesystem::remove(folder.File("out"), gone);  // a finished run on Windows leaves one
       gReplacement = row.replacement;
       gChangeAtPhase = row.phase;
       gChangeAtDone = row.done;
       SetExternalLimitsForTesting(row.partRecords, 0);
-      const int result = RunJob(MakeJob(gChangingFile, folder.File("out"), row.recordLength, {KeyField{1, 8, 'a', 'a', 0}}),
+      const int result = RunJob(MakeJob(gChangingFile, folder.File("out"), text ? kVariableRecords : 50, {KeyField{1, 8, 'a', 'a', 0}}),
                                 &options);
 #ifdef _WIN32
       if (row.replacement.empty() && row.partRecords == 0) {  // Windows will not shorten a mapped file: the run goes on
         EXPECT_TRUE(result == 0 && gCutRefused) << ErrorText;
-        EXPECT_EQ(ReadFile(folder.File("out")).size(), row.bytes.size());
+        EXPECT_EQ(ReadFile(folder.File("out")).size(), records.size());
         continue;
       }
 #endif
       EXPECT_EQ(result, 1);
-      EXPECT_EQ(ErrorText, row.before + "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kSortTerminated);
+      EXPECT_EQ(ErrorText, (text ? longest : "") + "\n Input File Changed During Sort: " + gChangingFile + "!\n" + kSortTerminated);
       EXPECT_FALSE(FileExists(folder.File("out")));
     }
   }
@@ -413,8 +370,9 @@ std::string NumberRecords(std::mt19937_64 &random, int n) {
 }  // namespace
 
 // Every type of pelmar-sort's wider language, both sequences, on fixed-length records and on
-// fields of text lines, in memory on 1, 3 and 8 threads and through run files: the model's
-// order of their values, the same bytes on every path. bi and bu order as i and u on the
+// fields of text lines, in memory on 1, 3 and 64 threads (text lines then cut into 256 scan
+// ranges, the most the run holds) and through run files: the model's order of their values,
+// the same bytes on every path. bi and bu order as i and u on the
 // same values stored the other way round, and bf ascending as f.
 TEST(SortRun, NumbersOfEveryTypeSortByValueOnEveryPath) {
   TempFolder folder;
@@ -448,7 +406,7 @@ TEST(SortRun, NumbersOfEveryTypeSortByValueOnEveryPath) {
     expected = ExpectRun(text ? lines : records, job, kDelimiterLf, row.settings);
     ASSERT_EQ(expected.result, 0);
     DelimiterMode = kDelimiterLf;
-    for (const int threads : {1, 3, 8, -2}) {  // -2: two threads, through run files of 997 records merged by two
+    for (const int threads : {1, 3, 64, -2}) {  // -2: two threads, through run files of 997 records merged by two
       RunOptions options = MakeOptions(threads < 0 ? 2 : threads);
       options.keySettings = row.settings;
       SetExternalLimitsForTesting(threads < 0 ? 997 : 0, threads < 0 ? 2 : 0);
@@ -466,18 +424,6 @@ TEST(SortRun, NumbersOfEveryTypeSortByValueOnEveryPath) {
   }
   EXPECT_NE(last, nullptr);
   DelimiterMode = kDelimiterBoth;
-}
-
-// Text lines on 64 threads are cut into 256 scan ranges, the most the run holds.
-TEST(SortRun, TextOnSixtyFourThreadsFillsEveryScanRange) {
-  TempFolder folder;
-  std::mt19937_64 random(14);
-  const std::string lines = MakeLines(kRandomBytes, 400, 12, kDelimiterBoth, random);
-  WriteFile(folder.File("in.txt"), lines);
-  const ParameterRecord job = MakeJob(folder.File("in.txt"), folder.File("out.txt"), kVariableRecords, {KeyField{1, 4, 'c', 'a', 0}});
-  const RunOptions options = MakeOptions(64);
-  ASSERT_EQ(RunJob(job, &options), 0) << ErrorText;
-  EXPECT_EQ(ReadFile(folder.File("out.txt")), ExpectRun(lines, job, kDelimiterBoth).output);
 }
 
 TEST(ErrorText, AppendsAreCutAtTheCapacity) {

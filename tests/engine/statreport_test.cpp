@@ -10,6 +10,7 @@
 #include "engine/sortrun.h"
 #include "os/platform.h"
 #include "tests/support/model.h"
+#include "tests/support/tables.h"
 #include "tests/support/testfiles.h"
 
 namespace {
@@ -21,19 +22,15 @@ void FakeLocalTime(LocalTime *t) { *t = LocalTime{2026, 12, 6, 9, 5}; }
 
 }  // namespace
 
-// Right-aligned in eleven characters with a comma after every third digit; ten digits or
-// more take the room they need.
+// statreport.txt's counts.
 TEST(FormatCount, RightAlignsWithCommasAndWidensPastNineDigits) {
-  const std::pair<uint64_t, const char *> rows[] = {
-      {0, "          0"}, {997, "        997"}, {1234, "      1,234"}, {1000000, "  1,000,000"},
-      {999999999, "999,999,999"}, {1234567890, "1,234,567,890"}, {18446744073709551615u, "18,446,744,073,709,551,615"}};
-  char field[kCountFieldSize];
-  for (const auto &row : rows) {
-    FormatCount(row.first, field);
-    EXPECT_STREQ(field, row.second);
-  }
-  FormatSignedCount(-1234, field);
-  EXPECT_STREQ(field, "     -1,234");
+  PlayTable(PELMAR_ENGINE_DATA "statreport.txt", 29, [](const TableRow &row) {
+    char field[kCountFieldSize];
+    if (row.words[0] != "count") return;
+    if (row.words[1][0] == '-') FormatSignedCount(std::stoll(row.words[1]), field);
+    else FormatCount(std::stoull(row.words[1]), field);
+    EXPECT_EQ(std::string(field), row.words[2]);
+  });
 }
 
 // A count that outgrows the field widens its whole column, so the column stays aligned.
@@ -70,35 +67,16 @@ TEST(OpenStatisticsFile, TheReportPathHoldsAtMost255Characters) {
   EXPECT_EQ(OpenStatisticsFile((longest + "e").c_str(), nullptr, 0, &output), nullptr);
 }
 
-// A whole report, byte for byte: three 4-byte records, two keys, a fixed clock.
+// A whole report, byte for byte (statreport.txt): three 4-byte records, two keys, a fixed clock.
 TEST(StatisticsReport, GoldenBytesOfAFixedLengthRun) {
   TempFolder folder;
   const std::string input = folder.File("in.dat"), output = folder.File("out.dat");
   WriteFile(input, "b1xxa2xxc3xx");
   ParameterRecord job = MakeJob(input, output, 4, {KeyField{1, 1, 'c', 'a', 0}, KeyField{2, 1, 'a', 'd', 0}});
   CopyText(job.keyTitles[1], kKeyTitleSize, "A Title Of 25 Characters!");
-  const std::string expected =
-      "\r\n  Date - 12/06/2026   Time - 09:05 \r\n"
-      "\r\n  Input File: " + input +
-      "\r\n Output File: " + output + "\r\n"
-      "\r\n Keys Used:\r\n"
-      "   Key 1:                Position:   1  Length:   1\r\n"
-      "   A Title Of 25 Characters!  Position:   2  Length:   1\r\n"
-      "\r\n Number of Records:          3"
-      "\r\n Record Size:          4 Bytes\r\n"
-      "\r\n Allocated Memory Usage:      2,094 Bytes\r\n"
-      "\r\n Number of Sort Groups:          1\r\n"
-      "\r\n Stack Recursion Statistics for Each Sort Group\r\n \r\n"
-      " Lo Branch =    1  Hi Branch =    1   Returns =    2  Stack Depth =    1\r\n"
-      "\r\n  Number of Sort Compares:          1"
-      "\r\n Number of Merge Compares:          0"
-      "\r\n Total Number of Compares:          1\r\n"
-      "\r\n      Prep Time:         10 Clicks"
-      "\r\n      Sort Time:         20 Clicks"
-      "\r\n     Merge Time:         30 Clicks"
-      "\r\nWrite File Time:         40 Clicks"
-      "\r\n Total Run Time:        100 Clicks at 1000.00 Clicks/Second"
-      "\r\n\r\n";
+  std::string expected;
+  PlayTable(PELMAR_ENGINE_DATA "statreport.txt", 29, [&](const TableRow &row) { expected += row.words[0] == "count" ? "" : row.words[0]; });
+  expected.replace(expected.find("{input}"), 7, input).replace(expected.find("{output}"), 8, output);
   job.statisticsFlag = 1;
   CopyText(StatisticsDirectory, sizeof StatisticsDirectory, folder.path.c_str());
   gTick = 0;

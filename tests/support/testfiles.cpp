@@ -158,39 +158,29 @@ static int RunWithHandles(const std::string &folder, const std::vector<std::stri
   return status;
 }
 
-int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
-                 std::string *err, const std::string &input, bool raw) {
+// Runs the program with standard input the file input in folder (none: NUL) and standard
+// error into *err; standard output into *out, or (out null) a pipe closed after take bytes.
+static int Run(const std::string &folder, const std::vector<std::string> &arguments, const std::string &input,
+               std::string *out, std::string *err, bool raw, size_t take) {
   TempFolder captured;
   const std::string outPath = captured.File("stdout"), errPath = captured.File("stderr");
-  const std::string inPath = input.empty() ? "NUL" : folder + "/" + input;
   SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
   HANDLE outFile = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
   HANDLE errFile = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
-  HANDLE inFile = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0, nullptr);
-  const int status = RunWithHandles(folder, arguments, inFile, outFile, errFile, nullptr, 0);
-  for (HANDLE h : {outFile, errFile, inFile}) {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-  *out = raw ? ReadFile(outPath) : WithoutCarriageReturns(ReadFile(outPath));
-  *err = WithoutCarriageReturns(ReadFile(errPath));
-  return status;
-}
-
-int RunProgramIntoClosedPipe(const std::string &folder, const std::vector<std::string> &arguments, size_t take,
-                             std::string *err) {
-  TempFolder captured;
-  const std::string errPath = captured.File("stderr");
-  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-  HANDLE errFile = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
-  HANDLE inFile = CreateFileA("NUL", GENERIC_READ, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+  HANDLE inFile = CreateFileA((input.empty() ? "NUL" : folder + "/" + input).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              &inherited, OPEN_EXISTING, 0, nullptr);
   HANDLE reading = nullptr, writing = nullptr;
   int status = -1;
-  if (CreatePipe(&reading, &writing, &inherited, 0)) {
+  if (out != nullptr) {
+    status = RunWithHandles(folder, arguments, inFile, outFile, errFile, nullptr, 0);
+  } else if (CreatePipe(&reading, &writing, &inherited, 0)) {
     SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0);
     status = RunWithHandles(folder, arguments, inFile, writing, errFile, reading, take);
   }
-  CloseHandle(errFile);
-  CloseHandle(inFile);
+  for (HANDLE h : {outFile, errFile, inFile}) {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+  if (out != nullptr) *out = raw ? ReadFile(outPath) : WithoutCarriageReturns(ReadFile(outPath));
   *err = WithoutCarriageReturns(ReadFile(errPath));
   return status;
 }
@@ -237,31 +227,33 @@ static int RunWithDescriptors(const std::string &folder, const std::vector<std::
   return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
-int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
-                 std::string *err, const std::string &input, bool) {
+// Runs the program with standard input the file input in folder (none: /dev/null) and
+// standard error into *err; standard output into *out (a signal that ends the program gives
+// -1), or (out null) a pipe closed after take bytes.
+static int Run(const std::string &folder, const std::vector<std::string> &arguments, const std::string &input,
+               std::string *out, std::string *err, bool, size_t take) {
   TempFolder captured;
   const std::string outPath = captured.File("stdout"), errPath = captured.File("stderr");
   const int outFile = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int status = RunWithDescriptors(folder, arguments, input, outFile, errFile, -1, 0);
+  int ends[2] = {-1, outFile};  // where standard output is read, and written
+  const bool ready = out != nullptr || pipe(ends) == 0;
+  const int status = ready ? RunWithDescriptors(folder, arguments, input, ends[1], errFile, ends[0], take) : -1;
   close(outFile);
   close(errFile);
-  *out = ReadFile(outPath);
+  if (out != nullptr) *out = ReadFile(outPath);
   *err = ReadFile(errPath);
-  return status < 128 ? status : -1;
+  return out != nullptr && status >= 128 ? -1 : status;
+}
+
+#endif
+
+int RunProgramIn(const std::string &folder, const std::vector<std::string> &arguments, std::string *out,
+                 std::string *err, const std::string &input, bool raw) {
+  return Run(folder, arguments, input, out, err, raw, 0);
 }
 
 int RunProgramIntoClosedPipe(const std::string &folder, const std::vector<std::string> &arguments, size_t take,
                              std::string *err) {
-  TempFolder captured;
-  const std::string errPath = captured.File("stderr");
-  const int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int ends[2];
-  int status = -1;
-  if (pipe(ends) == 0) status = RunWithDescriptors(folder, arguments, "", ends[1], errFile, ends[0], take);
-  close(errFile);
-  *err = ReadFile(errPath);
-  return status;
+  return Run(folder, arguments, "", nullptr, err, false, take);
 }
-
-#endif
