@@ -11,57 +11,42 @@
 
 static const uint32_t kIndexBytes = 4;  // a run entry's record index
 
-// A part slot's arrays, buffer and phases: the part buffer as input, on the run's pool,
-// silent. Returns 0, or what AllocateWorkspace returns, or 2.
-static int AllocatePartSlot(SortRunState *run, int slot) {
-  ExternalSort *ext = run->externalSort;
-  const ExternalPlan *plan = &run->externalPlan;
-  SortWorkspace *ws = &ext->partWorkspaces[slot];
-  const int allocated = AllocateWorkspace(ws, plan->partRecords, &run->plan);
-  if (allocated != 0) return allocated;
-  ws->uncountedMerge = true;
-  TextBlock *block = &ext->blocks[slot];
-  block->capacity = plan->partBuffer;
-  block->bytes = static_cast<unsigned char *>(AllocateZeroed(plan->partBuffer, 1));
-  if (block->bytes == nullptr) return 2;
-  PhaseInput *part = &ext->parts[slot];
-  part->recordLength = run->job.recordLength;
-  part->ws = ws;
-  part->plan = &run->plan;
-  part->pool = RunPool(run);
-  part->threads = run->options.threads;
-  part->scratch = run->recordBuffer;
-  part->scratchSize = run->bufferSize;
-  return 0;
-}
-
 int AllocateExternalSort(SortRunState *run, uint64_t *figure) {
   const ExternalPlan *plan = &run->externalPlan;
   ExternalSort *ext = static_cast<ExternalSort *>(AllocateZeroed(1, sizeof(ExternalSort)));
   if (ext == nullptr) return 2;
   run->externalSort = ext;
-  for (int slot = 0; slot < kPartSlots; slot++) {
-    if (const int allocated = AllocatePartSlot(run, slot)) return allocated;
-  }
+  const int allocated = AllocateWorkspace(&ext->partWorkspace, plan->partRecords, &run->plan);
+  if (allocated != 0) return allocated;
+  ext->block.capacity = plan->partBuffer;
+  ext->block.bytes = static_cast<unsigned char *>(AllocateZeroed(plan->partBuffer, 1));
   ext->runs = static_cast<RunFile *>(AllocateZeroed(plan->runCapacity, sizeof(RunFile)));
   ext->writerBuffers = static_cast<unsigned char *>(AllocateZeroed(2, kWriterBuffer));
-  if (ext->runs == nullptr || ext->writerBuffers == nullptr) return 2;
+  if (ext->block.bytes == nullptr || ext->runs == nullptr || ext->writerBuffers == nullptr) return 2;
   for (uint32_t r = 0; r < plan->runCapacity; r++) ext->runs[r].handle = -1;
-  ext->entryHead = run->plan.keyLength + (run->statisticsFlag == 1 ? kIndexBytes : 0);
-  const uint64_t partPhase = kPartSlots * (ext->partWorkspaces[0].allocatedMemoryUsage + plan->partBuffer) + 2 * kWriterBuffer;
+  ext->entryHead = ext->partWorkspace.keyLength + (run->statisticsFlag == 1 ? kIndexBytes : 0);
+  ext->partWorkspace.uncountedMerge = true;
+  // The part's phases: the part buffer as input, on the run's pool, silent.
+  PhaseInput *part = &ext->part;
+  part->recordLength = run->job.recordLength;
+  part->ws = &ext->partWorkspace;
+  part->plan = &run->plan;
+  part->pool = RunPool(run);
+  part->threads = run->options.threads;
+  part->scratch = run->recordBuffer;
+  part->scratchSize = run->bufferSize;
+  const uint64_t partPhase = ext->partWorkspace.allocatedMemoryUsage + plan->partBuffer + 2 * kWriterBuffer;
   const uint64_t groups = (run->recordCount + kSortGroupSize - 1) / kSortGroupSize;
   const uint64_t mergePhase = RunMergeBytes(plan->fanIn, plan->readSize, groups) + 2 * kWriterBuffer;
   *figure = 2 * uint64_t{run->bufferSize} + std::max(partPhase, mergePhase);
   return 0;
 }
 
-// The parts' memory goes before the merges take theirs.
+// The part's memory goes before the merges take theirs.
 static void ReleaseParts(ExternalSort *ext) {
-  for (int slot = 0; slot < kPartSlots; slot++) {
-    ReleaseWorkspace(&ext->partWorkspaces[slot]);
-    free(ext->blocks[slot].bytes);
-    ext->blocks[slot].bytes = nullptr;
-  }
+  ReleaseWorkspace(&ext->partWorkspace);
+  free(ext->block.bytes);
+  ext->block.bytes = nullptr;
 }
 
 void SortExternally(SortRunState *run) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "engine/groupsort.h"
 #include "engine/runpath.h"
@@ -43,19 +42,19 @@ int ScanInputInBlocks(SortRunState *run) {
   return result;
 }
 
-// The run file of the part sorted last, written on a thread of its own while the run reads
-// and sorts the next part into the other slot.
-struct RunWriting {
-  std::thread thread;  // joinable while a run file is being written
-  RunFile *file;
-};
-
-// Writes the sorted part to its run file: per record its key, its index in the input when
-// a report counts the merge, and the record (text: its length in two bytes, then its
-// bytes). file->written receives the bytes written, or UINT64_MAX when a write failed.
-static void WriteRunFile(const SortRunState *run, const PhaseInput *part, uint32_t firstRecord, RunFile *file) {
-  const ExternalSort *ext = run->externalSort;
+// Writes the sorted part to a new run file: per record its key, its index in the input
+// when a report counts the merge, and the record (text: its length in two bytes, then its
+// bytes).
+static int WriteRunFile(SortRunState *run, uint32_t firstRecord) {
+  ExternalSort *ext = run->externalSort;
+  const PhaseInput *part = &ext->part;
   const SortWorkspace *ws = part->ws;
+  RunFile *file = &ext->runs[ext->runCount];
+  if (CreateRunFile(run->options.temporaryFolder, file) != 0) {
+    FailWithName(run, kCannotCreateTemporary, run->options.temporaryFolder);
+    return 1;
+  }
+  ext->runCount++;
   const uint64_t keyLength = ws->keyLength;
   const uint32_t indexBytes = ext->entryHead - ws->keyLength;
   const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
@@ -82,24 +81,19 @@ static void WriteRunFile(const SortRunState *run, const PhaseInput *part, uint32
     }
   }
   file->written = FinishWriter(&writer);
+  if (file->written == UINT64_MAX) {
+    FailWithName(run, kCannotWriteTemporary, file->name);
+    return 1;
+  }
+  return 0;
 }
 
-// Waits for the run file being written, if any. Returns 0, or 1 after failing the run
-// when a write failed (unless it had failed already).
-static int FinishRunWriting(SortRunState *run, RunWriting *writing) {
-  if (!writing->thread.joinable()) return 0;
-  writing->thread.join();
-  if (writing->file->written != UINT64_MAX) return 0;
-  if (!run->failed) FailWithName(run, kCannotWriteTemporary, writing->file->name);
-  return 1;
-}
-
-// Keys and sorts the part (count records, the first of them record firstRecord of the
-// input), then, once the part before is written, starts writing this one to a new run
-// file. The part reports no progress of its own: the run reports the parts as a whole.
-// Returns 0, or 1 after failing the run.
-static int SortPart(SortRunState *run, PhaseInput *part, uint32_t count, uint32_t firstRecord, RunWriting *writing) {
+// Keys, sorts and writes the part in the part buffer: count records, the first of them
+// record firstRecord of the input. The part reports no progress of its own: the run
+// reports the parts as a whole.
+static int SortPart(SortRunState *run, uint32_t count, uint32_t firstRecord) {
   ExternalSort *ext = run->externalSort;
+  PhaseInput *part = &ext->part;
   ResetGroups(part->ws, count);
   int keyed = run->variable && part->tally.recordCount != count;  // text: scanned by the caller
   if (keyed == 0) keyed = BuildKeys(part);
@@ -113,20 +107,12 @@ static int SortPart(SortRunState *run, PhaseInput *part, uint32_t count, uint32_
     Fail(run, kSequenceError);
     return 1;
   }
-  if (FinishRunWriting(run, writing) != 0) return 1;
-  RunFile *file = &ext->runs[ext->runCount];
-  if (CreateRunFile(run->options.temporaryFolder, file) != 0) {
-    FailWithName(run, kCannotCreateTemporary, run->options.temporaryFolder);
-    return 1;
-  }
-  ext->runCount++;
-  writing->file = file;
-  writing->thread = std::thread(WriteRunFile, run, part, firstRecord, file);
-  return 0;
+  return WriteRunFile(run, firstRecord);
 }
 
-// Reads count bytes at offset whole into bytes. Returns 0, or 1 after failing the run.
-static int ReadFixedPart(SortRunState *run, unsigned char *bytes, size_t count, uint64_t offset) {
+// Reads count bytes at offset whole into the part buffer. Returns 0, or 1 after failing the run.
+static int ReadFixedPart(SortRunState *run, size_t count, uint64_t offset) {
+  unsigned char *bytes = run->externalSort->block.bytes;
   while (count > 0) {
     const int64_t got = ReadInputAt(&run->input, bytes, count, offset);
     if (got == 0) FailWithName(run, kInputChanged, run->job.inputName);  // the input ended before its size
@@ -139,21 +125,19 @@ static int ReadFixedPart(SortRunState *run, unsigned char *bytes, size_t count, 
   return 0;
 }
 
-// Each part into the slot the part before the last has left.
-static int WriteFixedRuns(SortRunState *run, RunWriting *writing) {
+static int WriteFixedRuns(SortRunState *run) {
   ExternalSort *ext = run->externalSort;
+  PhaseInput *part = &ext->part;
   const uint64_t recordLength = static_cast<uint64_t>(run->job.recordLength);
   const uint32_t n = run->recordCount;
-  int slot = 0;
-  for (uint32_t first = 0; first < n; first += run->externalPlan.partRecords, slot = 1 - slot) {
+  for (uint32_t first = 0; first < n; first += run->externalPlan.partRecords) {
     const uint32_t count = std::min(n - first, run->externalPlan.partRecords);
     const uint64_t offset = first * recordLength;
-    PhaseInput *part = &ext->parts[slot];
-    if (ReadFixedPart(run, ext->blocks[slot].bytes, count * recordLength, offset) != 0) return 1;
-    part->bytes = ext->blocks[slot].bytes;
+    if (ReadFixedPart(run, count * recordLength, offset) != 0) return 1;
+    part->bytes = ext->block.bytes;
     part->size = count * recordLength;
     part->base = offset;
-    if (SortPart(run, part, count, first, writing) != 0) return 1;
+    if (SortPart(run, count, first) != 0) return 1;
     ReportProgress(run->options.progress, kPhaseWritingRuns, offset + part->size, run->input.size);
   }
   return 0;
@@ -191,36 +175,16 @@ static int FailRefill(SortRunState *run, int refill) {
   return 1;
 }
 
-// Moves what follows the part in block from (its bytes from stop on) to the front of
-// block to, which reads on from there while the part is being written from the other.
-// Returns 0, or 1 when to could not grow to hold it.
-static int MoveTextTail(TextBlock *from, size_t stop, TextBlock *to) {
-  if (to->capacity < from->capacity) {
-    free(to->bytes);
-    to->bytes = static_cast<unsigned char *>(AllocateZeroed(from->capacity, 1));
-    to->capacity = to->bytes != nullptr ? from->capacity : 0;
-    if (to->bytes == nullptr) return 1;
-  }
-  memcpy(to->bytes, from->bytes + stop, from->have - stop);
-  to->base = from->base + stop;
-  to->have = from->have - stop;
-  to->cut = 0;
-  to->atEnd = from->atEnd;
-  to->ended = from->ended;
-  return 0;
-}
-
 // Text: the part buffer is filled from the input and cut after its last delimiter, and the
 // part takes the whole sort groups of records that begin before the cut (all of them at the
-// end of the file). What follows the part goes to the other slot's buffer, for the next.
-static int WriteTextRuns(SortRunState *run, RunWriting *writing) {
+// end of the file). What follows the part stays in the buffer for the next.
+static int WriteTextRuns(SortRunState *run) {
   ExternalSort *ext = run->externalSort;
+  PhaseInput *part = &ext->part;
+  TextBlock *block = &ext->block;
   uint64_t done = 0;  // records written to run files
-  int slot = 0;
-  for (int refill; (refill = RefillTextBlock(&ext->blocks[slot], &run->input, DelimiterMode)) != kBlockEnded;) {
+  for (int refill; (refill = RefillTextBlock(block, &run->input, DelimiterMode)) != kBlockEnded;) {
     if (refill != kBlockCut) return FailRefill(run, refill);
-    TextBlock *block = &ext->blocks[slot];
-    PhaseInput *part = &ext->parts[slot];
     // Pass 0 over the buffer up to the cut, in ranges on the pool when there is one; its
     // ranges then serve the keys of the part.
     part->bytes = block->bytes;
@@ -240,12 +204,10 @@ static int WriteTextRuns(SortRunState *run, RunWriting *writing) {
     }
     if (done + take > run->recordCount) break;
     const size_t stop = take < found ? EndPartAfter(part, take) : block->cut;
-    if (SortPart(run, part, take, static_cast<uint32_t>(done), writing) != 0) return 1;
+    if (SortPart(run, take, static_cast<uint32_t>(done)) != 0) return 1;
     done += take;
-    // The other slot's part has been written (SortPart waited for it): its buffer is free.
-    if (MoveTextTail(block, stop, &ext->blocks[1 - slot]) != 0) return FailRefill(run, kBlockNoMemory);
-    slot = 1 - slot;
-    ReportProgress(run->options.progress, kPhaseWritingRuns, ext->blocks[slot].base, run->input.size);
+    TakeFromTextBlock(block, stop);
+    ReportProgress(run->options.progress, kPhaseWritingRuns, block->base, run->input.size);
   }
   if (done != run->recordCount) {
     FailWithName(run, kInputChanged, run->job.inputName);
@@ -256,7 +218,5 @@ static int WriteTextRuns(SortRunState *run, RunWriting *writing) {
 
 int WriteRunFiles(SortRunState *run) {
   ReportProgress(run->options.progress, kPhaseWritingRuns, 0, run->input.size);
-  RunWriting writing;
-  const int failed = run->variable ? WriteTextRuns(run, &writing) : WriteFixedRuns(run, &writing);
-  return FinishRunWriting(run, &writing) != 0 || failed != 0 ? 1 : 0;
+  return run->variable ? WriteTextRuns(run) : WriteFixedRuns(run);
 }

@@ -1,9 +1,8 @@
 // The first half of an external run: the input read in sequence a part at a time, each
 // part keyed, its groups sorted and merged exactly as a run in memory does it (on every
-// core), and the part written in key order to a run file while the next part is read and
-// sorted. A run file holds, per record, its key, its index in the input when a report
-// counts the merge, and the record itself (text: its length in two bytes, then its bytes),
-// so that nothing of the input is read again.
+// core), and the part written in key order to a run file. A run file holds, per record, its
+// key, its index in the input when a report counts the merge, and the record itself (text:
+// its length in two bytes, then its bytes), so that nothing of the input is read again.
 // Call order: ScanInputInBlocks (pass 0 of a text input that is not mapped, before the path
 // is chosen), then WriteRunFiles once the external sort is allocated (external.h).
 #ifndef PELMAR_ENGINE_RUNPARTS_H

@@ -83,7 +83,7 @@ void ChooseRunPath(SortRunState *run) {
   ExternalPlan *plan = &run->externalPlan;
   const uint64_t available = budget - kBudgetReserve;
   uint64_t buffer = 0;
-  const uint64_t records = PartRecords(run, available / kPartSlots, &buffer);  // one part read while one is written
+  const uint64_t records = PartRecords(run, available, &buffer);
   plan->partRecords = static_cast<uint32_t>(records);
   plan->partBuffer = static_cast<size_t>(buffer);
   const uint64_t entryHead = uint64_t{run->plan.keyLength} + kEntryIndexBytes;

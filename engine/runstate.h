@@ -30,20 +30,18 @@ struct ExternalPlan {
 struct RunReader;  // a run file being merged (runmerge.h)
 
 
-constexpr int kPartSlots = 2;  // one part is read and sorted while the one before is written
-
 // What an external run owns besides the run's own state (external.h allocates it).
 struct ExternalSort {
-  PhaseInput parts[kPartSlots];              // a part: its buffer as input, its own workspace, no reporter
-  SortWorkspace partWorkspaces[kPartSlots];  // the parts' arrays
-  TextBlock blocks[kPartSlots];              // the part buffers: blocks of the input in memory
+  PhaseInput part;              // the part being sorted: its buffer as input, its own workspace, no reporter
+  SortWorkspace partWorkspace;  // the part's arrays
+  TextBlock block;              // the part buffer: a block of the input in memory
   uint32_t entryHead;           // each run entry's key (T bytes) and, for a report's merge count, the
                                 // record's index in 4 more, before the record
   RunFile *runs;                // the run files, in input order of their records
   uint32_t runCount;
   RunFile *merged;              // during a merge pass: the longer run files it makes
   uint32_t mergedCount;
-  unsigned char *writerBuffers; // the two buffers of the one file being written at a time (seqwriter.h)
+  unsigned char *writerBuffers; // the two buffers of the one file being written (seqwriter.h)
   RunReader *readers;           // fanIn readers with their windows (runmerge.h)
   uint32_t *losers;             // the merge's loser tree: fanIn nodes
   uint32_t *winners;            // and its set-up
