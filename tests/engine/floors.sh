@@ -9,11 +9,9 @@ lower=()
 for file in "$engine"/*.cpp "$engine"/*.h; do
   case $(basename "$file") in sortrun.cpp | sortrun.h) ;; *) lower+=("$file") ;; esac
 done
-for file in "${lower[@]}"; do
-  if grep -q '#include "engine/sortrun.h"' "$file"; then
-    echo "$file includes engine/sortrun.h"
-    status=1
-  fi
+for file in $(grep -l '#include "engine/sortrun.h"' "${lower[@]}"); do
+  echo "$file includes engine/sortrun.h"
+  status=1
 done
 # Functions and program-wide data that sortrun.cpp defines (not static): a capitalised name
 # followed by "(", "[" or " =" on a line that starts at the margin. Comments may name them.
@@ -25,10 +23,7 @@ if [ -z "$names" ]; then
 fi
 for name in $names; do
   for file in "${lower[@]}"; do
-    if sed 's://.*$::' "$file" | grep -q -w "$name"; then
-      echo "$file uses $name, which sortrun.cpp defines"
-      status=1
-    fi
+    sed 's://.*$::' "$file" | grep -q -w "$name" && { echo "$file uses $name, which sortrun.cpp defines"; status=1; }
   done
 done
 exit $status
