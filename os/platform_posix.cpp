@@ -197,7 +197,7 @@ int OpenOutputFile(const char *name, const FileIdentity *inputs, int inputCount,
   struct stat status;
   if (lstat(name, &status) == 0 && S_ISLNK(status.st_mode) && realpath(name, resolved) != nullptr &&
       strlen(resolved) < sizeof file->target) {
-    snprintf(file->target, sizeof file->target, "%s", resolved);  // a link: its file is what the sort replaces
+    memcpy(file->target, resolved, strlen(resolved) + 1);  // a link: its file is what the sort replaces
   }
   if (FileOperationFails(kFileOpen)) return kOutputCannotOpen;
   const bool exists = stat(name, &status) == 0;
