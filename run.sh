@@ -102,9 +102,9 @@ case "${1:-}" in
   test)
     setup
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMAR_LARGE_TESTS=ON
-    (cd build && ctest --output-on-failure)
+    (cd build && ctest --output-on-failure -j 2)
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMAR_SANITIZE=ON -DPELMAR_LARGE_TESTS=ON
-    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j 2)
     # The engine's threads under ThreadSanitizer: whole sorts (the run differential, the
     # fault loop, the external path's run-file and output writers, merges of inputs) and the
     # scan of ranges on every thread count.
