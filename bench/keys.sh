@@ -7,33 +7,11 @@
 # Wall time and peak memory of the fastest of BENCH_REPEAT runs (default 3), and ratios.
 #   BENCH_RECORDS=1000000 bench/keys.sh     (default 10 million; BENCH_DIR, default /tmp/pelmar-bench)
 set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/common.sh"
 n=${BENCH_RECORDS:-10000000}
-repeat=${BENCH_REPEAT:-3}
-data=${BENCH_DIR:-/tmp/pelmar-bench}
-build="$top/build-bench"
-
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELMAR_BENCH=ON -DPELMAR_TESTS=OFF >/dev/null
-ninja -C "$build" makerecords measure pelmar-sort >/dev/null
-mkdir -p "$data"
-cd "$data"  # pelmar-sort keeps its settings in the current directory
 csv="$data/keys-$n.csv" packed="$data/packed-$n.dat"
 [ -f "$csv" ] || "$build/bench/makerecords" "$csv" "$n" csv
 [ -f "$packed" ] || "$build/bench/makerecords" "$packed" "$n" packed
-
-# The fastest of the runs of a command: "wall_ms peak_mib".
-best() {
-  local fastest="" result
-  for (( run = 0; run < repeat; run++ )); do
-    rm -f "$data/out.dat"
-    result=$("$build/bench/measure" "$@" | tail -n 1)  # the last line is measure's
-    read -r wall peak status <<<"$result"
-    [ "$status" = 0 ] || { echo "failed: $*" >&2; exit 1; }
-    if [ -z "$fastest" ] || [ "$wall" -lt "${fastest% *}" ]; then fastest="$wall $(( (peak + 1023) / 1024 ))"; fi
-  done
-  echo "$fastest"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 pelmar=("$build/cli/pelmar-sort" -o "$data/out.dat")
 
 cat "$csv" "$packed" >/dev/null
